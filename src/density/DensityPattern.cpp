@@ -1,0 +1,50 @@
+#include "density/DensityPattern.h"
+
+#include "core/RandomGenerator.h"
+#include "dims/DimensionModel.h"
+#include "run/Context.h"
+
+namespace {
+constexpr int32_t channelSeedBase = 1739106247;
+}
+
+DensityPattern::DensityPattern(int32_t customers, int32_t products)
+    : blockCustomers(customers), blockProducts(products) {}
+
+DensityPattern::~DensityPattern() = default;
+
+void DensityPattern::build(int32_t code) {
+    densityCode = code;
+    const int32_t n = context.dimensionModel->channels().leafCount;
+    channelPatterns.clear();
+    channelPatterns.resize(static_cast<size_t>(n));
+    const int32_t blockSize[2] = {blockCustomers, blockProducts};
+    try {
+        for (int32_t i = 0; i < n; ++i) {
+            // Private stream per channel: the global stream is neither read nor advanced.
+            RandomGenerator generator(static_cast<int32_t>(static_cast<uint32_t>(i) + uint32_t{channelSeedBase}));
+            channelPatterns[static_cast<size_t>(i)] = std::make_unique<CellPattern>();
+            channelPatterns[static_cast<size_t>(i)]->fill(blockSize, generator);
+        }
+    } catch (...) {
+        for (auto& p : channelPatterns) p.reset();
+        throw;
+    }
+}
+
+CellPattern* DensityPattern::pattern(bool aggregate, int32_t channel, int32_t customerOrigin,
+                                     int32_t productOrigin) const {
+    if (aggregate) return aggregatePattern(customerOrigin, productOrigin).release();
+    if (channel < 0 || channel >= channelCount()) return nullptr;
+    return channelPatterns[static_cast<size_t>(channel)].get();
+}
+
+std::unique_ptr<CellPattern> DensityPattern::aggregatePattern(int32_t customerOrigin, int32_t productOrigin) const {
+    auto result = std::make_unique<CellPattern>();
+    const int32_t blockSize[2] = {blockCustomers, blockProducts};
+    result->setBlockSize(blockSize);
+    for (const auto& channel : channelPatterns)
+        result->addShiftedCells(*channel, densityCode, customerOrigin, productOrigin);
+    result->finalize();
+    return result;
+}

@@ -1,0 +1,48 @@
+#include "dims/DimensionModel.h"
+
+namespace {
+
+const char* const channelLevels[] = {"Base", "Top"};
+const char* const customerLevels[] = {"Store", "Retailer", "Top"};
+const char* const productLevels[] = {"Code", "Class", "Group", "Family", "Line", "Division", "Top"};
+const char* const timeLevels[] = {"Month", "Quarter", "Year"};
+
+const char* const measureNames[] = {"DollarSales", "DollarCost",      "Units",       "Margin",        "MarginPct",
+                                    "AvgSellingPrice", "StdProdCost", "StdShipCost", "SmoothedSales", "Inventory"};
+
+const char* const scenarioNames[] = {"Actual", "Budget", "Forecast", "Scenario", "Base"};
+
+const Member& memberAt(const DimensionTable* table, int32_t i, const char* error) {
+    if (!table || i < 0 || i >= table->memberCount()) throw error;
+    return table->members[static_cast<size_t>(i)];
+}
+
+}  // namespace
+
+DimensionModel::DimensionModel() = default;
+DimensionModel::~DimensionModel() = default;
+
+const Member& DimensionModel::channel(int32_t i) const { return memberAt(channelTable.get(), i, "Chan out of bounds"); }
+const Member& DimensionModel::customer(int32_t i) const { return memberAt(customerTable.get(), i, "cust out of bounds"); }
+const Member& DimensionModel::product(int32_t i) const { return memberAt(productTable.get(), i, "Prod out of bounds"); }
+const Member& DimensionModel::time(int32_t i) const { return memberAt(timeTable.get(), i, "Time out of bounds"); }
+
+const char* DimensionModel::levelName(int32_t dimension, int32_t i) const {
+    static const char* const* const levels[] = {channelLevels, customerLevels, productLevels, timeLevels};
+    static const int levelCounts[] = {2, 3, 7, 3};
+    if (dimension < 0 || dimension > 3) throw "Bad dimension reference obtaining level name";
+    const DimensionTable* tables[] = {channelTable.get(), customerTable.get(), productTable.get(), timeTable.get()};
+    const Member& m = memberAt(tables[dimension], i, "Bad member reference obtaining level name");
+    if (m.level < 0 || m.level >= levelCounts[dimension]) throw "Bad member reference obtaining level name";
+    return levels[dimension][m.level];
+}
+
+const char* DimensionModel::measureName(int32_t m) const {
+    if (m < 0 || m > 9) throw "Bad measure reference obtaining measure name";
+    return measureNames[m];
+}
+
+const char* DimensionModel::scenarioName(int32_t s) const {
+    if (s < 0 || s > 4) throw "error in scenario name accessor!";
+    return scenarioNames[s];
+}

@@ -1,0 +1,81 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class RandomGenerator;
+
+// One member of a dimension: its code, parent link (into the same table),
+// number of children, own position, product mark and level.
+struct Member {
+    char code[13] = {};
+    const Member* parent = nullptr;
+    int32_t childCount = 0;
+    int32_t index = 0;
+    int8_t mark = 0;
+    int8_t level = 0;
+};
+
+// The members of one dimension, leaves first (positions 0 .. leafCount - 1),
+// then level by level up to the top. Sized once by the build.
+struct DimensionTable {
+    std::vector<Member> members;
+    int32_t leafCount = 0;
+
+    int32_t memberCount() const { return static_cast<int32_t>(members.size()); }
+};
+
+// The four stored dimensions (0 Channel, 1 Customer, 2 Product, 3 Time), built
+// once per run from the channel count and the global random stream; read-only
+// afterwards, also from worker threads. The value formulas of the fact and
+// cost files are operations of the model because they read its leaf counts.
+class DimensionModel {
+public:
+    DimensionModel();
+    ~DimensionModel();
+
+    // Fills the four tables for channelCount channels (at least 10).
+    void build(int32_t channelCount);
+
+    const DimensionTable& channels() const { return *channelTable; }
+    const DimensionTable& customers() const { return *customerTable; }
+    const DimensionTable& products() const { return *productTable; }
+    const DimensionTable& times() const { return *timeTable; }
+
+    const Member& channel(int32_t i) const;
+    const Member& customer(int32_t i) const;
+    const Member& product(int32_t i) const;
+    const Member& time(int32_t i) const;
+
+    const char* levelName(int32_t dimension, int32_t i) const;
+    const char* measureName(int32_t m) const;
+    const char* scenarioName(int32_t s) const;
+
+    // Value formulas.
+    int32_t units(int32_t scenario, int32_t channel, int32_t product, int32_t customer, int32_t month) const;
+    double dollarSales(int32_t scenario, int32_t channel, int32_t product, int32_t customer, int32_t month) const;
+    double stdShipCost(int32_t scenario, int32_t customer, int32_t month) const;
+    double stdProdCost(int32_t scenario, int32_t product, int32_t month) const;
+    int32_t inventory(int32_t product, int32_t customer, int32_t month, RandomGenerator& generator) const;
+
+private:
+    void buildChannels(int32_t channelCount);
+    void buildCustomers(int32_t channelCount);
+    void buildProducts(int32_t channelCount);
+    void buildTimes();
+
+    std::unique_ptr<DimensionTable> channelTable;
+    std::unique_ptr<DimensionTable> customerTable;
+    std::unique_ptr<DimensionTable> productTable;
+    std::unique_ptr<DimensionTable> timeTable;
+};
+
+// Draws the 12-character codes of every member of a table, in position order.
+void generateCodes(DimensionTable& table);
+
+// Shares the consecutive children [firstChild, firstChild + P*base + remainder)
+// among the consecutive parents [firstParent, firstParent + P): every parent
+// gets base children, the remainder goes out one at a time to parents whose
+// draw has bit 8 set, walking the parents repeatedly from the first.
+void distributeChildren(DimensionTable& table, int32_t firstParent, int32_t parentCount, int32_t firstChild,
+                        int32_t base, int32_t remainder, int8_t childLevel);

@@ -1,0 +1,19 @@
+#pragma once
+#include "core/RecordWriter.h"
+
+// Shared walk of the files without a channel column (inventory and budget):
+// customer blocks of the data region, this writer's slice of the product
+// blocks, and per block the aggregate of the cells that carry data in at least
+// one channel, ascending. Each cell gives monthCount records, timeIndex running
+// from firstMonth.
+class AggregateWriter : public RecordWriter {
+public:
+    AggregateWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit, int32_t firstMonth,
+                    int32_t monthCount, WriterMutex* lock);
+    void run() override;
+
+private:
+    int32_t firstMonth;
+    int32_t monthCount;
+    WriterMutex* lock;
+};

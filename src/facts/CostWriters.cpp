@@ -1,0 +1,58 @@
+#include "facts/CostWriters.h"
+
+#include "core/FixedFormat.h"
+#include "run/Context.h"
+
+using namespace fixed_format;
+
+void CostWriter::run() {
+    const int32_t leaves = leafCount(), block = blockSize();
+    const auto field = indexField();
+    WriterRecord* cursor = recordsBegin();
+    auto add = [&](int32_t scenario, int32_t month, int32_t leaf) {
+        cursor->scenarioIndex = scenario;
+        cursor->timeIndex = month;
+        cursor->*field = leaf;
+        if (++cursor == recordsEnd()) {
+            flushRecords(recordsEnd(), nullptr);
+            cursor = recordsBegin();
+        }
+    };
+    for (int32_t a = leaves - block; a >= 0; a -= block) {
+        for (int32_t i = 0; i < block; ++i) {
+            for (int32_t m = 0; m <= 17; ++m) add(0, m, a + i);
+            for (int32_t m = 12; m <= 23; ++m) add(1, m, a + i);
+        }
+    }
+    flushRecords(cursor, nullptr);
+}
+
+void CostWriter::writeCostLine(const char* code, int32_t scenario, int32_t month, double value) {
+    const DimensionModel& model = *context.dimensionModel;
+    char line[512];
+    char* out = line;
+    out = rightText(out, code, 12);
+    out = leftText(out, model.scenarioName(scenario), 12);
+    out = rightText(out, model.time(month).code, 6);
+    out = cost(out, value);
+    *out++ = '\n';
+    writeText(line, static_cast<size_t>(out - line));
+}
+
+int32_t ShippingCostWriter::leafCount() const { return context.dimensionModel->customers().leafCount; }
+int32_t ShippingCostWriter::blockSize() const { return context.blockCustomers; }
+int32_t WriterRecord::*ShippingCostWriter::indexField() const { return &WriterRecord::customerIndex; }
+void ShippingCostWriter::writeRecord(const WriterRecord& r) {
+    const DimensionModel& model = *context.dimensionModel;
+    writeCostLine(model.customer(r.customerIndex).code, r.scenarioIndex, r.timeIndex,
+                  model.stdShipCost(r.scenarioIndex, r.customerIndex, r.timeIndex));
+}
+
+int32_t ProductCostWriter::leafCount() const { return context.dimensionModel->products().leafCount; }
+int32_t ProductCostWriter::blockSize() const { return context.blockProducts; }
+int32_t WriterRecord::*ProductCostWriter::indexField() const { return &WriterRecord::productIndex; }
+void ProductCostWriter::writeRecord(const WriterRecord& r) {
+    const DimensionModel& model = *context.dimensionModel;
+    writeCostLine(model.product(r.productIndex).code, r.scenarioIndex, r.timeIndex,
+                  model.stdProdCost(r.scenarioIndex, r.productIndex, r.timeIndex));
+}

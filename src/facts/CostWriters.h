@@ -1,0 +1,41 @@
+#pragma once
+#include "core/RecordWriter.h"
+
+// The two cost tables: every leaf, from the top block of leaves downward, 18
+// Actual months (0 .. 17) and 12 Budget months (12 .. 23) each.
+class CostWriter : public RecordWriter {
+public:
+    using RecordWriter::RecordWriter;
+    void run() override;
+
+protected:
+    virtual int32_t leafCount() const = 0;
+    virtual int32_t blockSize() const = 0;
+    virtual int32_t WriterRecord::*indexField() const = 0;
+    // Formats "%12s%-12s%6s%10.3lf\n" and writes it in one call.
+    void writeCostLine(const char* code, int32_t scenario, int32_t month, double cost);
+};
+
+// "custship.qem": standard shipping cost per store.
+class ShippingCostWriter : public CostWriter {
+public:
+    using CostWriter::CostWriter;
+
+protected:
+    int32_t leafCount() const override;
+    int32_t blockSize() const override;
+    int32_t WriterRecord::*indexField() const override;
+    void writeRecord(const WriterRecord& record) override;
+};
+
+// "prodcos.qem": standard product cost per code.
+class ProductCostWriter : public CostWriter {
+public:
+    using CostWriter::CostWriter;
+
+protected:
+    int32_t leafCount() const override;
+    int32_t blockSize() const override;
+    int32_t WriterRecord::*indexField() const override;
+    void writeRecord(const WriterRecord& record) override;
+};

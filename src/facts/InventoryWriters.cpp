@@ -1,0 +1,60 @@
+#include "facts/InventoryWriters.h"
+
+#include <unistd.h>
+
+#include <ctime>
+
+#include "core/FixedFormat.h"
+#include "run/Context.h"
+
+using namespace fixed_format;
+
+namespace {
+
+int32_t clockAndThreadSeed() {
+    const uint32_t seconds = static_cast<uint32_t>(::time(nullptr));
+    const uint32_t thread = static_cast<uint32_t>(gettid());
+    return static_cast<int32_t>(seconds + thread);
+}
+
+}  // namespace
+
+InventoryWriter::InventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit, WriterMutex* lock)
+    : AggregateWriter(f, name, cap, limit, 0, 1, lock) {
+    generator.seed(clockAndThreadSeed());
+}
+
+HistoricalInventoryWriter::HistoricalInventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
+    : InventoryWriter(f, name, cap, limit, &historicalInventoryLock) {}
+
+void HistoricalInventoryWriter::writeRecord(const WriterRecord& r) {
+    const DimensionModel& model = *context.dimensionModel;
+    const int32_t p = r.productIndex, c = r.customerIndex;
+    int32_t values[17];
+    for (int32_t m = 0; m < 17; ++m) values[m] = model.inventory(p, c, m, generator);
+    // "%12s%12s" then 17 times "%10d", then "\n"; the whole line in one write.
+    char line[512];
+    char* out = line;
+    out = rightText(out, model.customer(c).code, 12);
+    out = rightText(out, model.product(p).code, 12);
+    for (int32_t v : values) out = rightInt(out, v, 10);
+    *out++ = '\n';
+    writeText(line, static_cast<size_t>(out - line));
+}
+
+CurrentInventoryWriter::CurrentInventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
+    : InventoryWriter(f, name, cap, limit, nullptr) {}
+
+void CurrentInventoryWriter::writeRecord(const WriterRecord& r) {
+    const DimensionModel& model = *context.dimensionModel;
+    const int32_t p = r.productIndex, c = r.customerIndex;
+    const int32_t v = model.inventory(p, c, 17, generator);
+    // "%-12s%-12s%10ld\n"
+    char line[128];
+    char* out = line;
+    out = leftText(out, model.customer(c).code, 12);
+    out = leftText(out, model.product(p).code, 12);
+    out = rightInt(out, v, 10);
+    *out++ = '\n';
+    writeText(line, static_cast<size_t>(out - line));
+}

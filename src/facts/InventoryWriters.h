@@ -1,0 +1,34 @@
+#pragma once
+#include "core/RandomGenerator.h"
+#include "facts/AggregateWriter.h"
+
+// Inventory of every cell that has sales in some channel. The random term of
+// each value comes from the writer's own generator, seeded from the clock and
+// the constructing thread, so inventory is the one part of the data set that
+// differs between runs.
+class InventoryWriter : public AggregateWriter {
+public:
+    InventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit, WriterMutex* lock);
+
+protected:
+    RandomGenerator generator;
+};
+
+// "histinv.qem": 17 months side by side; four threads, a buffer at a time
+// under the historical inventory lock.
+class HistoricalInventoryWriter : public InventoryWriter {
+public:
+    HistoricalInventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit);
+
+protected:
+    void writeRecord(const WriterRecord& record) override;
+};
+
+// "currinv.qem": month 17; main thread.
+class CurrentInventoryWriter : public InventoryWriter {
+public:
+    CurrentInventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit);
+
+protected:
+    void writeRecord(const WriterRecord& record) override;
+};

@@ -1,0 +1,3 @@
+#include "run/Phases.h"
+
+int main() { return qemMain(); }

@@ -1,0 +1,50 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "density/DensityPattern.h"
+#include "dims/DimensionModel.h"
+
+// The six persisted parameters, stored as 24 little-endian bytes.
+struct GeneratorState {
+    int32_t channelCount = 0;
+    int32_t userCount = 0;
+    int32_t densityCode = 0;
+    int32_t validMark = 0;
+    int32_t seed = 0;
+    int32_t phase = 1;
+};
+
+// Largest channel count whose product table (1000 members per channel) still
+// has positions that fit a signed 32-bit integer.
+constexpr int64_t maxChannelCount = 2147483;
+
+// Process-wide data that every generator reads; read-only once initContext
+// has finished.
+struct Context {
+    GeneratorState state;
+    int32_t blockCustomers = 0;
+    int32_t blockProducts = 0;
+    std::unique_ptr<DimensionModel> dimensionModel;
+    std::unique_ptr<DensityPattern> densityPattern;
+};
+
+extern Context context;
+
+// Seeds the global stream, checks the state, builds the dimension model and
+// the density pattern. Throws a text exception on a corrupt state.
+void initContext();
+
+// True when every field of the state is one a first phase can have written.
+bool stateIsSound(const GeneratorState& state);
+
+// Opens name for writing or reports "error opening" and throws "cannot continue".
+FILE* openOutputFile(const char* name);
+// Closes an output file; a failed close (data that never reached the disk)
+// is reported as a write error and throws "Oops".
+void closeOutputFile(FILE* file, const char* name);
+
+// Ends of the data region, where the fact files stop.
+int32_t customerEnd();
+int32_t productEnd();

@@ -1,0 +1,27 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+// The console dialogue of a first run: banner and the three questions. Each
+// question reads numbers the way a formatted read of one long integer or one
+// double does (leading white space and line ends skipped, the number's text
+// consumed, whatever follows left for the next read) and asks again until an
+// entry is accepted. End of input while a question is asked ends the program
+// with status 1.
+void printBanner();
+int32_t askChannelCount();
+double askDensityPercentage();
+int32_t askUserCount();
+
+// Cells per block of 1000 that carry data for one channel: twenty times the
+// percentage cut to tenths (0.29 gives 4).
+int32_t densityCodeOf(double percentage);
+
+// Outcome of reading one number from a stream.
+enum class ReadResult { number, notANumber, tooLarge, endOfInput };
+
+// Reads a decimal integer (optional sign, digits). An entry without digits is
+// discarded up to the next white space.
+ReadResult readLong(FILE* in, int64_t& value);
+// Reads a decimal floating-point number (sign, digits, point, exponent).
+ReadResult readDouble(FILE* in, double& value);

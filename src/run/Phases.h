@@ -1,0 +1,40 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "run/Context.h"
+
+extern const char* const stateFileName;
+
+// The program: resumes the phase after the one in the state file, or starts a
+// new data set with the dialogue. Returns the exit status (failures exit
+// directly with 1 or 2).
+int qemMain();
+
+void runFirstPhase();
+void writeFirstPhaseFiles();
+void runSecondPhase();
+void writeSecondPhaseFiles();
+void runThirdPhase();
+void writeQueryFiles();
+
+// Writes the 24-byte state file; reports and exits with status 1 on failure.
+void saveState();
+
+// Produces one output file on the main thread: open, construct the writer
+// with (file, name, capacity, 0), run, close, destroy.
+template <typename Writer>
+void writeFile(const char* name, int32_t capacity) {
+    FILE* f = openOutputFile(name);
+    std::unique_ptr<Writer> writer;
+    try {
+        writer = std::make_unique<Writer>(f, name, capacity, 0);
+        writer->run();
+    } catch (...) {
+        fclose(f);
+        throw;
+    }
+    closeOutputFile(f, name);
+}
+
