@@ -58,6 +58,15 @@ public:
     double stdProdCost(int32_t scenario, int32_t product, int32_t month) const;
     int32_t inventory(int32_t product, int32_t customer, int32_t month, RandomGenerator& generator) const;
 
+    // The three factors of inventory, which depend on the customer, the
+    // product and the month alone, and the value they give with a random
+    // term r; a writer that needs many months of one cell computes each
+    // factor once. inventory() is exactly inventoryValue() of these.
+    double inventoryCustomerTerm(int32_t customer) const;
+    double inventoryProductTerm(int32_t product) const;
+    double inventoryMonthTerm(int32_t month) const;
+    static int32_t inventoryValue(double customerTerm, double productTerm, double monthTerm, double r);
+
 private:
     void buildChannels(int32_t channelCount);
     void buildCustomers(int32_t channelCount);

@@ -53,14 +53,29 @@ double DimensionModel::stdProdCost(int32_t s, int32_t p, int32_t m) const {
     return a + b;
 }
 
-int32_t DimensionModel::inventory(int32_t p, int32_t c, int32_t m, RandomGenerator& generator) const {
+double DimensionModel::inventoryCustomerTerm(int32_t c) const {
     const double lc = static_cast<double>(customerTable->leafCount);
+    return std::sin(21.98 * (static_cast<double>(c) / lc) + 0.2);
+}
+
+double DimensionModel::inventoryProductTerm(int32_t p) const {
     const double lp = static_cast<double>(productTable->leafCount);
+    return std::cos(200.96 * (static_cast<double>(p) / lp) + 1.0) * 0.5 + 1.5;
+}
+
+double DimensionModel::inventoryMonthTerm(int32_t m) const {
     const double lt = static_cast<double>(timeTable->leafCount);
-    const double d = std::sin(21.98 * (static_cast<double>(c) / lc) + 0.2);
-    const double e = std::cos(200.96 * (static_cast<double>(p) / lp) + 1.0) * 0.5 + 1.5;
-    const double f = std::sin(std::sin(9.42 * (static_cast<double>(m) / lt) + 0.2) * 3.14 + 0.1);
-    const double r = generator.nextDouble();
+    return std::sin(std::sin(9.42 * (static_cast<double>(m) / lt) + 0.2) * 3.14 + 0.1);
+}
+
+int32_t DimensionModel::inventoryValue(double d, double e, double f, double r) {
     const double v = std::fabs(2.0 * d) + r * 5.0 * f * f * e;
     return static_cast<int32_t>(v + 1.0);
+}
+
+int32_t DimensionModel::inventory(int32_t p, int32_t c, int32_t m, RandomGenerator& generator) const {
+    const double d = inventoryCustomerTerm(c);
+    const double e = inventoryProductTerm(p);
+    const double f = inventoryMonthTerm(m);
+    return inventoryValue(d, e, f, generator.nextDouble());
 }

@@ -25,13 +25,18 @@ InventoryWriter::InventoryWriter(FILE* f, const char* name, int32_t cap, int32_t
 }
 
 HistoricalInventoryWriter::HistoricalInventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
-    : InventoryWriter(f, name, cap, limit, &historicalInventoryLock) {}
+    : InventoryWriter(f, name, cap, limit, &historicalInventoryLock) {
+    for (int32_t m = 0; m < 17; ++m) monthTerms[m] = context.dimensionModel->inventoryMonthTerm(m);
+}
 
 void HistoricalInventoryWriter::writeRecord(const WriterRecord& r) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex;
     int32_t values[17];
-    for (int32_t m = 0; m < 17; ++m) values[m] = model.inventory(p, c, m, generator);
+    const double customerTerm = model.inventoryCustomerTerm(c);
+    const double productTerm = model.inventoryProductTerm(p);
+    for (int32_t m = 0; m < 17; ++m)
+        values[m] = DimensionModel::inventoryValue(customerTerm, productTerm, monthTerms[m], generator.nextDouble());
     // "%12s%12s" then 17 times "%10d", then "\n"; the whole line in one write.
     char line[512];
     char* out = line;

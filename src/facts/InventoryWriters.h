@@ -22,6 +22,9 @@ public:
 
 protected:
     void writeRecord(const WriterRecord& record) override;
+
+private:
+    double monthTerms[17];
 };
 
 // "currinv.qem": month 17; main thread.
