@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "dims/DimensionWriters.h"
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "run/Context.h"
@@ -117,14 +116,7 @@ int main(int argc, char** argv) {
         const char* const dimensionFiles[] = {"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem",
                                               "chanhier.qem", "chantree.qem", "timehier.qem", "timetree.qem"};
         const auto dimensionStart = Clock::now();
-        writeFile<ProductHierarchyWriter>("prodhier.qem", 16333);
-        writeFile<ProductTreeWriter>("prodtree.qem", 16333);
-        writeFile<CustomerHierarchyWriter>("custhier.qem", 1333);
-        writeFile<CustomerTreeWriter>("custtree.qem", 1333);
-        writeFile<ChannelHierarchyWriter>("chanhier.qem", 133);
-        writeFile<ChannelTreeWriter>("chantree.qem", 133);
-        writeFile<TimeHierarchyWriter>("timehier.qem", 24);
-        writeFile<TimeTreeWriter>("timetree.qem", 32);
+        writeDimensionFiles();
         first.generate += seconds(dimensionStart);
         for (const char* f : dimensionFiles) {
             first.bytes += fs::file_size(f);

@@ -90,7 +90,7 @@ void saveState() {
     }
 }
 
-void writeFirstPhaseFiles() {
+void writeDimensionFiles() {
     writeFile<ProductHierarchyWriter>("prodhier.qem", 16333);
     writeFile<ProductTreeWriter>("prodtree.qem", 16333);
     writeFile<CustomerHierarchyWriter>("custhier.qem", 1333);
@@ -99,6 +99,10 @@ void writeFirstPhaseFiles() {
     writeFile<ChannelTreeWriter>("chantree.qem", 133);
     writeFile<TimeHierarchyWriter>("timehier.qem", 24);
     writeFile<TimeTreeWriter>("timetree.qem", 32);
+}
+
+void writeFirstPhaseFiles() {
+    writeDimensionFiles();
     runHistoricalSales(leafCells() * 17 * context.state.densityCode / 2000);
     runHistoricalInventory();
     writeFile<ShippingCostWriter>("custship.qem", 8333);

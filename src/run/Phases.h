@@ -14,6 +14,8 @@ int qemMain();
 
 void runFirstPhase();
 void writeFirstPhaseFiles();
+// The first phase's eight hierarchy and tree files, in their order.
+void writeDimensionFiles();
 void runSecondPhase();
 void writeSecondPhaseFiles();
 void runThirdPhase();

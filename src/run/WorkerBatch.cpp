@@ -19,8 +19,14 @@
 // A writer's run() formats with the C library (whose floating-point
 // conversions alone take several kilobytes of stack), throws and unwinds on
 // failure, and under the sanitizers every frame grows several times; 256 KiB
-// leaves a wide margin over the deepest use measured by lastBatchStackUse().
+// leaves a wide margin over the deepest use measured by lastBatchStackUse()
+// (under 9 KiB in an optimised build). The sanitizers' runtimes reserve part
+// of a thread's stack for themselves and need several times more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const size_t workerStackSize = 8 * 1024 * 1024;
+#else
 const size_t workerStackSize = 256 * 1024;
+#endif
 
 namespace {
 
