@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "dims/DimensionWriters.h"
+#include "run/Phases.h"
+
+namespace {
+
+// Writes the eight dimension files as the first phase does, in a scratch
+// directory, and returns their contents by name.
+std::map<std::string, std::string> writeDimensionFiles(int32_t seed) {
+    qemtest::TempDir directory;
+    qemtest::setUpContext(10, 2, seed);
+    writeFile<ProductHierarchyWriter>("prodhier.qem", 16333);
+    writeFile<ProductTreeWriter>("prodtree.qem", 16333);
+    writeFile<CustomerHierarchyWriter>("custhier.qem", 1333);
+    writeFile<CustomerTreeWriter>("custtree.qem", 1333);
+    writeFile<ChannelHierarchyWriter>("chanhier.qem", 133);
+    writeFile<ChannelTreeWriter>("chantree.qem", 133);
+    writeFile<TimeHierarchyWriter>("timehier.qem", 24);
+    writeFile<TimeTreeWriter>("timetree.qem", 32);
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        files[entry.path().filename()] = qemtest::readFile(entry.path());
+    return files;
+}
+
+// Expected lines, sorted: for a tree file every member with its parent's code
+// (blank for none) and its level name; for a hierarchy file every leaf with its
+// ancestors, one column per width.
+std::vector<std::string> expectedLines(int dimension, bool tree, const std::vector<size_t>& widths) {
+    const DimensionModel& model = *context.dimensionModel;
+    const DimensionTable* tables[] = {&model.channels(), &model.customers(), &model.products(), &model.times()};
+    std::vector<std::string> lines;
+    for (const Member& m : tables[dimension]->members) {
+        if (!tree && m.level > 0) continue;
+        std::string line;
+        const Member* a = &m;
+        for (size_t w = 0; w < widths.size(); ++w, a = a ? a->parent : nullptr) {
+            const bool levelColumn = tree && w == 2;
+            const char* text = levelColumn ? model.levelName(dimension, m.index) : a ? a->code : "";
+            line += qemtest::formatted("%-*s", static_cast<int>(widths[w]), text);
+        }
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+}  // namespace
+
+TEST(DimensionFiles, EveryMemberAppearsOnceWithItsParentsAndLevel) {
+    auto files = writeDimensionFiles(31337);
+    const struct {
+        const char* name;
+        int dimension;
+        bool tree;
+        std::vector<size_t> widths;
+        size_t lineCount, lineLength;
+    } expected[] = {
+        {"prodhier.qem", 2, false, {12, 12, 12, 12, 12, 12}, 9000, 72}, {"custhier.qem", 1, false, {12, 12}, 900, 24},
+        {"prodtree.qem", 2, true, {12, 12, 12}, 10000, 36}, {"custtree.qem", 1, true, {12, 12, 12}, 1000, 36},
+        {"chanhier.qem", 0, false, {12}, 9, 12}, {"chantree.qem", 0, true, {12, 12, 12}, 10, 36},
+        {"timehier.qem", 3, false, {6, 6, 4}, 24, 16}, {"timetree.qem", 3, true, {6, 6, 7}, 34, 19}};
+    EXPECT_EQ(files.size(), 8u);
+    std::vector<std::string> chantree;
+    for (const auto& e : expected) {
+        const std::string& text = files[e.name];
+        EXPECT_TRUE(!text.empty() && text.back() == '\n') << e.name;
+        std::vector<std::string> lines;
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            lines.push_back(text.substr(start, end - start));
+            ASSERT_EQ(lines.back().size(), e.lineLength) << e.name;
+        }
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines.size(), e.lineCount) << e.name;
+        EXPECT_EQ(lines, expectedLines(e.dimension, e.tree, e.widths)) << e.name;
+        if (e.dimension == 0 && e.tree) chantree = lines;
+    }
+    // Exactly one Channel member without parent: the top.
+    const auto blankParent = [](const std::string& line) { return line.substr(12, 12) == std::string(12, ' '); };
+    ASSERT_EQ(std::count_if(chantree.begin(), chantree.end(), blankParent), 1);
+    EXPECT_EQ(std::find_if(chantree.begin(), chantree.end(), blankParent)->substr(24), "Top" + std::string(9, ' '));
+}
+
+TEST(DimensionFiles, SameStateGivesByteIdenticalFiles) {
+    const auto first = writeDimensionFiles(2024), second = writeDimensionFiles(2024);
+    EXPECT_EQ(first.size(), 8u);
+    for (const auto& [name, text] : first) EXPECT_TRUE(text == second.at(name)) << name;
+}

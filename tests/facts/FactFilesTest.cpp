@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "TestSupport.h"
+#include "facts/CostWriters.h"
+#include "facts/InventoryWriters.h"
+#include "facts/SalesWriters.h"
+#include "run/Phases.h"
+#include "run/WorkerBatch.h"
+
+using qemtest::formatted;
+using Key = int64_t;
+
+namespace {
+
+Key cellKey(int32_t customer, int32_t product, int32_t channel = 0) {
+    return (int64_t{customer} * 100000 + product) * 16 + channel;
+}
+
+// Member position by code.
+struct Positions : std::unordered_map<std::string, int32_t> {
+    Positions() = default;
+    explicit Positions(const DimensionTable& table) {
+        for (const Member& m : table.members) (*this)[m.code] = m.index;
+    }
+    int32_t of(const std::string& line, size_t column, size_t width) const { return at(line.substr(column, width)); }
+};
+
+}  // namespace
+
+// All fact and cost files of 10 channels at 0.1 %, written once into one
+// scratch directory (the historical sales file alone is about 78 MB).
+class FactFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        directory = std::make_unique<qemtest::TempDir>();
+        qemtest::setUpContext(10, 2, 86420);
+        runHistoricalSales(9.0 * 900 * 9000 * 17 * 2 / 2000);
+        runHistoricalInventory();
+        writeFile<ShippingCostWriter>("custship.qem", 8333);
+        writeFile<ProductCostWriter>("prodcos.qem", 8333);
+        runBudget();
+        runCurrentSales(9.0 * 900 * 9000 * 2 / 2000);
+        writeFile<CurrentInventoryWriter>("currinv.qem", 8333);
+        const DimensionModel& model = *context.dimensionModel;
+        customers = Positions(model.customers()), products = Positions(model.products());
+        channels = Positions(model.channels()), times = Positions(model.times());
+        // The sales walk over the data region (customers below 648, products below
+        // 6480): customer block, product block, channel, first two pattern cells.
+        walk.clear();
+        for (int32_t c0 = 0; c0 < 648; c0 += 10)
+            for (int32_t p0 = 0; p0 < 6480; p0 += 100)
+                for (int32_t ch = 0; ch < 9; ++ch)
+                    for (int32_t k = 0; k < 2; ++k) {
+                        const CellPattern* pattern = context.densityPattern->pattern(false, ch, c0, p0);
+                        const PatternCell c = pattern->shiftedCell(k, c0, p0);
+                        walk.push_back(cellKey(c0 + c.customerOffset, p0 + c.productOffset, ch));
+                    }
+    }
+    static void TearDownTestSuite() { directory.reset(); }
+
+    // Checks every line of a current sales file and returns its cells, sorted.
+    static std::vector<Key> currentSalesCells(const std::string& name) {
+        const DimensionModel& model = *context.dimensionModel;
+        std::vector<Key> cells;
+        qemtest::forEachLine(name, [&](const std::string& line) {
+            ASSERT_EQ(line.size(), 56u) << line;
+            const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12), ch = channels.of(line, 24, 12);
+            const double amount = model.dollarSales(0, ch, p, c, 17);
+            ASSERT_EQ(line.substr(36), formatted("%10d%10.2f", model.units(0, ch, p, c, 17), amount)) << line;
+            cells.push_back(cellKey(c, p, ch));
+        });
+        std::sort(cells.begin(), cells.end());
+        return cells;
+    }
+
+    static inline std::unique_ptr<qemtest::TempDir> directory;
+    static inline Positions customers, products, channels, times;
+    static inline std::vector<Key> walk;
+};
+
+TEST_F(FactFiles, SalesFilesHoldTheirQuotaOfWalkCells) {
+    const DimensionModel& model = *context.dimensionModel;
+    const std::unordered_set<Key> walkCells(walk.begin(), walk.end());
+    std::unordered_map<Key, int32_t> months;  // cell -> bit set of its months
+    size_t count = 0;
+    qemtest::forEachLine("histsale.qem", [&](const std::string& line) {
+        ++count;
+        ASSERT_EQ(line.size(), 62u) << line;
+        const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12), ch = channels.of(line, 24, 12);
+        const int32_t m = times.of(line, 36, 6);
+        int32_t& seen = months[cellKey(c, p, ch)];
+        ASSERT_TRUE(m < 17 && !(seen & (1 << m)) && walkCells.count(cellKey(c, p, ch))) << line;
+        seen |= 1 << m;
+        const double amount = model.dollarSales(0, ch, p, c, m);
+        ASSERT_EQ(line.substr(42), formatted("%10d%10.2f", model.units(0, ch, p, c, m), amount)) << line;
+        ASSERT_EQ(line.substr(59), ".00");
+    });
+    // Every writer's slice holds more than its quarter of the cells, so each stops exactly at its quota.
+    EXPECT_EQ(count, 9u * 900 * 9000 * 17 * 2 / 2000);
+    for (const auto& [cell, seen] : months) ASSERT_EQ(seen, 0x1FFFF) << cell;
+
+    const std::vector<Key> current = currentSalesCells("currsale.qem");
+    EXPECT_EQ(current.size(), 9u * 900 * 9000 * 2 / 2000);
+    EXPECT_TRUE(std::adjacent_find(current.begin(), current.end()) == current.end()) << "a cell written twice";
+    for (Key cell : current) ASSERT_TRUE(walkCells.count(cell)) << cell;
+}
+
+TEST_F(FactFiles, SalesWriterStopsAtItsRecordLimit) {
+    const auto writeDirect = [](int32_t limit) {
+        FILE* f = fopen("direct.qem", "w");
+        CurrentSalesWriter(f, "direct.qem", 16333, limit).run();
+        fclose(f);
+        return currentSalesCells("direct.qem");
+    };
+    // A writer with no share of the cells writes nothing.
+    EXPECT_TRUE(writeDirect(0).empty());
+    // A limit inside the walk: exactly its first cells (block 0/0, channels 0, 0, 1, 1, 2).
+    std::vector<Key> first(walk.begin(), walk.begin() + 5), all = walk;
+    std::sort(first.begin(), first.end());
+    EXPECT_EQ(writeDirect(5), first);
+    // A limit beyond the walk: the whole walk, the last partial buffer included.
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(writeDirect(1000000), all);
+}
+
+TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
+    const DimensionModel& model = *context.dimensionModel;
+    std::set<Key> pairs, historical, current;
+    for (Key cell : walk) pairs.insert(cell / 16 * 16);
+    const auto pairOf = [](const std::string& l) { return cellKey(customers.of(l, 0, 12), products.of(l, 12, 12)); };
+    const auto inRange = [](const std::string& field) { return std::stoi(field) >= 1 && std::stoi(field) <= 12; };
+    qemtest::forEachLine("histinv.qem", [&](const std::string& line) {
+        ASSERT_EQ(line.size(), 194u) << line;
+        ASSERT_TRUE(historical.insert(pairOf(line)).second) << line;
+        for (size_t m = 0; m < 17; ++m) ASSERT_TRUE(inRange(line.substr(24 + 10 * m, 10))) << line;
+    });
+    qemtest::forEachLine("currinv.qem", [&](const std::string& line) {
+        ASSERT_EQ(line.size(), 34u) << line;
+        ASSERT_TRUE(current.insert(pairOf(line)).second && inRange(line.substr(24))) << line;
+    });
+    EXPECT_EQ(historical, pairs);
+    EXPECT_EQ(current, pairs);
+    std::map<Key, int32_t> budgetMonths;  // cell -> bit set of its months
+    qemtest::forEachLine("budget.qem", [&](const std::string& line) {
+        ASSERT_EQ(line.size(), 50u) << line;
+        const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12), m = times.of(line, 24, 6);
+        int32_t& seen = budgetMonths[cellKey(c, p)];
+        ASSERT_TRUE(m >= 12 && m < 24 && !(seen & (1 << m))) << line;
+        seen |= 1 << m;
+        const double amount = model.dollarSales(1, 0, p, c, m);
+        ASSERT_EQ(line.substr(30), formatted("%10d%10.2f", model.units(1, 0, p, c, m), amount)) << line;
+    });
+    EXPECT_EQ(budgetMonths.size(), pairs.size());
+    for (const auto& [cell, seen] : budgetMonths) ASSERT_TRUE(seen == 0xFFF000 && pairs.count(cell)) << cell;
+}
+
+TEST_F(FactFiles, CostFilesCoverEveryLeafInBothScenarios) {
+    const DimensionModel& model = *context.dimensionModel;
+    const struct {
+        const char* name;
+        const Positions& leaves;
+        int32_t leafCount;
+        double (DimensionModel::*cost)(int32_t, int32_t, int32_t) const;
+    } files[] = {{"custship.qem", customers, 900, &DimensionModel::stdShipCost},
+                 {"prodcos.qem", products, 9000, &DimensionModel::stdProdCost}};
+    for (const auto& f : files) {
+        std::unordered_set<Key> seen;
+        qemtest::forEachLine(f.name, [&](const std::string& line) {
+            ASSERT_EQ(line.size(), 40u) << line;
+            const int32_t leaf = f.leaves.of(line, 0, 12), month = times.of(line, 24, 6);
+            const std::string scenario = line.substr(12, 12);
+            const int32_t s = scenario == "Budget      ";
+            ASSERT_TRUE((s || scenario == "Actual      ") && leaf < f.leafCount) << line;
+            ASSERT_TRUE(s ? month >= 12 && month < 24 : month < 18) << line;
+            ASSERT_TRUE(seen.insert(cellKey(leaf, month, s)).second) << line;
+            // Budget costs follow the quarter, not the month.
+            ASSERT_EQ(line.substr(30), formatted("%10.3f", (model.*f.cost)(s, leaf, s ? month / 3 * 3 : month)));
+        });
+        EXPECT_EQ(seen.size(), static_cast<size_t>(f.leafCount) * 30) << f.name;
+    }
+}

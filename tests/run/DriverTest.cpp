@@ -1,0 +1,249 @@
+// Runs the real program as a child process in a fresh directory, with the answers piped to its standard input,
+// and checks its console output, exit status and the files it leaves behind.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    std::string out, err;
+    int status;
+};
+
+using StateFields = std::array<int32_t, 6>;
+static_assert(std::endian::native == std::endian::little, "state bytes are built from host integers below");
+
+const char* const stateName = "qem1r2genstate";
+const std::string channelPrompt = "Enter a number of channels (at least 10): ";
+const std::string densityPrompt = "Enter a density percentage between 0.1 and 40: ";
+const std::string userPrompt = "Enter a number of users (at least 10): ";
+const std::string integerReply = "Sorry, that entry didn't translate into an integer >= 10\n";
+const std::string numberReply = "Sorry, that entry didn't translate into an number between 0.1 and 40\n";
+const std::string validAnswers = "10\n0.1\n10\n";
+
+std::string readFile(const fs::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+// The state as its file holds it (six little-endian 32-bit integers), cut or padded with zeros to length.
+std::string stateBytes(const StateFields& fields, size_t length = 24) {
+    std::string bytes(std::max<size_t>(length, 24), '\0');
+    memcpy(bytes.data(), fields.data(), 24);
+    return bytes.substr(0, length);
+}
+
+StateFields stateOf(const std::string& bytes) {
+    StateFields fields{};
+    memcpy(fields.data(), bytes.data(), std::min<size_t>(bytes.size(), 24));
+    return fields;
+}
+
+std::set<std::string> entries(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+class Driver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char workPattern[] = "/tmp/qemdriverXXXXXX", capturePattern[] = "/tmp/qemcaptureXXXXXX";
+        ASSERT_TRUE(mkdtemp(workPattern) && mkdtemp(capturePattern));
+        dir = workPattern;
+        capture = capturePattern;
+    }
+    void TearDown() override {
+        fs::remove_all(dir);
+        fs::remove_all(capture);
+    }
+
+    // Runs the program in workDir with input on its standard input; its output streams go to files outside workDir.
+    Outcome run(const std::string& input, const fs::path& workDir) {
+        const fs::path out = capture / "stdout", err = capture / "stderr";
+        const std::string command =
+            "cd '" + workDir.string() + "' && exec " QEMGEN_PATH " >'" + out.string() + "' 2>'" + err.string() + "'";
+        signal(SIGPIPE, SIG_IGN);  // the program may end before it has read all of its input
+        FILE* pipe = popen(command.c_str(), "w");
+        if (!pipe) return {"", "popen failed", -1};
+        fwrite(input.data(), 1, input.size(), pipe);
+        const int status = pclose(pipe);
+        return {readFile(out), readFile(err), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    }
+    Outcome run(const std::string& input) { return run(input, dir); }
+
+    fs::path dir, capture;
+};
+
+}  // namespace
+
+TEST_F(Driver, FirstRunAsksThreeQuestionsAndWritesTwelveFilesAndTheState) {
+    const int64_t before = time(nullptr);
+    const Outcome r = run("9\n10\n0.09\n40.01\nabc\n0.1\n9\n10\n");
+    const int64_t after = time(nullptr);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string fixedBanner = "QEM-1v2 File Generator\nVersion 1.0.0.3\n";
+    ASSERT_EQ(r.out.rfind(fixedBanner, 0), 0u) << r.out;
+    const size_t creditEnd = r.out.find('\n', fixedBanner.size());
+    EXPECT_GT(creditEnd, fixedBanner.size());  // a non-empty third line
+    EXPECT_EQ(r.out.substr(creditEnd + 1), "starting phase 1\n" + channelPrompt + integerReply + channelPrompt +
+                                               densityPrompt + numberReply + densityPrompt + numberReply +
+                                               densityPrompt + numberReply + densityPrompt + userPrompt +
+                                               integerReply + userPrompt + "Done\n");
+
+    const std::set<std::string> files = {"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem",
+                                          "chanhier.qem", "chantree.qem", "timehier.qem", "timetree.qem",
+                                          "histsale.qem", "histinv.qem",  "custship.qem", "prodcos.qem"};
+    std::set<std::string> expected = files;
+    expected.insert(stateName);
+    EXPECT_EQ(entries(dir), expected);
+    for (const auto& name : files) EXPECT_GT(fs::file_size(dir / name), 0u) << name;
+    const std::string state = readFile(dir / stateName);
+    ASSERT_EQ(state.size(), 24u);
+    const StateFields fields = stateOf(state);
+    EXPECT_EQ(fields, (StateFields{10, 10, 2, 1, fields[4], 1}));
+    EXPECT_TRUE(fields[4] >= before && fields[4] <= after);  // the seed is the calendar time of the run
+}
+
+TEST_F(Driver, ThreeRunsMakeADataSetAndAFourthStartsAgain) {
+    ASSERT_EQ(run("10\n0.1\n12\n").status, 0);
+    StateFields expected = stateOf(readFile(dir / stateName));
+    Outcome r = run("");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "starting phase 2\nDone\n");
+    for (const char* name : {"budget.qem", "currsale.qem", "currinv.qem"}) EXPECT_TRUE(fs::exists(dir / name));
+    const std::string secondState = readFile(dir / stateName);
+    expected[5] = 2;
+    EXPECT_EQ(stateOf(secondState), expected);
+
+    // The third phase, run twice from the same state, writes the same query files.
+    std::map<std::string, std::string> queries[2];
+    for (auto& files : queries) {
+        writeFile(dir / stateName, secondState);
+        r = run("");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "starting phase 3\nDone\n");
+        EXPECT_FALSE(fs::exists(dir / stateName));
+        for (int u = 1; u <= 12; ++u) {
+            char name[16];
+            snprintf(name, sizeof name, "qry%03d.qem", u);
+            ASSERT_TRUE(fs::exists(dir / name)) << name;
+            files[name] = readFile(dir / name);
+        }
+        EXPECT_FALSE(fs::exists(dir / "qry013.qem"));
+    }
+    EXPECT_TRUE(queries[0] == queries[1]);
+
+    r = run("");
+    EXPECT_EQ(r.out.rfind("QEM-1v2 File Generator\n", 0), 0u);
+    EXPECT_NE(r.out.find("starting phase 1\n" + channelPrompt), std::string::npos);
+}
+
+TEST_F(Driver, StateFileLengthAndPhasesWithoutWork) {
+    writeFile(dir / stateName, stateBytes({10, 10, 2, 1, 12345, 1}, 23));
+    Outcome r = run(validAnswers);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "error reading QEM-1 generator status from disk!");
+    EXPECT_EQ(r.out, "");
+
+    // Bytes after the 24th are ignored; phases other than 1 and 2 produce nothing.
+    for (const auto& [phase, line] : {std::pair{3, "starting phase 4\n"}, std::pair{0, "starting phase 1\n"}}) {
+        const std::string state = stateBytes({10, 10, 2, 1, 12345, phase}, 30);
+        writeFile(dir / stateName, state);
+        r = run(validAnswers);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, std::string(line) + "Done\n");
+        EXPECT_EQ(entries(dir), std::set<std::string>{stateName});
+        EXPECT_EQ(readFile(dir / stateName), state);
+    }
+}
+
+TEST_F(Driver, CorruptStateIsRefusedWithoutWritingAnything) {
+    const StateFields corrupt[] = {{10, 10, 2, 0, 12345, 1},   {9, 10, 2, 1, 12345, 1}, {10, 10, 3, 1, 12345, 1},
+                                   {10, 10, 802, 1, 12345, 1}, {10, 5, 2, 1, 12345, 1}};
+    for (const StateFields& fields : corrupt) {
+        SCOPED_TRACE(::testing::PrintToString(fields));
+        writeFile(dir / stateName, stateBytes(fields));
+        const Outcome r = run(validAnswers);
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find("corrupt application internal state initializing context!\n"), std::string::npos);
+        EXPECT_EQ(r.out.find("starting phase"), std::string::npos);
+        EXPECT_EQ(entries(dir), std::set<std::string>{stateName});
+        EXPECT_EQ(readFile(dir / stateName), stateBytes(fields));
+    }
+}
+
+TEST_F(Driver, EndOfInputWhileAskingEndsTheRunWithoutFiles) {
+    for (const std::string input : {"", "10\n", "10 0.1", "abc", "99999999999\n2147484\n", "2147483\n"}) {
+        SCOPED_TRACE(input);
+        const Outcome r = run(input);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err, "");
+        EXPECT_EQ(r.out.find("Done"), std::string::npos);
+        EXPECT_TRUE(entries(dir).empty());
+    }
+    // Channel counts whose product positions do not fit 32 bits are rejected; the largest that fits is accepted.
+    const std::string rejected = run("99999999999\n2147484\n").out;
+    EXPECT_NE(rejected.find(channelPrompt + integerReply + channelPrompt + integerReply + channelPrompt),
+              std::string::npos);
+    EXPECT_EQ(rejected.find(densityPrompt), std::string::npos);
+    EXPECT_NE(run("2147483\n").out.find(channelPrompt + densityPrompt), std::string::npos);
+}
+
+TEST_F(Driver, OutputFileThatCannotBeCreatedFailsThePhase) {
+    fs::create_directory(dir / "prodhier.qem");
+    const Outcome r = run(validAnswers);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("error opening 'prodhier.qem'\n") + strerror(EISDIR) +
+                         "\nexception 'cannot continue' caught, exiting");
+    EXPECT_EQ(r.out.find("Done"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / stateName));
+}
+
+TEST_F(Driver, FullDiskFailsThePhaseWithoutRecordingIt) {
+    const fs::path disk = dir / "disk";
+    fs::create_directory(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "no tmpfs: " << strerror(errno);
+    struct Unmount {
+        const fs::path& path;
+        ~Unmount() { umount(path.c_str()); }
+    } unmount{disk};
+
+    Outcome r = run(validAnswers, disk);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("error writing"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(disk / stateName));
+
+    // The second phase, on a disk filled up after the state file was put there, keeps the state of phase 1.
+    for (const auto& e : fs::directory_iterator(disk)) fs::remove_all(e.path());
+    const std::string state = stateBytes({10, 10, 2, 1, 12345, 1});
+    writeFile(disk / stateName, state);
+    const std::string fill = "dd if=/dev/zero of='" + (disk / "filler").string() + "' bs=4096 2>/dev/null";
+    ASSERT_NE(std::system(fill.c_str()), 0);  // dd stops when the disk is full
+    r = run("", disk);
+    EXPECT_TRUE(r.status == 1 || r.status == 2) << r.status;
+    EXPECT_NE(r.err.find("error writing"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(disk / stateName), state);
+}
