@@ -8,17 +8,10 @@ namespace {
 
 // Writes the eight dimension files as the first phase does, in a scratch
 // directory, and returns their contents by name.
-std::map<std::string, std::string> writeDimensionFiles(int32_t seed) {
+std::map<std::string, std::string> dimensionFilesFor(int32_t seed) {
     qemtest::TempDir directory;
     qemtest::setUpContext(10, 2, seed);
-    writeFile<ProductHierarchyWriter>("prodhier.qem", 16333);
-    writeFile<ProductTreeWriter>("prodtree.qem", 16333);
-    writeFile<CustomerHierarchyWriter>("custhier.qem", 1333);
-    writeFile<CustomerTreeWriter>("custtree.qem", 1333);
-    writeFile<ChannelHierarchyWriter>("chanhier.qem", 133);
-    writeFile<ChannelTreeWriter>("chantree.qem", 133);
-    writeFile<TimeHierarchyWriter>("timehier.qem", 24);
-    writeFile<TimeTreeWriter>("timetree.qem", 32);
+    writeDimensionFiles();
     std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator("."))
         files[entry.path().filename()] = qemtest::readFile(entry.path());
@@ -50,7 +43,7 @@ std::vector<std::string> expectedLines(int dimension, bool tree, const std::vect
 }  // namespace
 
 TEST(DimensionFiles, EveryMemberAppearsOnceWithItsParentsAndLevel) {
-    auto files = writeDimensionFiles(31337);
+    auto files = dimensionFilesFor(31337);
     const struct {
         const char* name;
         int dimension;
@@ -84,7 +77,7 @@ TEST(DimensionFiles, EveryMemberAppearsOnceWithItsParentsAndLevel) {
 }
 
 TEST(DimensionFiles, SameStateGivesByteIdenticalFiles) {
-    const auto first = writeDimensionFiles(2024), second = writeDimensionFiles(2024);
+    const auto first = dimensionFilesFor(2024), second = dimensionFilesFor(2024);
     EXPECT_EQ(first.size(), 8u);
     for (const auto& [name, text] : first) EXPECT_TRUE(text == second.at(name)) << name;
 }
