@@ -109,20 +109,16 @@ int main(int argc, char** argv) {
            folder.c_str());
     printf("context (model and pattern): %.2f s\n", seconds(buildStart));
 
-    const double leafCells = static_cast<double>(context.dimensionModel->channels().leafCount) *
-                             context.dimensionModel->customers().leafCount * context.dimensionModel->products().leafCount;
     try {
         Totals first;
-        const char* const dimensionFiles[] = {"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem",
-                                              "chanhier.qem", "chantree.qem", "timehier.qem", "timetree.qem"};
         const auto dimensionStart = Clock::now();
         writeDimensionFiles();
         first.generate += seconds(dimensionStart);
-        for (const char* f : dimensionFiles) {
-            first.bytes += fs::file_size(f);
-            first.lines += countLines(f);
+        for (const auto& entry : fs::directory_iterator(".")) {
+            first.bytes += entry.file_size();
+            first.lines += countLines(entry.path());
         }
-        measure("histsale.qem", [&] { runHistoricalSales(leafCells * 17 * context.state.densityCode / 2000); }, first);
+        measure("histsale.qem", [] { runHistoricalSales(historicalCells()); }, first);
         const size_t salesStack = lastBatchStackUse();
         measure("histinv.qem", [] { runHistoricalInventory(); }, first);
         const size_t inventoryStack = lastBatchStackUse();
@@ -133,7 +129,7 @@ int main(int argc, char** argv) {
         Totals second;
         measure("budget.qem", [] { runBudget(); }, second);
         const size_t budgetStack = lastBatchStackUse();
-        measure("currsale.qem", [&] { runCurrentSales(leafCells * context.state.densityCode / 2000); }, second);
+        measure("currsale.qem", [] { runCurrentSales(currentCells()); }, second);
         const size_t currentStack = lastBatchStackUse();
         measure("currinv.qem", [] { writeFile<CurrentInventoryWriter>("currinv.qem", 8333); }, second);
         report("phase 2", second.bytes, second.lines, second.generate, second.raw);

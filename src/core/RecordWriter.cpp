@@ -66,9 +66,4 @@ void RecordWriter::writeText(const char* text, size_t length) {
     }
 }
 
-void RecordWriter::writeLine(const char* line) {
-    if (fputs(line, file) == EOF) {
-        reportWriteError();
-        throw "Oops";
-    }
-}
+void RecordWriter::writeLine(const char* line) { writeText(line, strlen(line)); }

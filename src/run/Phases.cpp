@@ -56,13 +56,18 @@ GeneratorState decodeState(const unsigned char in[24]) {
     return GeneratorState{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]};
 }
 
-double leafCells() {
+
+}  // namespace
+
+static double leafCells() {
     const DimensionModel& m = *context.dimensionModel;
     return static_cast<double>(m.channels().leafCount) * static_cast<double>(m.customers().leafCount) *
            static_cast<double>(m.products().leafCount);
 }
 
-}  // namespace
+double historicalCells() { return leafCells() * 17 * context.state.densityCode / 2000; }
+
+double currentCells() { return leafCells() * context.state.densityCode / 2000; }
 
 void saveState() {
     // The new state goes to a side file first and replaces the old one only
@@ -103,7 +108,7 @@ void writeDimensionFiles() {
 
 void writeFirstPhaseFiles() {
     writeDimensionFiles();
-    runHistoricalSales(leafCells() * 17 * context.state.densityCode / 2000);
+    runHistoricalSales(historicalCells());
     runHistoricalInventory();
     writeFile<ShippingCostWriter>("custship.qem", 8333);
     writeFile<ProductCostWriter>("prodcos.qem", 8333);
@@ -111,7 +116,7 @@ void writeFirstPhaseFiles() {
 
 void writeSecondPhaseFiles() {
     runBudget();
-    runCurrentSales(leafCells() * context.state.densityCode / 2000);
+    runCurrentSales(currentCells());
     writeFile<CurrentInventoryWriter>("currinv.qem", 8333);
 }
 

@@ -21,6 +21,11 @@ void writeSecondPhaseFiles();
 void runThirdPhase();
 void writeQueryFiles();
 
+// Records the sales files are to hold: the leaf cells (channels x customers x
+// products) times the density, for the 17 historical months or the current one.
+double historicalCells();
+double currentCells();
+
 // Writes the 24-byte state file; reports and exits with status 1 on failure.
 void saveState();
 
