@@ -1,23 +1,41 @@
 # Convenience wrapper around the CMake build.
-#   make run  [CHANNELS=10 DENSITY=1 USERS=10 DATA=data]   all three phases
-#   make test                                              build and run every test
+#   make run  [CHANNELS=10 DENSITY=1 USERS=10 DATA=data]   build qemgen, then all three phases in DATA
+#   make test                                              build everything and run every test
 #   make bench                                             fact-file throughput
+#   make install [PREFIX=/usr/local]                       install the programs into PREFIX/bin
+# Each target first checks for the Debian packages it needs (scripts/ensure-tools):
+# run as root it installs the missing ones, otherwise it names them and stops.
+# One build folder serves all targets: each configures it with or without the
+# tests, so GoogleTest is needed only by test and build.
 BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
 CHANNELS ?= 10
 DENSITY ?= 1
 USERS ?= 10
 DATA ?= data
+PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
 
-.PHONY: all build run test bench clean
+ENSURE = ./scripts/ensure-tools
+# $(call configure,ON|OFF): configure the build folder with or without the tests.
+configure = cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DBUILD_TESTING=$(1) >/dev/null
+
+.PHONY: all build run test bench install clean
+# The targets share one build folder: never run two of them at once.
+.NOTPARALLEL:
 
 all: build
 
+# Everything, tests included.
 build:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	$(ENSURE) build test
+	$(call configure,ON)
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+run:
+	$(ENSURE) build
+	$(call configure,OFF)
+	cmake --build $(BUILD) -j $(JOBS) --target qemgen
 	mkdir -p $(DATA)
 	rm -f $(DATA)/qem1r2genstate
 	cd $(DATA) && printf '%s\n%s\n%s\n' $(CHANNELS) $(DENSITY) $(USERS) | $(abspath $(BUILD))/qemgen
@@ -27,8 +45,17 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-bench: build
+bench:
+	$(ENSURE) build
+	$(call configure,OFF)
+	cmake --build $(BUILD) -j $(JOBS) --target factbench
 	$(BUILD)/factbench
+
+install:
+	$(ENSURE) build
+	$(call configure,OFF)
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD)
