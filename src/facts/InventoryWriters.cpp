@@ -19,13 +19,15 @@ int32_t clockAndThreadSeed() {
 
 }  // namespace
 
-InventoryWriter::InventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit, WriterMutex* lock)
+InventoryWriter::InventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit, WriterMutex* lock,
+                                 std::optional<int32_t> seed)
     : AggregateWriter(f, name, cap, limit, 0, 1, lock) {
-    generator.seed(clockAndThreadSeed());
+    generator.seed(seed ? *seed : clockAndThreadSeed());
 }
 
-HistoricalInventoryWriter::HistoricalInventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
-    : InventoryWriter(f, name, cap, limit, &historicalInventoryLock) {
+HistoricalInventoryWriter::HistoricalInventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit,
+                                                     std::optional<int32_t> seed)
+    : InventoryWriter(f, name, cap, limit, &historicalInventoryLock, seed) {
     for (int32_t m = 0; m < 17; ++m) monthTerms[m] = context.dimensionModel->inventoryMonthTerm(m);
 }
 
@@ -47,8 +49,9 @@ void HistoricalInventoryWriter::writeRecord(const WriterRecord& r) {
     writeText(line, static_cast<size_t>(out - line));
 }
 
-CurrentInventoryWriter::CurrentInventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
-    : InventoryWriter(f, name, cap, limit, nullptr) {}
+CurrentInventoryWriter::CurrentInventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit,
+                                               std::optional<int32_t> seed)
+    : InventoryWriter(f, name, cap, limit, nullptr, seed) {}
 
 void CurrentInventoryWriter::writeRecord(const WriterRecord& r) {
     const DimensionModel& model = *context.dimensionModel;

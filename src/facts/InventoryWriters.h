@@ -1,14 +1,18 @@
 #pragma once
+#include <optional>
+
 #include "core/RandomGenerator.h"
 #include "facts/AggregateWriter.h"
 
 // Inventory of every cell that has sales in some channel. The random term of
 // each value comes from the writer's own generator, seeded from the clock and
 // the constructing thread, so inventory is the one part of the data set that
-// differs between runs.
+// differs between runs. A seed given to the constructor replaces that rule
+// (known-answer tests pin the values with it).
 class InventoryWriter : public AggregateWriter {
 public:
-    InventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit, WriterMutex* lock);
+    InventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit, WriterMutex* lock,
+                    std::optional<int32_t> seed);
 
 protected:
     RandomGenerator generator;
@@ -18,7 +22,8 @@ protected:
 // under the historical inventory lock.
 class HistoricalInventoryWriter : public InventoryWriter {
 public:
-    HistoricalInventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit);
+    HistoricalInventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit,
+                              std::optional<int32_t> seed = std::nullopt);
 
 protected:
     void writeRecord(const WriterRecord& record) override;
@@ -30,7 +35,8 @@ private:
 // "currinv.qem": month 17; main thread.
 class CurrentInventoryWriter : public InventoryWriter {
 public:
-    CurrentInventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit);
+    CurrentInventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit,
+                           std::optional<int32_t> seed = std::nullopt);
 
 protected:
     void writeRecord(const WriterRecord& record) override;

@@ -106,18 +106,18 @@ void writeDimensionFiles() {
     writeFile<TimeTreeWriter>("timetree.qem", 32);
 }
 
-void writeFirstPhaseFiles() {
+void writeFirstPhaseFiles(const RunOptions& options) {
     writeDimensionFiles();
-    runHistoricalSales(historicalCells());
-    runHistoricalInventory();
+    runHistoricalSales(historicalCells(), options);
+    runHistoricalInventory(options);
     writeFile<ShippingCostWriter>("custship.qem", 8333);
     writeFile<ProductCostWriter>("prodcos.qem", 8333);
 }
 
-void writeSecondPhaseFiles() {
-    runBudget();
-    runCurrentSales(currentCells());
-    writeFile<CurrentInventoryWriter>("currinv.qem", 8333);
+void writeSecondPhaseFiles(const RunOptions& options) {
+    runBudget(options);
+    runCurrentSales(currentCells(), options);
+    writeFile<CurrentInventoryWriter>("currinv.qem", 8333, options.inventorySeed);
 }
 
 void writeQueryFiles() {
@@ -146,7 +146,7 @@ void runFirstPhase() {
 
 void runSecondPhase() {
     context.state.phase = 2;
-    guardedPhase(writeSecondPhaseFiles);
+    guardedPhase([] { writeSecondPhaseFiles(); });
     saveState();
 }
 

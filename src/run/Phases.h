@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "run/Context.h"
+#include "run/WorkerBatch.h"
 
 extern const char* const stateFileName;
 
@@ -13,11 +14,11 @@ extern const char* const stateFileName;
 int qemMain();
 
 void runFirstPhase();
-void writeFirstPhaseFiles();
+void writeFirstPhaseFiles(const RunOptions& options = {});
 // The first phase's eight hierarchy and tree files, in their order.
 void writeDimensionFiles();
 void runSecondPhase();
-void writeSecondPhaseFiles();
+void writeSecondPhaseFiles(const RunOptions& options = {});
 void runThirdPhase();
 void writeQueryFiles();
 
@@ -30,13 +31,13 @@ double currentCells();
 void saveState();
 
 // Produces one output file on the main thread: open, construct the writer
-// with (file, name, capacity, 0), run, close, destroy.
-template <typename Writer>
-void writeFile(const char* name, int32_t capacity) {
+// with (file, name, capacity, 0, extra...), run, close, destroy.
+template <typename Writer, typename... Extra>
+void writeFile(const char* name, int32_t capacity, Extra... extra) {
     FILE* f = openOutputFile(name);
     std::unique_ptr<Writer> writer;
     try {
-        writer = std::make_unique<Writer>(f, name, capacity, 0);
+        writer = std::make_unique<Writer>(f, name, capacity, 0, extra...);
         writer->run();
     } catch (...) {
         fclose(f);

@@ -65,7 +65,7 @@ size_t stackUse(const Worker& w) {
 }
 
 template <typename Writer>
-void runSales(const char* name, double cells) {
+void runSales(const char* name, double cells, bool inOrder) {
     FILE* f = openOutputFile(name);
     try {
         double q = cells / cellsPerBatch;
@@ -84,7 +84,7 @@ void runSales(const char* name, double cells) {
                 owned[t]->setStride(stride);
                 owned[t]->setSliceIndex(static_cast<int32_t>(b * 4 + t));
             }
-            runBatch({owned[0].get(), owned[1].get(), owned[2].get(), owned[3].get()});
+            runBatch({owned[0].get(), owned[1].get(), owned[2].get(), owned[3].get()}, inOrder);
             for (int t = 3; t >= 0; --t) owned[t].reset();
         }
     } catch (...) {
@@ -94,17 +94,17 @@ void runSales(const char* name, double cells) {
     closeOutputFile(f, name);
 }
 
-template <typename Writer>
-void runAggregateFile(const char* name, int32_t capacity) {
+template <typename Writer, typename... Extra>
+void runAggregateFile(const char* name, int32_t capacity, bool inOrder, Extra... extra) {
     FILE* f = openOutputFile(name);
     std::array<std::unique_ptr<Writer>, 4> owned;
     try {
         for (int t = 0; t < 4; ++t) {
-            owned[t] = std::make_unique<Writer>(f, name, capacity, 0);
+            owned[t] = std::make_unique<Writer>(f, name, capacity, 0, extra...);
             owned[t]->setStride(4);
             owned[t]->setSliceIndex(t);
         }
-        runBatch({owned[0].get(), owned[1].get(), owned[2].get(), owned[3].get()});
+        runBatch({owned[0].get(), owned[1].get(), owned[2].get(), owned[3].get()}, inOrder);
     } catch (...) {
         fclose(f);
         throw;
@@ -131,7 +131,7 @@ unsigned workerMain(RecordWriter* writer) {
     }
 }
 
-void runBatch(const std::array<RecordWriter*, 4>& writers) {
+void runBatch(const std::array<RecordWriter*, 4>& writers, bool inOrder) {
     std::array<Worker, 4> workers;
     int created = 0;
     for (int t = 0; t < 4; ++t) {
@@ -160,8 +160,12 @@ void runBatch(const std::array<RecordWriter*, 4>& writers) {
         }
         ++created;
     }
-    for (int t = 0; t < 4; ++t) workers[t].start.release();
-    for (int t = 0; t < 4; ++t) pthread_join(workers[t].thread, nullptr);
+    for (int t = 0; t < 4; ++t) {
+        workers[t].start.release();
+        if (inOrder) pthread_join(workers[t].thread, nullptr);
+    }
+    if (!inOrder)
+        for (int t = 0; t < 4; ++t) pthread_join(workers[t].thread, nullptr);
     measuredStackUse = 0;
     for (const Worker& w : workers) measuredStackUse = std::max(measuredStackUse, stackUse(w));
     for (int t = 0; t < 4; ++t) {
@@ -173,10 +177,16 @@ void runBatch(const std::array<RecordWriter*, 4>& writers) {
     }
 }
 
-void runHistoricalSales(double cells) { runSales<HistoricalSalesWriter>("histsale.qem", cells); }
+void runHistoricalSales(double cells, const RunOptions& options) {
+    runSales<HistoricalSalesWriter>("histsale.qem", cells, options.writersInOrder);
+}
 
-void runCurrentSales(double cells) { runSales<CurrentSalesWriter>("currsale.qem", cells); }
+void runCurrentSales(double cells, const RunOptions& options) {
+    runSales<CurrentSalesWriter>("currsale.qem", cells, options.writersInOrder);
+}
 
-void runHistoricalInventory() { runAggregateFile<HistoricalInventoryWriter>("histinv.qem", 8333); }
+void runHistoricalInventory(const RunOptions& options) {
+    runAggregateFile<HistoricalInventoryWriter>("histinv.qem", 8333, options.writersInOrder, options.inventorySeed);
+}
 
-void runBudget() { runAggregateFile<BudgetWriter>("budget.qem", 16333); }
+void runBudget(const RunOptions& options) { runAggregateFile<BudgetWriter>("budget.qem", 16333, options.writersInOrder); }
