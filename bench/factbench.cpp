@@ -16,7 +16,7 @@
 
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
-#include "run/Context.h"
+#include "context/Context.h"
 #include "run/Dialogue.h"
 #include "run/Phases.h"
 #include "run/WorkerBatch.h"

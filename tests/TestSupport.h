@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "run/Context.h"
+#include "context/Context.h"
 
 namespace qemtest {
 

@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "core/RandomGenerator.h"
+#include "dims/DimensionModel.h"
 #include "facts/AggregateWriter.h"
 
 // Inventory of every cell that has sales in some channel. The random term of
@@ -11,8 +12,7 @@
 // (known-answer tests pin the values with it).
 class InventoryWriter : public AggregateWriter {
 public:
-    InventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit, WriterMutex* lock,
-                    std::optional<int32_t> seed);
+    InventoryWriter(OutputFile& file, int32_t capacity, WriterMutex* lock, std::optional<int32_t> seed);
 
 protected:
     RandomGenerator generator;
@@ -22,21 +22,19 @@ protected:
 // under the historical inventory lock.
 class HistoricalInventoryWriter : public InventoryWriter {
 public:
-    HistoricalInventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit,
-                              std::optional<int32_t> seed = std::nullopt);
+    HistoricalInventoryWriter(OutputFile& file, int32_t capacity, std::optional<int32_t> seed = std::nullopt);
 
 protected:
     void writeRecord(const WriterRecord& record) override;
 
 private:
-    double monthTerms[17];
+    double monthTerms[historicalMonthCount];
 };
 
 // "currinv.qem": month 17; main thread.
 class CurrentInventoryWriter : public InventoryWriter {
 public:
-    CurrentInventoryWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit,
-                           std::optional<int32_t> seed = std::nullopt);
+    CurrentInventoryWriter(OutputFile& file, int32_t capacity, std::optional<int32_t> seed = std::nullopt);
 
 protected:
     void writeRecord(const WriterRecord& record) override;

@@ -1,9 +1,8 @@
 #pragma once
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 
-#include "run/Context.h"
+#include "context/Context.h"
+#include "core/OutputFile.h"
 #include "run/WorkerBatch.h"
 
 extern const char* const stateFileName;
@@ -31,18 +30,11 @@ double currentCells();
 void saveState();
 
 // Produces one output file on the main thread: open, construct the writer
-// with (file, name, capacity, 0, extra...), run, close, destroy.
+// with (file, capacity, extra...), run, close, destroy.
 template <typename Writer, typename... Extra>
-void writeFile(const char* name, int32_t capacity, Extra... extra) {
-    FILE* f = openOutputFile(name);
-    std::unique_ptr<Writer> writer;
-    try {
-        writer = std::make_unique<Writer>(f, name, capacity, 0, extra...);
-        writer->run();
-    } catch (...) {
-        fclose(f);
-        throw;
-    }
-    closeOutputFile(f, name);
+void writeFile(const char* name, int32_t capacity, const Extra&... extra) {
+    OutputFile file(name);
+    Writer writer(file, capacity, extra...);
+    writer.run();
+    file.close();
 }
-

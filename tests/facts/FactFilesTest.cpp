@@ -53,7 +53,7 @@ protected:
             for (int32_t p0 = 0; p0 < 6480; p0 += 100)
                 for (int32_t ch = 0; ch < 9; ++ch)
                     for (int32_t k = 0; k < 2; ++k) {
-                        const CellPattern* pattern = context.densityPattern->pattern(false, ch, c0, p0);
+                        const CellPattern* pattern = context.densityPattern->channelPattern(ch);
                         const PatternCell c = pattern->shiftedCell(k, c0, p0);
                         walk.push_back(cellKey(c0 + c.customerOffset, p0 + c.productOffset, ch));
                     }
@@ -127,9 +127,9 @@ TEST_F(FactFiles, SalesFilesHoldTheirQuotaOfWalkCells) {
 
 TEST_F(FactFiles, SalesWriterStopsAtItsRecordLimit) {
     const auto writeDirect = [](int32_t limit) {
-        FILE* f = fopen("direct.qem", "w");
-        CurrentSalesWriter(f, "direct.qem", 16333, limit).run();
-        fclose(f);
+        OutputFile file("direct.qem");
+        CurrentSalesWriter(file, 16333, limit).run();
+        file.close();
         return currentSalesCells("direct.qem");
     };
     // A writer with no share of the cells writes nothing.
