@@ -9,6 +9,7 @@
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
+#include "run/FileCapacities.h"
 #include "run/Phases.h"
 #include "run/WorkerBatch.h"
 
@@ -66,11 +67,12 @@ protected:
         options.inventorySeed = inventorySeed;
         if (name == "histsale.qem") runHistoricalSales(9.0 * 900 * 9000 * 17 * 2 / 2000);
         if (name == "histinv.qem") runHistoricalInventory(options);
-        if (name == "custship.qem") writeFile<ShippingCostWriter>("custship.qem", 8333);
-        if (name == "prodcos.qem") writeFile<ProductCostWriter>("prodcos.qem", 8333);
+        if (name == "custship.qem") writeFile<ShippingCostWriter>("custship.qem", capacity::costFiles);
+        if (name == "prodcos.qem") writeFile<ProductCostWriter>("prodcos.qem", capacity::costFiles);
         if (name == "budget.qem") runBudget();
         if (name == "currsale.qem") runCurrentSales(9.0 * 900 * 9000 * 2 / 2000);
-        if (name == "currinv.qem") writeFile<CurrentInventoryWriter>("currinv.qem", 8333, options.inventorySeed);
+        if (name == "currinv.qem")
+            writeFile<CurrentInventoryWriter>("currinv.qem", capacity::currentInventory, options.inventorySeed);
         ASSERT_TRUE(std::filesystem::exists(name)) << name;
     }
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+#include "context/Context.h"
 #include "core/RandomGenerator.h"
 #include "queries/QueryPickers.h"
 #include "queries/QueryWriter.h"
-#include "context/Context.h"
-#include "TestSupport.h"
 #include "run/Phases.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include "Sha256.h"
 #include "TestSupport.h"
 #include "facts/CostWriters.h"
+#include "run/FileCapacities.h"
 #include "run/Phases.h"
 
 using qemtest::LineOrder;
@@ -58,8 +59,8 @@ TEST(KnownAnswers, DimensionAndCostFilesAtNineteenChannels) {
     qemtest::TempDir directory;
     initPhase(19, 2, 10, 77777, 1);
     writeDimensionFiles();
-    writeFile<ShippingCostWriter>("custship.qem", 8333);
-    writeFile<ProductCostWriter>("prodcos.qem", 8333);
+    writeFile<ShippingCostWriter>("custship.qem", capacity::costFiles);
+    writeFile<ProductCostWriter>("prodcos.qem", capacity::costFiles);
     expectFiles("dims19", {"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem", "chanhier.qem",
                            "chantree.qem", "timehier.qem", "timetree.qem", "custship.qem", "prodcos.qem"});
 }
