@@ -16,8 +16,9 @@
 
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
-#include "run/Context.h"
+#include "context/Context.h"
 #include "run/Dialogue.h"
+#include "run/FileCapacities.h"
 #include "run/Phases.h"
 #include "run/WorkerBatch.h"
 
@@ -122,8 +123,8 @@ int main(int argc, char** argv) {
         const size_t salesStack = lastBatchStackUse();
         measure("histinv.qem", [] { runHistoricalInventory(); }, first);
         const size_t inventoryStack = lastBatchStackUse();
-        measure("custship.qem", [] { writeFile<ShippingCostWriter>("custship.qem", 8333); }, first);
-        measure("prodcos.qem", [] { writeFile<ProductCostWriter>("prodcos.qem", 8333); }, first);
+        measure("custship.qem", [] { writeFile<ShippingCostWriter>("custship.qem", capacity::costFiles); }, first);
+        measure("prodcos.qem", [] { writeFile<ProductCostWriter>("prodcos.qem", capacity::costFiles); }, first);
         report("phase 1", first.bytes, first.lines, first.generate, first.raw);
 
         Totals second;
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
         const size_t budgetStack = lastBatchStackUse();
         measure("currsale.qem", [] { runCurrentSales(currentCells()); }, second);
         const size_t currentStack = lastBatchStackUse();
-        measure("currinv.qem", [] { writeFile<CurrentInventoryWriter>("currinv.qem", 8333); }, second);
+        measure("currinv.qem", [] { writeFile<CurrentInventoryWriter>("currinv.qem", capacity::currentInventory); }, second);
         report("phase 2", second.bytes, second.lines, second.generate, second.raw);
 
         printf("deepest worker stack use (bytes of %zu): histsale %zu, histinv %zu, budget %zu, currsale %zu\n",

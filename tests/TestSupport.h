@@ -16,17 +16,20 @@
 #include <string>
 #include <vector>
 
-#include "run/Context.h"
+#include "context/Context.h"
 
 namespace qemtest {
 
-// A fresh directory under /tmp that is the current directory while the object
-// lives; afterwards the previous directory is restored and the new one removed.
+// A fresh directory that is the current directory while the object lives;
+// afterwards the previous directory is restored and the new one removed. It
+// lies in memory (/dev/shm) where the system offers that, else under /tmp:
+// some tests write a few hundred megabytes.
 class TempDir {
 public:
     TempDir() {
-        char pattern[] = "/tmp/qemtest.XXXXXX";
-        if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+        char memory[] = "/dev/shm/qemtest.XXXXXX", disk[] = "/tmp/qemtest.XXXXXX";
+        char* pattern = mkdtemp(memory) ? memory : disk;
+        if (pattern == disk && !mkdtemp(disk)) throw std::runtime_error("mkdtemp failed");
         path = pattern;
         std::filesystem::current_path(path);
     }

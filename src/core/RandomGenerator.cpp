@@ -21,10 +21,9 @@ inline int32_t step(int32_t state, int32_t a, int32_t q, int32_t r, int32_t m) {
 }
 
 std::mutex globalRandomLock;
+RandomGenerator globalRandom;
 
 }  // namespace
-
-RandomGenerator globalRandom;
 
 RandomGenerator::RandomGenerator() { seed(defaultSeed); }
 

@@ -26,9 +26,9 @@ private:
     int32_t lcg1;
 };
 
-// The process-wide stream. Worker threads draw from it at their final partial
-// flush, so these three entry points share a lock of their own.
-extern RandomGenerator globalRandom;
+// The process-wide stream, reached only through these three entry points:
+// worker threads draw from it at their final partial flush, so they share a
+// lock of their own.
 void seedRandom(int32_t s);
 double randomDouble();
 int32_t randomInt();

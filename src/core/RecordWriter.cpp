@@ -1,22 +1,18 @@
 #include "core/RecordWriter.h"
 
-#include <cerrno>
 #include <cstring>
 #include <optional>
 
 #include "core/OrderByKey.h"
 #include "core/RandomGenerator.h"
 
-WriterMutex historicalSalesLock;
-WriterMutex budgetLock;
-WriterMutex historicalInventoryLock;
-
-RecordWriter::RecordWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
-    : file(f), fileName(name), capacity(cap), recordLimit(limit) {
+RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t limit, WriterMutex* fileLock)
+    : file(f), recordLimit(limit), capacity(cap), lock(fileLock) {
     if (capacity < 1) throw "Assert 001 failed";
     records.reset(new WriterRecord[capacity]());
     order.reset(new WriterRecord*[capacity]);
-    shuffle(recordsEnd());
+    cursor = records.get();
+    shuffle(records.get() + capacity);
 }
 
 RecordWriter::~RecordWriter() = default;
@@ -31,6 +27,22 @@ RecordWriter& RecordWriter::setSliceIndex(int32_t i) {
     return *this;
 }
 
+void RecordWriter::run() {
+    walk();
+    if (!limitReached) flushRecords(cursor);
+}
+
+bool RecordWriter::emit() {
+    ++cursor;
+    ++count;
+    limitReached = recordLimit > 0 && count >= recordLimit;
+    if (cursor == records.get() + capacity || limitReached) {
+        flushRecords(cursor);
+        cursor = records.get();
+    }
+    return !limitReached;
+}
+
 void RecordWriter::shuffle(WriterRecord* end) {
     WriterRecord* const base = records.get();
     if (end < base || end - base > capacity) throw "Assert 001 failed";
@@ -42,28 +54,14 @@ void RecordWriter::shuffle(WriterRecord* end) {
     orderByKey(order.get(), order.get() + k, [](const WriterRecord* r) { return r->shuffleKey; });
 }
 
-void RecordWriter::flushRecords(WriterRecord* end, WriterMutex* lock) {
-    const bool full = end == recordsEnd();
-    if (!full) shuffle(end);
+void RecordWriter::flushRecords(WriterRecord* end) {
+    // A full buffer keeps the order drawn at construction; a partial one draws its own.
+    if (end != records.get() + capacity) shuffle(end);
     const std::ptrdiff_t k = end - records.get();
     std::optional<WriterMutexLock> guard;
     if (lock) guard.emplace(*lock);
     for (std::ptrdiff_t i = 0; i < k; ++i) writeRecord(*order[i]);
     endOfBuffer();
-}
-
-void RecordWriter::reportWriteError() const {
-    const int err = errno;
-    fprintf(stderr, "error writing '%s'\n%s\n", fileName, strerror(err));
-    fflush(stdout);
-}
-
-void RecordWriter::writeText(const char* text, size_t length) {
-    if (length == 0) return;
-    if (fwrite(text, 1, length, file) != length) {
-        reportWriteError();
-        throw "Oops";
-    }
 }
 
 void RecordWriter::writeLine(const char* line) { writeText(line, strlen(line)); }

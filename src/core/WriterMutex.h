@@ -27,8 +27,3 @@ public:
 private:
     WriterMutex& held;
 };
-
-// One lock per fact file that four threads write a buffer at a time.
-extern WriterMutex historicalSalesLock;
-extern WriterMutex budgetLock;
-extern WriterMutex historicalInventoryLock;

@@ -1,8 +1,6 @@
 #include "density/DensityPattern.h"
 
 #include "core/RandomGenerator.h"
-#include "dims/DimensionModel.h"
-#include "run/Context.h"
 
 namespace {
 constexpr int32_t channelSeedBase = 1739106247;
@@ -13,9 +11,9 @@ DensityPattern::DensityPattern(int32_t customers, int32_t products)
 
 DensityPattern::~DensityPattern() = default;
 
-void DensityPattern::build(int32_t code) {
+void DensityPattern::build(int32_t channelLeafCount, int32_t code) {
     densityCode = code;
-    const int32_t n = context.dimensionModel->channels().leafCount;
+    const int32_t n = channelLeafCount;
     channelPatterns.clear();
     channelPatterns.resize(static_cast<size_t>(n));
     const int32_t blockSize[2] = {blockCustomers, blockProducts};
@@ -32,14 +30,12 @@ void DensityPattern::build(int32_t code) {
     }
 }
 
-CellPattern* DensityPattern::pattern(bool aggregate, int32_t channel, int32_t customerOrigin,
-                                     int32_t productOrigin) const {
-    if (aggregate) return aggregatePattern(customerOrigin, productOrigin).release();
+const CellPattern* DensityPattern::channelPattern(int32_t channel) const {
     if (channel < 0 || channel >= channelCount()) return nullptr;
     return channelPatterns[static_cast<size_t>(channel)].get();
 }
 
-std::unique_ptr<CellPattern> DensityPattern::aggregatePattern(int32_t customerOrigin, int32_t productOrigin) const {
+std::unique_ptr<CellPattern> DensityPattern::aggregate(int32_t customerOrigin, int32_t productOrigin) const {
     auto result = std::make_unique<CellPattern>();
     const int32_t blockSize[2] = {blockCustomers, blockProducts};
     result->setBlockSize(blockSize);

@@ -14,16 +14,16 @@ public:
     DensityPattern(int32_t blockCustomers, int32_t blockProducts);
     ~DensityPattern();
 
-    // One channel pattern per Channel leaf of the context's dimension model.
-    void build(int32_t densityCode);
+    // One channel pattern per Channel leaf (channelLeafCount of them).
+    void build(int32_t channelLeafCount, int32_t densityCode);
 
-    // aggregate false: the stored pattern of channel (owned by this object).
-    // aggregate true: a new aggregate for the block (owned by the caller;
-    // release it with delete or wrap it in a std::unique_ptr).
-    CellPattern* pattern(bool aggregate, int32_t channel, int32_t customerOrigin, int32_t productOrigin) const;
-    std::unique_ptr<CellPattern> aggregatePattern(int32_t customerOrigin, int32_t productOrigin) const;
+    // The stored pattern of a channel leaf, owned by this object; none for a
+    // position outside 0 .. channelCount() - 1.
+    const CellPattern* channelPattern(int32_t channel) const;
+    // A new pattern, owned by the caller, of the cells of the block at the
+    // given origins that carry data in at least one channel, ascending.
+    std::unique_ptr<CellPattern> aggregate(int32_t customerOrigin, int32_t productOrigin) const;
 
-    int32_t getDensityCode() const { return densityCode; }
     int32_t channelCount() const { return static_cast<int32_t>(channelPatterns.size()); }
 
 private:

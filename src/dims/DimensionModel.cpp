@@ -30,7 +30,7 @@ const Member& DimensionModel::time(int32_t i) const { return memberAt(timeTable.
 const char* DimensionModel::levelName(int32_t dimension, int32_t i) const {
     static const char* const* const levels[] = {channelLevels, customerLevels, productLevels, timeLevels};
     static const int levelCounts[] = {2, 3, 7, 3};
-    if (dimension < 0 || dimension > 3) throw "Bad dimension reference obtaining level name";
+    if (dimension < channelDimension || dimension > timeDimension) throw "Bad dimension reference obtaining level name";
     const DimensionTable* tables[] = {channelTable.get(), customerTable.get(), productTable.get(), timeTable.get()};
     const Member& m = memberAt(tables[dimension], i, "Bad member reference obtaining level name");
     if (m.level < 0 || m.level >= levelCounts[dimension]) throw "Bad member reference obtaining level name";

@@ -5,6 +5,32 @@
 
 class RandomGenerator;
 
+// Dimension numbers, as levelName() takes them.
+enum DimensionNumber : int32_t { channelDimension = 0, customerDimension = 1, productDimension = 2, timeDimension = 3 };
+
+// Scenario numbers of the fact and cost files.
+constexpr int32_t actualScenario = 0;
+constexpr int32_t budgetScenario = 1;
+
+// Time: the 24 months 1995-01 .. 1996-12 are the leaves (positions 0 .. 23),
+// then 8 quarters and 2 years.
+constexpr int32_t monthCount = 24;
+constexpr int32_t firstQuarter = 24;
+constexpr int32_t firstYear = 32;
+// The historical fact files hold months 0 .. 16, the current ones month 17;
+// the Actual months of the cost files and the queries are 0 .. 17.
+constexpr int32_t historicalMonthCount = 17;
+constexpr int32_t currentMonth = 17;
+constexpr int32_t lastActualMonth = currentMonth;
+// The Budget months: 12 .. 23, the months of 1996.
+constexpr int32_t firstBudgetMonth = 12;
+constexpr int32_t lastBudgetMonth = 23;
+constexpr int32_t budgetMonthCount = lastBudgetMonth - firstBudgetMonth + 1;
+
+// Fact data lies in the lower 72 % of the customer and of the product leaves
+// (the data region); the product marks cover the upper 28 %.
+constexpr int64_t dataRegionPercent = 72;
+
 // One member of a dimension: its code, parent link (into the same table),
 // number of children, own position, product mark and level.
 struct Member {

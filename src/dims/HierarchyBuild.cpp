@@ -110,7 +110,7 @@ void DimensionModel::buildProducts(int32_t channelCount) {
 
     // Marks: the upper 28% of the codes, then every Class, Group and Family
     // whose first child is marked (so exactly those whose codes all are).
-    const int64_t firstMarked = int64_t{nCode} * 72 / 100;
+    const int64_t firstMarked = int64_t{nCode} * dataRegionPercent / 100;
     for (int64_t i = firstMarked; i < nCode; ++i) t.members[static_cast<size_t>(i)].mark = 1;
     const int32_t firstChildOf[] = {0, classStart, groupStart};
     const int32_t levelStart[] = {classStart, groupStart, familyStart};
@@ -126,24 +126,25 @@ void DimensionModel::buildProducts(int32_t channelCount) {
 }
 
 void DimensionModel::buildTimes() {
-    timeTable = sizedTable(34);
+    constexpr int32_t quarterCount = 8, yearCount = 2;
+    timeTable = sizedTable(monthCount + quarterCount + yearCount);
     DimensionTable& t = *timeTable;
-    t.leafCount = 24;
-    for (int j = 0; j < 24; ++j) {
+    t.leafCount = monthCount;
+    for (int j = 0; j < monthCount; ++j) {
         Member& m = t.members[static_cast<size_t>(j)];
         snprintf(m.code, sizeof m.code, "%d%02d", 1995 + j / 12, j % 12 + 1);
         m.level = 0;
-        m.parent = &t.members[static_cast<size_t>(24 + j / 3)];
+        m.parent = &t.members[static_cast<size_t>(firstQuarter + j / 3)];
     }
-    for (int q = 24; q < 32; ++q) {
+    for (int q = firstQuarter; q < firstYear; ++q) {
         Member& m = t.members[static_cast<size_t>(q)];
-        snprintf(m.code, sizeof m.code, "%dQ%d", 1995 + (q - 24) / 4, (q - 24) % 4 + 1);
+        snprintf(m.code, sizeof m.code, "%dQ%d", 1995 + (q - firstQuarter) / 4, (q - firstQuarter) % 4 + 1);
         m.level = 1;
-        m.parent = &t.members[static_cast<size_t>(32 + (q - 24) / 4)];
+        m.parent = &t.members[static_cast<size_t>(firstYear + (q - firstQuarter) / 4)];
     }
-    for (int y = 32; y < 34; ++y) {
+    for (int y = firstYear; y < firstYear + yearCount; ++y) {
         Member& m = t.members[static_cast<size_t>(y)];
-        snprintf(m.code, sizeof m.code, "%d", 1995 + (y - 32));
+        snprintf(m.code, sizeof m.code, "%d", 1995 + (y - firstYear));
         m.level = 2;
         m.parent = nullptr;
     }

@@ -8,12 +8,12 @@
 // from firstMonth.
 class AggregateWriter : public RecordWriter {
 public:
-    AggregateWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit, int32_t firstMonth,
-                    int32_t monthCount, WriterMutex* lock);
-    void run() override;
+    AggregateWriter(OutputFile& file, int32_t capacity, int32_t firstMonth, int32_t monthCount, WriterMutex* lock);
+
+protected:
+    void walk() override;
 
 private:
     int32_t firstMonth;
     int32_t monthCount;
-    WriterMutex* lock;
 };

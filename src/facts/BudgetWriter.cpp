@@ -1,18 +1,23 @@
 #include "facts/BudgetWriter.h"
 
+#include "context/Context.h"
 #include "core/FixedFormat.h"
-#include "run/Context.h"
 
 using namespace fixed_format;
 
-BudgetWriter::BudgetWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
-    : AggregateWriter(f, name, cap, limit, 12, 12, &budgetLock) {}
+namespace {
+// The four writers of "budget.qem" write a whole buffer at a time under it.
+WriterMutex budgetLock;
+}  // namespace
+
+BudgetWriter::BudgetWriter(OutputFile& f, int32_t cap)
+    : AggregateWriter(f, cap, firstBudgetMonth, budgetMonthCount, &budgetLock) {}
 
 void BudgetWriter::writeRecord(const WriterRecord& r) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex, m = r.timeIndex;
-    const int32_t u = model.units(1, 0, p, c, m);
-    const double a = model.dollarSales(1, 0, p, c, m);
+    const int32_t u = model.units(budgetScenario, 0, p, c, m);
+    const double a = model.dollarSales(budgetScenario, 0, p, c, m);
     // "%12s%12s%6s%10d%10.2lf\n"
     char line[128];
     char* out = line;

@@ -5,7 +5,7 @@
 // channel 0; four threads, a buffer at a time under the budget lock.
 class BudgetWriter : public AggregateWriter {
 public:
-    BudgetWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit);
+    BudgetWriter(OutputFile& file, int32_t capacity);
 
 protected:
     void writeRecord(const WriterRecord& record) override;

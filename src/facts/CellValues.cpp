@@ -11,7 +11,7 @@ int32_t DimensionModel::units(int32_t s, int32_t ch, int32_t p, int32_t c, int32
     const uint32_t uc = static_cast<uint32_t>(c), up = static_cast<uint32_t>(p);
     const uint32_t uch = static_cast<uint32_t>(ch), um = static_cast<uint32_t>(m);
     const int32_t base = static_cast<int32_t>(((uc * up) & 10u) + ((uch * um) & 3u));
-    if (s == 0) return base + 1;
+    if (s == actualScenario) return base + 1;
     const int32_t g = static_cast<int32_t>(((uc * um * up) >> 3) & 3u);
     int32_t r = ((uc + up) & 1u) ? base + g : base - g;
     if (r <= 0) r = -r;
@@ -28,13 +28,13 @@ namespace {
 
 // The budget costs are constant within a quarter, falling through the year.
 inline int32_t costMonth(int32_t s, int32_t m, int32_t leafMonths) {
-    return s == 1 ? leafMonths - 3 * (m / 3) : m;
+    return s == budgetScenario ? leafMonths - 3 * (m / 3) : m;
 }
 
 }  // namespace
 
 double DimensionModel::stdShipCost(int32_t s, int32_t c, int32_t m) const {
-    const double k = s == 0 ? 2.2 : 1.7;
+    const double k = s == actualScenario ? 2.2 : 1.7;
     const int32_t lt = timeTable->leafCount;
     const double x = static_cast<double>(c) / static_cast<double>(customerTable->leafCount);
     const double a = (std::cos(5.0 * x) + 1.0) * 5.921;
@@ -44,7 +44,7 @@ double DimensionModel::stdShipCost(int32_t s, int32_t c, int32_t m) const {
 }
 
 double DimensionModel::stdProdCost(int32_t s, int32_t p, int32_t m) const {
-    const double k = s == 0 ? 2.5 : 2.0;
+    const double k = s == actualScenario ? 2.5 : 2.0;
     const int32_t lt = timeTable->leafCount;
     const double x = static_cast<double>(p) / static_cast<double>(productTable->leafCount);
     const double a = (std::cos(8.0 * x) + 1.0) * 10.374;

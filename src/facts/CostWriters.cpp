@@ -1,30 +1,26 @@
 #include "facts/CostWriters.h"
 
+#include "context/Context.h"
 #include "core/FixedFormat.h"
-#include "run/Context.h"
 
 using namespace fixed_format;
 
-void CostWriter::run() {
+void CostWriter::walk() {
     const int32_t leaves = leafCount(), block = blockSize();
     const auto field = indexField();
-    WriterRecord* cursor = recordsBegin();
     auto add = [&](int32_t scenario, int32_t month, int32_t leaf) {
-        cursor->scenarioIndex = scenario;
-        cursor->timeIndex = month;
-        cursor->*field = leaf;
-        if (++cursor == recordsEnd()) {
-            flushRecords(recordsEnd(), nullptr);
-            cursor = recordsBegin();
-        }
+        WriterRecord& r = slot();
+        r.scenarioIndex = scenario;
+        r.timeIndex = month;
+        r.*field = leaf;
+        emit();
     };
     for (int32_t a = leaves - block; a >= 0; a -= block) {
         for (int32_t i = 0; i < block; ++i) {
-            for (int32_t m = 0; m <= 17; ++m) add(0, m, a + i);
-            for (int32_t m = 12; m <= 23; ++m) add(1, m, a + i);
+            for (int32_t m = 0; m <= lastActualMonth; ++m) add(actualScenario, m, a + i);
+            for (int32_t m = firstBudgetMonth; m <= lastBudgetMonth; ++m) add(budgetScenario, m, a + i);
         }
     }
-    flushRecords(cursor, nullptr);
 }
 
 void CostWriter::writeCostLine(const char* code, int32_t scenario, int32_t month, double value) {

@@ -5,10 +5,10 @@
 // Actual months (0 .. 17) and 12 Budget months (12 .. 23) each.
 class CostWriter : public RecordWriter {
 public:
-    using RecordWriter::RecordWriter;
-    void run() override;
+    CostWriter(OutputFile& file, int32_t capacity) : RecordWriter(file, capacity) {}
 
 protected:
+    void walk() override;
     virtual int32_t leafCount() const = 0;
     virtual int32_t blockSize() const = 0;
     virtual int32_t WriterRecord::*indexField() const = 0;

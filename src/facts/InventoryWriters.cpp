@@ -4,12 +4,15 @@
 
 #include <ctime>
 
+#include "context/Context.h"
 #include "core/FixedFormat.h"
-#include "run/Context.h"
 
 using namespace fixed_format;
 
 namespace {
+
+// The four writers of "histinv.qem" write a whole buffer at a time under it.
+WriterMutex historicalInventoryLock;
 
 int32_t clockAndThreadSeed() {
     const uint32_t seconds = static_cast<uint32_t>(::time(nullptr));
@@ -19,23 +22,23 @@ int32_t clockAndThreadSeed() {
 
 }  // namespace
 
-InventoryWriter::InventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit, WriterMutex* lock)
-    : AggregateWriter(f, name, cap, limit, 0, 1, lock) {
-    generator.seed(clockAndThreadSeed());
+InventoryWriter::InventoryWriter(OutputFile& f, int32_t cap, WriterMutex* lock, std::optional<int32_t> seed)
+    : AggregateWriter(f, cap, 0, 1, lock) {
+    generator.seed(seed ? *seed : clockAndThreadSeed());
 }
 
-HistoricalInventoryWriter::HistoricalInventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
-    : InventoryWriter(f, name, cap, limit, &historicalInventoryLock) {
-    for (int32_t m = 0; m < 17; ++m) monthTerms[m] = context.dimensionModel->inventoryMonthTerm(m);
+HistoricalInventoryWriter::HistoricalInventoryWriter(OutputFile& f, int32_t cap, std::optional<int32_t> seed)
+    : InventoryWriter(f, cap, &historicalInventoryLock, seed) {
+    for (int32_t m = 0; m < historicalMonthCount; ++m) monthTerms[m] = context.dimensionModel->inventoryMonthTerm(m);
 }
 
 void HistoricalInventoryWriter::writeRecord(const WriterRecord& r) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex;
-    int32_t values[17];
+    int32_t values[historicalMonthCount];
     const double customerTerm = model.inventoryCustomerTerm(c);
     const double productTerm = model.inventoryProductTerm(p);
-    for (int32_t m = 0; m < 17; ++m)
+    for (int32_t m = 0; m < historicalMonthCount; ++m)
         values[m] = DimensionModel::inventoryValue(customerTerm, productTerm, monthTerms[m], generator.nextDouble());
     // "%12s%12s" then 17 times "%10d", then "\n"; the whole line in one write.
     char line[512];
@@ -47,13 +50,13 @@ void HistoricalInventoryWriter::writeRecord(const WriterRecord& r) {
     writeText(line, static_cast<size_t>(out - line));
 }
 
-CurrentInventoryWriter::CurrentInventoryWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
-    : InventoryWriter(f, name, cap, limit, nullptr) {}
+CurrentInventoryWriter::CurrentInventoryWriter(OutputFile& f, int32_t cap, std::optional<int32_t> seed)
+    : InventoryWriter(f, cap, nullptr, seed) {}
 
 void CurrentInventoryWriter::writeRecord(const WriterRecord& r) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex;
-    const int32_t v = model.inventory(p, c, 17, generator);
+    const int32_t v = model.inventory(p, c, currentMonth, generator);
     // "%-12s%-12s%10ld\n"
     char line[128];
     char* out = line;

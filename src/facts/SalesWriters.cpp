@@ -1,71 +1,59 @@
 #include "facts/SalesWriters.h"
 
+#include "context/Context.h"
 #include "core/FixedFormat.h"
-#include "run/Context.h"
 
 using namespace fixed_format;
 
 namespace {
-constexpr int32_t historicalMonths = 17;
-constexpr int32_t currentMonth = 17;
 constexpr size_t textPerRecord = 64;  // a line is 62 characters and the newline
+// The four writers of "histsale.qem" write a whole buffer at a time under it.
+WriterMutex historicalSalesLock;
 }  // namespace
 
-SalesWriter::SalesWriter(FILE* f, const char* name, int32_t cap, int32_t limit, int32_t monthCount,
-                         WriterMutex* fileLock)
-    : RecordWriter(f, name, cap, limit), months(monthCount), lock(fileLock) {}
+SalesWriter::SalesWriter(OutputFile& f, int32_t cap, int32_t limit, int32_t monthCount, WriterMutex* lock)
+    : RecordWriter(f, cap, limit, lock), months(monthCount) {}
 
-void SalesWriter::run() {
-    WriterRecord* cursor = recordsBegin();
-    if (recordLimit <= 0) {
-        // A writer with no share of the cells writes nothing.
-        flushRecords(cursor, lock);
-        return;
-    }
+void SalesWriter::walk() {
+    // A writer with no share of the cells writes nothing.
+    if (recordLimit <= 0) return;
     const DensityPattern& density = *context.densityPattern;
     const int32_t cEnd = customerEnd(), pEnd = productEnd();
     const int32_t bc = context.blockCustomers, bp = context.blockProducts;
     const int32_t channelLeaves = context.dimensionModel->channels().leafCount;
     const int32_t d = context.state.densityCode;
     const int64_t productStep = int64_t{bp} * stride;
-    int32_t count = 0;
     for (int32_t c0 = 0; c0 < cEnd; c0 += bc) {
         for (int64_t p0 = int64_t{bp} * sliceIndex; p0 < pEnd; p0 += productStep) {
             for (int32_t ch = 0; ch < channelLeaves; ++ch) {
-                const CellPattern* pattern = density.pattern(false, ch, c0, static_cast<int32_t>(p0));
+                const CellPattern* pattern = density.channelPattern(ch);
                 for (int32_t k = 0; k < d; ++k) {
                     const PatternCell cell = pattern->shiftedCell(k, c0, static_cast<int32_t>(p0));
                     const int32_t customer = c0 + cell.customerOffset;
                     const int32_t product = static_cast<int32_t>(p0) + cell.productOffset;
                     for (int32_t m = 0; m < months; ++m) {
-                        cursor->channelIndex = ch;
-                        cursor->timeIndex = m;
-                        cursor->customerIndex = customer;
-                        cursor->productIndex = product;
-                        ++cursor;
-                        ++count;
-                        if (cursor == recordsEnd() || count >= recordLimit) {
-                            flushRecords(cursor, lock);
-                            if (count >= recordLimit) return;
-                            cursor = recordsBegin();
-                        }
+                        WriterRecord& r = slot();
+                        r.channelIndex = ch;
+                        r.timeIndex = m;
+                        r.customerIndex = customer;
+                        r.productIndex = product;
+                        if (!emit()) return;
                     }
                 }
             }
         }
     }
-    flushRecords(cursor, lock);
 }
 
-HistoricalSalesWriter::HistoricalSalesWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
-    : SalesWriter(f, name, cap, limit, historicalMonths, &historicalSalesLock),
+HistoricalSalesWriter::HistoricalSalesWriter(OutputFile& f, int32_t cap, int32_t limit)
+    : SalesWriter(f, cap, limit, historicalMonthCount, &historicalSalesLock),
       textBuffer(new char[static_cast<size_t>(cap) * textPerRecord + 1]) {}
 
 void HistoricalSalesWriter::writeRecord(const WriterRecord& r) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex, ch = r.channelIndex, m = r.timeIndex;
-    const int32_t u = model.units(0, ch, p, c, m);
-    const double a = model.dollarSales(0, ch, p, c, m);
+    const int32_t u = model.units(actualScenario, ch, p, c, m);
+    const double a = model.dollarSales(actualScenario, ch, p, c, m);
     // "%12s%12s%12s%6s%10d%10.2lf\n"
     char* out = textBuffer.get() + textLength;
     out = rightText(out, model.customer(c).code, 12);
@@ -84,14 +72,14 @@ void HistoricalSalesWriter::endOfBuffer() {
     writeText(textBuffer.get(), length);
 }
 
-CurrentSalesWriter::CurrentSalesWriter(FILE* f, const char* name, int32_t cap, int32_t limit)
-    : SalesWriter(f, name, cap, limit, 1, nullptr) {}
+CurrentSalesWriter::CurrentSalesWriter(OutputFile& f, int32_t cap, int32_t limit)
+    : SalesWriter(f, cap, limit, 1, nullptr) {}
 
 void CurrentSalesWriter::writeRecord(const WriterRecord& r) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex, ch = r.channelIndex;
-    const int32_t u = model.units(0, ch, p, c, currentMonth);
-    const double a = model.dollarSales(0, ch, p, c, currentMonth);
+    const int32_t u = model.units(actualScenario, ch, p, c, currentMonth);
+    const double a = model.dollarSales(actualScenario, ch, p, c, currentMonth);
     // "%-12s%-12s%-12s%10d%10.2lf\n"
     char line[128];
     char* out = line;

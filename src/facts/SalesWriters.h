@@ -9,20 +9,20 @@
 // after recordLimit records.
 class SalesWriter : public RecordWriter {
 public:
-    SalesWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit, int32_t months,
-                WriterMutex* lock);
-    void run() override;
+    SalesWriter(OutputFile& file, int32_t capacity, int32_t recordLimit, int32_t months, WriterMutex* lock);
+
+protected:
+    void walk() override;
 
 private:
-    int32_t months;     // records per cell: 17 historical months, or 1
-    WriterMutex* lock;  // the file's lock, or none
+    int32_t months;  // records per cell: 17 historical months, or 1
 };
 
 // "histsale.qem": 17 records per cell, each buffer's text handed to the file
 // in one write under the historical sales lock.
 class HistoricalSalesWriter : public SalesWriter {
 public:
-    HistoricalSalesWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit);
+    HistoricalSalesWriter(OutputFile& file, int32_t capacity, int32_t recordLimit);
 
 protected:
     void writeRecord(const WriterRecord& record) override;
@@ -37,7 +37,7 @@ private:
 // shared stream, without a lock.
 class CurrentSalesWriter : public SalesWriter {
 public:
-    CurrentSalesWriter(FILE* file, const char* fileName, int32_t capacity, int32_t recordLimit);
+    CurrentSalesWriter(OutputFile& file, int32_t capacity, int32_t recordLimit);
 
 protected:
     void writeRecord(const WriterRecord& record) override;

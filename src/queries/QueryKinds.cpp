@@ -2,8 +2,8 @@
 
 #include "core/RandomGenerator.h"
 #include "core/WriterRecord.h"
+#include "context/Context.h"
 #include "queries/QueryPickers.h"
-#include "run/Context.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ void makeQuery1(bool empty, WriterRecord& r) {
 
 void makeQuery2(bool empty, WriterRecord& r) {
     r.channelIndex = randomChannelLeaf();
-    r.timeIndex = randomInRange(0, 17);
+    r.timeIndex = randomInRange(0, lastActualMonth);
     if (empty)
         pickEmptyCell(r.productIndex, r.customerIndex, true, true);
     else
@@ -70,7 +70,7 @@ void makeQuery3(WriterRecord& r) {
 
 void makeQuery4(WriterRecord& r) {
     r.channelIndex = randomChannelLeaf();
-    r.timeIndex = randomInRange(0, 17);
+    r.timeIndex = randomInRange(0, lastActualMonth);
     const Member* quarter = model().time(r.timeIndex).parent;
     dataCell(r);
     r.productIndex = raiseProductLevel(r.productIndex).index;
@@ -134,11 +134,11 @@ void makeQuery10(const QueryTemplate& tpl, WriterRecord& r) {
     int32_t month = -1;
     if (s == 0) {
         channel = &model().channel(ch);
-        month = randomInRange(0, 17);
+        month = randomInRange(0, lastActualMonth);
     } else if (s == 1 || s == 2) {
-        month = randomInRange(12, 23);
+        month = randomInRange(firstBudgetMonth, lastBudgetMonth);
     } else if (s == 3) {
-        month = randomInRange(0, 17);
+        month = randomInRange(0, lastActualMonth);
     }
     if (month >= 0) {
         time = &model().time(month);

@@ -1,12 +1,13 @@
 #include "queries/QueryPickers.h"
 
+#include "context/Context.h"
 #include "core/RandomGenerator.h"
-#include "run/Context.h"
 
 namespace {
 
 const char* const queryScenarioNames[] = {"Actual", "Budget", "Forecast", "Scenario"};
 const double productThresholds[] = {0.5, 0.65, 0.8, 0.9, 1.0};
+constexpr int8_t divisionLevel = 5;
 
 const DimensionModel& model() { return *context.dimensionModel; }
 
@@ -34,10 +35,10 @@ int32_t randomInRange(int32_t lo, int32_t hi) {
     return lo + static_cast<int32_t>(randomDouble() * (int64_t{hi} - lo + 1));
 }
 
-int32_t randomBudgetMonth() { return 12 + static_cast<int32_t>(randomDouble() * 12.0); }
+int32_t randomBudgetMonth() { return firstBudgetMonth + static_cast<int32_t>(randomDouble() * 12.0); }
 
 int32_t pickHistoryPeriod() {
-    const int32_t m = randomInRange(0, 17);
+    const int32_t m = randomInRange(0, lastActualMonth);
     const Member* q = model().time(m).parent;
     if (randomDouble() >= 0.75) q = q->parent;
     return q->index;
@@ -87,16 +88,16 @@ void pickDataCell(int32_t channel, int32_t& product, int32_t& customer, const Ce
     const int64_t lp = model().products().leafCount, lc = model().customers().leafCount;
     const int32_t bp = context.blockProducts, bc = context.blockCustomers;
     const double u1 = randomDouble();
-    int32_t p0 = static_cast<int32_t>(static_cast<double>((lp - 1) * 72 / 100) * u1);
+    int32_t p0 = static_cast<int32_t>(static_cast<double>((lp - 1) * dataRegionPercent / 100) * u1);
     p0 -= p0 % bp;
     const double u2 = randomDouble();
     product = p0 + static_cast<int32_t>(u2 * bp);
     const double u3 = randomDouble();
-    int32_t c0 = static_cast<int32_t>(static_cast<double>((lc - 1) * 72 / 100) * u3);
+    int32_t c0 = static_cast<int32_t>(static_cast<double>((lc - 1) * dataRegionPercent / 100) * u3);
     c0 -= c0 % bc;
     const double u4 = randomDouble();
     customer = c0 + static_cast<int32_t>(u4 * bc);
-    const CellPattern* pat = context.densityPattern->pattern(false, channel, c0, p0);
+    const CellPattern* pat = context.densityPattern->channelPattern(channel);
     if (!pat) throw "?bad cell reference";
     const double u5 = randomDouble();
     const int32_t k = static_cast<int32_t>(u5 * context.state.densityCode);
@@ -111,7 +112,7 @@ const Member& raiseProductLevel(int32_t position) {
     const Member* m = &model().product(position);
     int i = 0;
     for (;;) {
-        if (m->level == 5 || !m->parent) return *m;
+        if (m->level == divisionLevel || !m->parent) return *m;
         m = m->parent;
         if (u > productThresholds[i])
             ++i;

@@ -1,11 +1,11 @@
 #include "queries/QueryWriter.h"
 
-#include <cerrno>
 #include <cstring>
 
+#include "context/Context.h"
 #include "core/RandomGenerator.h"
+#include "core/Report.h"
 #include "queries/QueryPickers.h"
-#include "run/Context.h"
 
 namespace {
 
@@ -27,15 +27,15 @@ const std::array<QueryTemplate, 26> queryTemplates = {{
     {1, 1}, {1, 4}, {2, 1}, {0, 8}, {0, 3}, {2, 2}, {1, 3}, {2, 3}, {0, 4}, {1, 5}, {1, 6}, {2, 8}, {0, 7},
 }};
 
-void QueryWriter::run() {
+void QueryWriter::walk() {
     int32_t templateIndex = static_cast<int32_t>(randomDouble() * 26.0);
     int32_t scheduleIndex = 0;
     int32_t emptyRate[11] = {};  // counters of kinds 1, 2, 5 and 6
     const int64_t queries = int64_t{250} * context.dimensionModel->channels().memberCount();
-    WriterRecord* cursor = recordsBegin();
     for (int64_t q = 0; q < queries; ++q) {
+        WriterRecord& record = slot();
         const int32_t kind = querySchedule[static_cast<size_t>(scheduleIndex)];
-        cursor->setQueryKind(kind);
+        record.setQueryKind(kind);
         switch (kind) {
             case 1:
             case 2:
@@ -43,29 +43,25 @@ void QueryWriter::run() {
             case 6: {
                 const bool empty = emptyRate[kind] < 2;
                 emptyRate[kind] = emptyRate[kind] + 1 == 30 ? 0 : emptyRate[kind] + 1;
-                if (kind == 1) makeQuery1(empty, *cursor);
-                else if (kind == 2) makeQuery2(empty, *cursor);
-                else if (kind == 5) makeQuery5(empty, *cursor);
-                else makeQuery6(empty, *cursor);
+                if (kind == 1) makeQuery1(empty, record);
+                else if (kind == 2) makeQuery2(empty, record);
+                else if (kind == 5) makeQuery5(empty, record);
+                else makeQuery6(empty, record);
                 break;
             }
-            case 3: makeQuery3(*cursor); break;
-            case 4: makeQuery4(*cursor); break;
-            case 7: makeQuery7(*cursor); break;
-            case 8: makeQuery8(*cursor); break;
-            case 9: makeQuery9(*cursor); break;
+            case 3: makeQuery3(record); break;
+            case 4: makeQuery4(record); break;
+            case 7: makeQuery7(record); break;
+            case 8: makeQuery8(record); break;
+            case 9: makeQuery9(record); break;
             default:
-                makeQuery10(queryTemplates[static_cast<size_t>(templateIndex)], *cursor);
+                makeQuery10(queryTemplates[static_cast<size_t>(templateIndex)], record);
                 templateIndex = templateIndex + 1 == 26 ? 0 : templateIndex + 1;
                 break;
         }
         scheduleIndex = scheduleIndex + 1 == 100 ? 0 : scheduleIndex + 1;
-        if (++cursor == recordsEnd()) {
-            flushRecords(recordsEnd(), nullptr);
-            cursor = recordsBegin();
-        }
+        emit();
     }
-    flushRecords(cursor, nullptr);
 }
 
 void QueryWriter::writeRecord(const WriterRecord& r) {
@@ -74,8 +70,7 @@ void QueryWriter::writeRecord(const WriterRecord& r) {
     const char* f[7] = {"", "", "", "", "", "", ""};
     char kindText[4];
     if (kind < 1 || kind > 10) {
-        fprintf(stderr, "bad query number writing '%s'\n", fileName);
-        fflush(stdout);
+        reportError("bad query number writing '%s'\n", file.name());
         throw "oops";
     }
     snprintf(kindText, sizeof kindText, "%d", kind);
@@ -101,8 +96,6 @@ void QueryWriter::writeRecord(const WriterRecord& r) {
     }
     char line[256];
     snprintf(line, sizeof line, "%24s%-24s%-24s%-24s%-24s%-24s%-24s\n", f[0], f[1], f[2], f[3], f[4], f[5], f[6]);
-    if (fputs(line, file) == EOF) {
-        reportWriteError();
-        throw "oops";
-    }
+    // The query writer's own failure text is in lower case.
+    file.write(line, strlen(line), "oops");
 }

@@ -13,9 +13,9 @@ extern const std::array<QueryTemplate, 26> queryTemplates;
 // schedule order, each line seven 24-character fields.
 class QueryWriter : public RecordWriter {
 public:
-    using RecordWriter::RecordWriter;
-    void run() override;
+    QueryWriter(OutputFile& file, int32_t capacity) : RecordWriter(file, capacity) {}
 
 protected:
+    void walk() override;
     void writeRecord(const WriterRecord& record) override;
 };

@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/Context.h"
+#include "context/Context.h"
+#include "core/Report.h"
 
 namespace {
 
@@ -22,8 +23,7 @@ void discardToken(FILE* in, int c) {
 }
 
 [[noreturn]] void endOfInput() {
-    fprintf(stderr, "end of input: the questions need an answer on standard input\n");
-    fflush(stdout);
+    reportError("end of input: the questions need an answer on standard input\n");
     exit(1);
 }
 

@@ -11,9 +11,10 @@
 #include "dims/DimensionWriters.h"
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
+#include "core/Report.h"
 #include "queries/QueryWriter.h"
-#include "run/Context.h"
 #include "run/Dialogue.h"
+#include "run/FileCapacities.h"
 #include "run/WorkerBatch.h"
 
 const char* const stateFileName = "qem1r2genstate";
@@ -57,15 +58,15 @@ GeneratorState decodeState(const unsigned char in[24]) {
 }
 
 
-}  // namespace
-
-static double leafCells() {
+double leafCells() {
     const DimensionModel& m = *context.dimensionModel;
     return static_cast<double>(m.channels().leafCount) * static_cast<double>(m.customers().leafCount) *
            static_cast<double>(m.products().leafCount);
 }
 
-double historicalCells() { return leafCells() * 17 * context.state.densityCode / 2000; }
+}  // namespace
+
+double historicalCells() { return leafCells() * historicalMonthCount * context.state.densityCode / 2000; }
 
 double currentCells() { return leafCells() * context.state.densityCode / 2000; }
 
@@ -76,8 +77,7 @@ void saveState() {
     FILE* f = fopen(temporary.c_str(), "wb");
     if (!f) {
         const int err = errno;
-        fprintf(stderr, "error opening '%s'\n%s\n", stateFileName, strerror(err));
-        fflush(stdout);
+        reportError("error opening '%s'\n%s\n", stateFileName, strerror(err));
         exit(1);
     }
     unsigned char bytes[24];
@@ -89,42 +89,42 @@ void saveState() {
     if (!written || !closed || rename(temporary.c_str(), stateFileName) != 0) {
         if (written && closed) err = errno;
         remove(temporary.c_str());
-        fprintf(stderr, "error writing to '%s'\n%s\n", stateFileName, strerror(err ? err : EIO));
-        fflush(stdout);
+        reportError("error writing to '%s'\n%s\n", stateFileName, strerror(err ? err : EIO));
         exit(1);
     }
 }
 
 void writeDimensionFiles() {
-    writeFile<ProductHierarchyWriter>("prodhier.qem", 16333);
-    writeFile<ProductTreeWriter>("prodtree.qem", 16333);
-    writeFile<CustomerHierarchyWriter>("custhier.qem", 1333);
-    writeFile<CustomerTreeWriter>("custtree.qem", 1333);
-    writeFile<ChannelHierarchyWriter>("chanhier.qem", 133);
-    writeFile<ChannelTreeWriter>("chantree.qem", 133);
-    writeFile<TimeHierarchyWriter>("timehier.qem", 24);
-    writeFile<TimeTreeWriter>("timetree.qem", 32);
+    const DimensionModel& model = *context.dimensionModel;
+    writeFile<ProductHierarchyWriter>("prodhier.qem", capacity::productFiles, model);
+    writeFile<ProductTreeWriter>("prodtree.qem", capacity::productFiles, model);
+    writeFile<CustomerHierarchyWriter>("custhier.qem", capacity::customerFiles, model);
+    writeFile<CustomerTreeWriter>("custtree.qem", capacity::customerFiles, model);
+    writeFile<ChannelHierarchyWriter>("chanhier.qem", capacity::channelFiles, model);
+    writeFile<ChannelTreeWriter>("chantree.qem", capacity::channelFiles, model);
+    writeFile<TimeHierarchyWriter>("timehier.qem", capacity::timeHierarchy, model);
+    writeFile<TimeTreeWriter>("timetree.qem", capacity::timeTree, model);
 }
 
-void writeFirstPhaseFiles() {
+void writeFirstPhaseFiles(const RunOptions& options) {
     writeDimensionFiles();
-    runHistoricalSales(historicalCells());
-    runHistoricalInventory();
-    writeFile<ShippingCostWriter>("custship.qem", 8333);
-    writeFile<ProductCostWriter>("prodcos.qem", 8333);
+    runHistoricalSales(historicalCells(), options);
+    runHistoricalInventory(options);
+    writeFile<ShippingCostWriter>("custship.qem", capacity::costFiles);
+    writeFile<ProductCostWriter>("prodcos.qem", capacity::costFiles);
 }
 
-void writeSecondPhaseFiles() {
-    runBudget();
-    runCurrentSales(currentCells());
-    writeFile<CurrentInventoryWriter>("currinv.qem", 8333);
+void writeSecondPhaseFiles(const RunOptions& options) {
+    runBudget(options);
+    runCurrentSales(currentCells(), options);
+    writeFile<CurrentInventoryWriter>("currinv.qem", capacity::currentInventory, options.inventorySeed);
 }
 
 void writeQueryFiles() {
     for (int64_t u = 1; u <= context.state.userCount; ++u) {
         char name[32];
         snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(u));
-        writeFile<QueryWriter>(name, 8333);
+        writeFile<QueryWriter>(name, capacity::queryFiles);
     }
 }
 
@@ -146,7 +146,7 @@ void runFirstPhase() {
 
 void runSecondPhase() {
     context.state.phase = 2;
-    guardedPhase(writeSecondPhaseFiles);
+    guardedPhase([] { writeSecondPhaseFiles(); });
     saveState();
 }
 
@@ -163,8 +163,7 @@ int qemMain() {
         const size_t got = fread(bytes, 1, sizeof bytes, stateFile);
         fclose(stateFile);
         if (got != sizeof bytes) {
-            fprintf(stderr, "error reading QEM-1 generator status from disk!");
-            fflush(stdout);
+            reportError("error reading QEM-1 generator status from disk!");
             exit(1);
         }
         context.state = decodeState(bytes);

@@ -1,9 +1,9 @@
 #pragma once
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 
-#include "run/Context.h"
+#include "context/Context.h"
+#include "core/OutputFile.h"
+#include "run/WorkerBatch.h"
 
 extern const char* const stateFileName;
 
@@ -13,11 +13,11 @@ extern const char* const stateFileName;
 int qemMain();
 
 void runFirstPhase();
-void writeFirstPhaseFiles();
+void writeFirstPhaseFiles(const RunOptions& options = {});
 // The first phase's eight hierarchy and tree files, in their order.
 void writeDimensionFiles();
 void runSecondPhase();
-void writeSecondPhaseFiles();
+void writeSecondPhaseFiles(const RunOptions& options = {});
 void runThirdPhase();
 void writeQueryFiles();
 
@@ -30,18 +30,11 @@ double currentCells();
 void saveState();
 
 // Produces one output file on the main thread: open, construct the writer
-// with (file, name, capacity, 0), run, close, destroy.
-template <typename Writer>
-void writeFile(const char* name, int32_t capacity) {
-    FILE* f = openOutputFile(name);
-    std::unique_ptr<Writer> writer;
-    try {
-        writer = std::make_unique<Writer>(f, name, capacity, 0);
-        writer->run();
-    } catch (...) {
-        fclose(f);
-        throw;
-    }
-    closeOutputFile(f, name);
+// with (file, capacity, extra...), run, close, destroy.
+template <typename Writer, typename... Extra>
+void writeFile(const char* name, int32_t capacity, const Extra&... extra) {
+    OutputFile file(name);
+    Writer writer(file, capacity, extra...);
+    writer.run();
+    file.close();
 }
-

@@ -11,11 +11,13 @@
 #include <memory>
 #include <semaphore>
 
+#include "core/OutputFile.h"
 #include "core/RecordWriter.h"
+#include "core/Report.h"
 #include "facts/BudgetWriter.h"
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
-#include "run/Context.h"
+#include "run/FileCapacities.h"
 
 // A writer's run() formats with the C library (whose floating-point
 // conversions alone take several kilobytes of stack), throws and unwinds on
@@ -64,58 +66,61 @@ size_t stackUse(const Worker& w) {
     return w.stackSize - untouched;
 }
 
-template <typename Writer>
-void runSales(const char* name, double cells) {
-    FILE* f = openOutputFile(name);
-    try {
-        double q = cells / cellsPerBatch;
-        if (q - std::trunc(q) != 0.0) q += 1.0;
-        const int64_t batchCount = static_cast<int64_t>(q);
-        double remaining = cells;
-        const int32_t stride = static_cast<int32_t>(batchCount * 4);
-        for (int64_t b = 0; b < batchCount; ++b) {
-            double chunk = cellsPerBatch;
-            if (chunk > remaining) chunk = remaining;
-            remaining -= chunk;
-            const int32_t quota = static_cast<int32_t>(chunk / 4.0);
-            std::array<std::unique_ptr<Writer>, 4> owned;
-            for (int t = 0; t < 4; ++t) {
-                owned[t] = std::make_unique<Writer>(f, name, 16333, quota);
-                owned[t]->setStride(stride);
-                owned[t]->setSliceIndex(static_cast<int32_t>(b * 4 + t));
-            }
-            runBatch({owned[0].get(), owned[1].get(), owned[2].get(), owned[3].get()});
-            for (int t = 3; t >= 0; --t) owned[t].reset();
+// One file written by batches of four writers: opens it, constructs each
+// batch's writers (makeWriter(file, quota) for every one; stride and slice
+// set here), runs the batch, destroys its writers (the fourth first) and
+// closes the file after the last batch.
+template <typename MakeWriter, typename NextQuota>
+void writeBatchFile(const char* name, int64_t batchCount, NextQuota nextQuota, MakeWriter makeWriter, bool inOrder) {
+    OutputFile file(name);
+    const int32_t stride = static_cast<int32_t>(batchCount * workerCount);
+    for (int64_t b = 0; b < batchCount; ++b) {
+        const int32_t quota = nextQuota();
+        std::array<std::unique_ptr<RecordWriter>, workerCount> owned;
+        Batch batch;
+        for (int t = 0; t < workerCount; ++t) {
+            owned[t] = makeWriter(file, quota);
+            owned[t]->setStride(stride).setSliceIndex(static_cast<int32_t>(b * workerCount + t));
+            batch[t] = owned[t].get();
         }
-    } catch (...) {
-        fclose(f);
-        throw;
+        runBatch(batch, inOrder);
+        for (int t = workerCount - 1; t >= 0; --t) owned[t].reset();
     }
-    closeOutputFile(f, name);
+    file.close();
 }
 
 template <typename Writer>
-void runAggregateFile(const char* name, int32_t capacity) {
-    FILE* f = openOutputFile(name);
-    std::array<std::unique_ptr<Writer>, 4> owned;
-    try {
-        for (int t = 0; t < 4; ++t) {
-            owned[t] = std::make_unique<Writer>(f, name, capacity, 0);
-            owned[t]->setStride(4);
-            owned[t]->setSliceIndex(t);
-        }
-        runBatch({owned[0].get(), owned[1].get(), owned[2].get(), owned[3].get()});
-    } catch (...) {
-        fclose(f);
-        throw;
-    }
-    closeOutputFile(f, name);
-    for (int t = 3; t >= 0; --t) owned[t].reset();
+void writeSalesFile(const char* name, double cells, bool inOrder) {
+    SalesBatches batches(cells);
+    writeBatchFile(
+        name, batches.count(), [&] { return batches.nextQuota(); },
+        [](OutputFile& file, int32_t quota) { return std::make_unique<Writer>(file, capacity::sales, quota); },
+        inOrder);
+}
+
+// The files without a record limit: one batch, stride 4.
+template <typename MakeWriter>
+void writeSingleBatchFile(const char* name, MakeWriter makeWriter, bool inOrder) {
+    writeBatchFile(
+        name, 1, [] { return 0; }, [&](OutputFile& file, int32_t) { return makeWriter(file); }, inOrder);
 }
 
 }  // namespace
 
 size_t lastBatchStackUse() { return measuredStackUse; }
+
+SalesBatches::SalesBatches(double cells) : remaining(cells) {
+    double q = cells / cellsPerBatch;
+    if (q - std::trunc(q) != 0.0) q += 1.0;
+    batchCount = static_cast<int64_t>(q);
+}
+
+int32_t SalesBatches::nextQuota() {
+    double chunk = cellsPerBatch;
+    if (chunk > remaining) chunk = remaining;
+    remaining -= chunk;
+    return static_cast<int32_t>(chunk / workerCount);
+}
 
 unsigned workerMain(RecordWriter* writer) {
     try {
@@ -131,10 +136,10 @@ unsigned workerMain(RecordWriter* writer) {
     }
 }
 
-void runBatch(const std::array<RecordWriter*, 4>& writers) {
-    std::array<Worker, 4> workers;
+void runBatch(const Batch& writers, bool inOrder) {
+    std::array<Worker, workerCount> workers;
     int created = 0;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < workerCount; ++t) {
         Worker& w = workers[t];
         w.writer = writers[t];
         w.stackSize = workerStackSize;
@@ -148,8 +153,7 @@ void runBatch(const std::array<RecordWriter*, 4>& writers) {
         if (rc == 0) rc = pthread_create(&w.thread, &attributes, threadProcedure, &w);
         pthread_attr_destroy(&attributes);
         if (rc != 0) {
-            fprintf(stderr, "error creating thread\n%s\n", strerror(rc));
-            fflush(stdout);
+            reportError("error creating thread\n%s\n", strerror(rc));
             // The threads already created end without running their writers.
             for (int k = 0; k < created; ++k) {
                 workers[k].cancelled = true;
@@ -160,23 +164,42 @@ void runBatch(const std::array<RecordWriter*, 4>& writers) {
         }
         ++created;
     }
-    for (int t = 0; t < 4; ++t) workers[t].start.release();
-    for (int t = 0; t < 4; ++t) pthread_join(workers[t].thread, nullptr);
+    for (Worker& w : workers) {
+        w.start.release();
+        if (inOrder) pthread_join(w.thread, nullptr);
+    }
+    if (!inOrder)
+        for (Worker& w : workers) pthread_join(w.thread, nullptr);
     measuredStackUse = 0;
     for (const Worker& w : workers) measuredStackUse = std::max(measuredStackUse, stackUse(w));
-    for (int t = 0; t < 4; ++t) {
-        if (workers[t].exitCode == 0) {
-            fprintf(stderr, "exiting...\n");
-            fflush(stdout);
+    for (const Worker& w : workers) {
+        if (w.exitCode == 0) {
+            reportError("exiting...\n");
             exit(2);
         }
     }
 }
 
-void runHistoricalSales(double cells) { runSales<HistoricalSalesWriter>("histsale.qem", cells); }
+void runHistoricalSales(double cells, const RunOptions& options) {
+    writeSalesFile<HistoricalSalesWriter>("histsale.qem", cells, options.writersInOrder);
+}
 
-void runCurrentSales(double cells) { runSales<CurrentSalesWriter>("currsale.qem", cells); }
+void runCurrentSales(double cells, const RunOptions& options) {
+    writeSalesFile<CurrentSalesWriter>("currsale.qem", cells, options.writersInOrder);
+}
 
-void runHistoricalInventory() { runAggregateFile<HistoricalInventoryWriter>("histinv.qem", 8333); }
+void runHistoricalInventory(const RunOptions& options) {
+    writeSingleBatchFile(
+        "histinv.qem",
+        [&](OutputFile& file) {
+            return std::make_unique<HistoricalInventoryWriter>(file, capacity::historicalInventory,
+                                                               options.inventorySeed);
+        },
+        options.writersInOrder);
+}
 
-void runBudget() { runAggregateFile<BudgetWriter>("budget.qem", 16333); }
+void runBudget(const RunOptions& options) {
+    writeSingleBatchFile(
+        "budget.qem", [](OutputFile& file) { return std::make_unique<BudgetWriter>(file, capacity::budget); },
+        options.writersInOrder);
+}

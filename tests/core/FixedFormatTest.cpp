@@ -47,7 +47,9 @@ TEST(FixedFormat, RightIntMatchesPrintfD) {
 // Whole amounts take the fast path; -0.0, fractions, huge and non-finite
 // values take the fallback; all must print exactly as "%10.2lf".
 TEST(FixedFormat, MoneyMatchesPrintfTwoDecimals) {
-    for (int32_t v = -1000000; v <= 10000000; ++v) ASSERT_EQ(viaMoney(v), printed("%10.2lf", double(v)));
+    // Every amount the data set can hold (0 .. 849, 14 * 4999 / 100) lies well inside this range.
+    for (int32_t v = -100000; v <= 1000000; ++v) ASSERT_EQ(viaMoney(v), printed("%10.2lf", double(v)));
+    for (int32_t v = 9999000; v <= 10001000; ++v) ASSERT_EQ(viaMoney(v), printed("%10.2lf", double(v)));
     const double inf = std::numeric_limits<double>::infinity();
     for (double v : {-0.0, 0.5, -0.5, 0.005, 0.015, 1.125, 2.675, 1234.565, 99999.995, -3.14159, 1e-300, 1e9,
                      123456789012.0, 999999999999999.0, 1e15, 1e15 + 2, -1e15, 4e15 + 1, 1e20, 1e300, DBL_MAX,

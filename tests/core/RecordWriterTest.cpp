@@ -25,28 +25,31 @@ public:
     std::vector<Written> written;
     std::vector<size_t> bufferEnds;  // size of `written` at each endOfBuffer()
 
-    ProbeWriter(int32_t capacity, int32_t count, WriterMutex* lock = nullptr, size_t throwAt = SIZE_MAX)
-        : RecordWriter(nullptr, "probe.qem", capacity, 0), count(count), lock(lock), throwAt(throwAt) {}
-
-    void run() override {
-        WriterRecord* cursor = recordsBegin();
-        while (generated < count) {
-            cursor->productIndex = generated++;
-            if (++cursor == recordsEnd()) flushRecords(recordsEnd(), lock), cursor = recordsBegin();
-        }
-        flushRecords(cursor, lock);
-    }
+    // Records at most `limit` records when limit is not 0 (the walk stops when the base says so).
+    ProbeWriter(int32_t capacity, int32_t count, WriterMutex* lock = nullptr, size_t throwAt = SIZE_MAX,
+                int32_t limit = 0)
+        : RecordWriter(nowhere(), capacity, limit, lock), count(count), throwAt(throwAt) {}
+    int32_t generated = 0;
 
 protected:
+    void walk() override {
+        while (generated < count) {
+            slot().productIndex = generated++;
+            if (!emit()) return;
+        }
+    }
     void writeRecord(const WriterRecord& r) override {
         if (written.size() == throwAt) throw "write failed";
-        written.push_back({static_cast<int32_t>(&r - recordsBegin()), r.productIndex, r.shuffleKey, generated});
+        written.push_back({slotIndex(r), r.productIndex, r.shuffleKey, generated});
     }
     void endOfBuffer() override { bufferEnds.push_back(written.size()); }
 
 private:
-    int32_t count, generated = 0;
-    WriterMutex* lock;
+    static OutputFile& nowhere() {
+        static OutputFile file("/dev/null");
+        return file;
+    }
+    int32_t count;
     size_t throwAt;
 };
 
@@ -115,6 +118,21 @@ TEST(RecordWriter, CapacityOneWritesEachRecordAtOnceWithItsConstructionKey) {
     EXPECT_EQ(writer.bufferEnds, (std::vector<size_t>{1, 2, 3, 4, 5, 5}));
 }
 
+// A record limit ends the walk at the record that reaches it; the buffer is
+// written then (in the construction order when it is full, else in a fresh
+// order) and nothing follows.
+TEST(RecordWriter, RecordLimitWritesTheBufferAndEndsTheWalk) {
+    for (auto [limit, partial] : {std::pair{5, 2}, {6, 0}}) {
+        seedRandom(77);
+        ProbeWriter writer(3, 100, nullptr, SIZE_MAX, limit);
+        writer.run();
+        EXPECT_EQ(writer.generated, limit);
+        EXPECT_EQ(writer.bufferEnds, limit == 5 ? (std::vector<size_t>{3, 5}) : (std::vector<size_t>{3, 6}));
+        EXPECT_EQ(randomInt(), draws(77, 3 + partial, 1)[0]) << "keys drawn for the limit's partial buffer only";
+        if (partial) expectShuffledWrite(&writer.written[3], draws(77, 3, partial), 3);
+    }
+}
+
 TEST(RecordWriter, FailedRecordReleasesTheLockAndStopsTheBuffer) {
     static WriterMutex lock;  // outlives the helper thread even if it stays stuck
     ProbeWriter writer(30, 30, &lock, 7);
@@ -136,10 +154,10 @@ namespace {
 // Writes one text larger than any stdio buffer, so the failure shows at once.
 class FullDeviceWriter : public RecordWriter {
 public:
-    FullDeviceWriter(FILE* f, bool asLine) : RecordWriter(f, "full.qem", 1, 0), asLine(asLine) {}
-    void run() override { flushRecords(recordsEnd(), nullptr); }
+    FullDeviceWriter(OutputFile& f, bool asLine) : RecordWriter(f, 1), asLine(asLine) {}
 
 protected:
+    void walk() override { emit(); }
     void writeRecord(const WriterRecord&) override {
         const std::string big(4 * BUFSIZ + 100000, 'x');
         asLine ? writeLine(big.c_str()) : writeText(big.data(), big.size());
@@ -153,9 +171,8 @@ private:
 
 TEST(RecordWriter, WriteFailureIsReportedAndThrowsOops) {
     for (bool asLine : {false, true}) {
-        FILE* f = fopen("/dev/full", "w");
-        ASSERT_NE(f, nullptr);
-        FullDeviceWriter writer(f, asLine);
+        OutputFile file("/dev/full");
+        FullDeviceWriter writer(file, asLine);
         testing::internal::CaptureStderr();
         const char* caught = nullptr;
         try {
@@ -164,8 +181,7 @@ TEST(RecordWriter, WriteFailureIsReportedAndThrowsOops) {
             caught = text;
         }
         const std::string err = testing::internal::GetCapturedStderr();
-        fclose(f);
         EXPECT_STREQ(caught, "Oops");
-        EXPECT_EQ(err, std::string("error writing 'full.qem'\n") + strerror(ENOSPC) + "\n");
+        EXPECT_EQ(err, std::string("error writing '/dev/full'\n") + strerror(ENOSPC) + "\n");
     }
 }

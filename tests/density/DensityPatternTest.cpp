@@ -20,7 +20,7 @@ std::vector<Cell> storedCells(const CellPattern& p) {
 
 TEST(DensityPattern, ShiftedCellMovesTheStoredCellByTheBlockOrigins) {
     qemtest::setUpContext(10, 2, 1);
-    const CellPattern& p = *context.densityPattern->pattern(false, 0, 0, 0);
+    const CellPattern& p = *context.densityPattern->channelPattern(0);
     const std::vector<Cell> stored = storedCells(p);
     const auto k1 = static_cast<int32_t>(std::find(stored.begin(), stored.end(), Cell(4, 95)) - stored.begin());
     const auto k2 = static_cast<int32_t>(std::find(stored.begin(), stored.end(), Cell(9, 99)) - stored.begin());
@@ -33,7 +33,7 @@ TEST(DensityPattern, ShiftedCellMovesTheStoredCellByTheBlockOrigins) {
 TEST(DensityPattern, ChannelPatternsDependOnlyOnTheChannelIndex) {
     qemtest::setUpContext(12, 2, 555);
     std::vector<std::vector<Cell>> twelve;
-    for (int32_t i = 0; i < 11; ++i) twelve.push_back(storedCells(*context.densityPattern->pattern(false, i, 0, 0)));
+    for (int32_t i = 0; i < 11; ++i) twelve.push_back(storedCells(*context.densityPattern->channelPattern(i)));
     qemtest::setUpContext(10, 2, 777);
     ASSERT_EQ(context.densityPattern->channelCount(), 9);
     const int32_t blockSize[2] = {10, 100};
@@ -41,7 +41,7 @@ TEST(DensityPattern, ChannelPatternsDependOnlyOnTheChannelIndex) {
     for (int c = 0; c < 10; ++c)
         for (int p = 0; p < 100; ++p) everyCell.push_back({c, p});
     for (int32_t i = 0; i < 9; ++i) {
-        const std::vector<Cell> cells = storedCells(*context.densityPattern->pattern(false, i, 0, 0));
+        const std::vector<Cell> cells = storedCells(*context.densityPattern->channelPattern(i));
         EXPECT_EQ(cells, twelve[static_cast<size_t>(i)]) << "channel " << i;
         std::vector<Cell> sorted = cells;
         std::sort(sorted.begin(), sorted.end());
@@ -57,27 +57,29 @@ TEST(DensityPattern, ChannelPatternsDependOnlyOnTheChannelIndex) {
 
 TEST(DensityPattern, AggregateIsTheSortedUnionOfTheChannelsFirstCells) {
     qemtest::setUpContext(10, 2, 42);
-    // Channel patterns are shared, whatever the origins; every aggregate is a new object.
+    // Channel patterns exist for the channel leaves only; every aggregate is a new object.
     const DensityPattern& shared = *context.densityPattern;
-    EXPECT_EQ(shared.pattern(false, 3, 0, 0), shared.pattern(false, 3, 640, 6400));
-    const std::unique_ptr<CellPattern> a(shared.pattern(true, -1, 20, 300)), b(shared.pattern(true, -1, 20, 300));
+    EXPECT_NE(shared.channelPattern(8), nullptr);
+    EXPECT_EQ(shared.channelPattern(9), nullptr);
+    EXPECT_EQ(shared.channelPattern(-1), nullptr);
+    const std::unique_ptr<CellPattern> a = shared.aggregate(20, 300), b = shared.aggregate(20, 300);
     EXPECT_NE(a.get(), b.get());
     EXPECT_EQ(storedCells(*a), storedCells(*b));
     const std::pair<int32_t, int32_t> blocks[] = {{0, 0}, {10, 100}, {20, 300}, {640, 6400}};
     for (int32_t code : {2, 40, 800}) {
         DensityPattern density(10, 100);
-        density.build(code);
+        density.build(9, code);
         const int32_t n = density.channelCount();
         for (const auto& [c0, p0] : blocks) {
             std::set<Cell> expected;
             for (int32_t ch = 0; ch < n; ++ch) {
                 std::set<Cell> own;
                 for (int32_t k = 0; k < code; ++k)
-                    own.insert(asPair(density.pattern(false, ch, c0, p0)->shiftedCell(k, c0, p0)));
+                    own.insert(asPair(density.channelPattern(ch)->shiftedCell(k, c0, p0)));
                 EXPECT_EQ(own.size(), static_cast<size_t>(code)) << "channel cells must be distinct";
                 expected.insert(own.begin(), own.end());
             }
-            const std::unique_ptr<CellPattern> aggregate(density.pattern(true, -1, c0, p0));
+            const std::unique_ptr<CellPattern> aggregate = density.aggregate(c0, p0);
             // Equal to the ordered set: strictly ascending, each cell once.
             EXPECT_EQ(storedCells(*aggregate), std::vector<Cell>(expected.begin(), expected.end())) << code;
             EXPECT_GE(aggregate->cellCount(), code);

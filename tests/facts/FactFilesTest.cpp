@@ -5,9 +5,11 @@
 #include <unordered_set>
 
 #include "TestSupport.h"
+#include "core/RandomGenerator.h"
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
+#include "run/FileCapacities.h"
 #include "run/Phases.h"
 #include "run/WorkerBatch.h"
 
@@ -31,20 +33,17 @@ struct Positions : std::unordered_map<std::string, int32_t> {
 
 }  // namespace
 
-// All fact and cost files of 10 channels at 0.1 %, written once into one
-// scratch directory (the historical sales file alone is about 78 MB).
+// The fact and cost files of 10 channels at 0.1 %, each written on first use
+// into one scratch directory (the historical sales file alone is about 78 MB;
+// under ctest every test runs in a process of its own, so a test writes only
+// the files it reads).
 class FactFiles : public ::testing::Test {
 protected:
+    static constexpr int32_t inventorySeed = 24680;
+
     static void SetUpTestSuite() {
         directory = std::make_unique<qemtest::TempDir>();
         qemtest::setUpContext(10, 2, 86420);
-        runHistoricalSales(9.0 * 900 * 9000 * 17 * 2 / 2000);
-        runHistoricalInventory();
-        writeFile<ShippingCostWriter>("custship.qem", 8333);
-        writeFile<ProductCostWriter>("prodcos.qem", 8333);
-        runBudget();
-        runCurrentSales(9.0 * 900 * 9000 * 2 / 2000);
-        writeFile<CurrentInventoryWriter>("currinv.qem", 8333);
         const DimensionModel& model = *context.dimensionModel;
         customers = Positions(model.customers()), products = Positions(model.products());
         channels = Positions(model.channels()), times = Positions(model.times());
@@ -55,15 +54,33 @@ protected:
             for (int32_t p0 = 0; p0 < 6480; p0 += 100)
                 for (int32_t ch = 0; ch < 9; ++ch)
                     for (int32_t k = 0; k < 2; ++k) {
-                        const CellPattern* pattern = context.densityPattern->pattern(false, ch, c0, p0);
+                        const CellPattern* pattern = context.densityPattern->channelPattern(ch);
                         const PatternCell c = pattern->shiftedCell(k, c0, p0);
                         walk.push_back(cellKey(c0 + c.customerOffset, p0 + c.productOffset, ch));
                     }
     }
+
+    // Writes the named file unless it exists already.
+    static void need(const std::string& name) {
+        if (std::filesystem::exists(name)) return;
+        RunOptions options;
+        options.inventorySeed = inventorySeed;
+        if (name == "histsale.qem") runHistoricalSales(9.0 * 900 * 9000 * 17 * 2 / 2000);
+        if (name == "histinv.qem") runHistoricalInventory(options);
+        if (name == "custship.qem") writeFile<ShippingCostWriter>("custship.qem", capacity::costFiles);
+        if (name == "prodcos.qem") writeFile<ProductCostWriter>("prodcos.qem", capacity::costFiles);
+        if (name == "budget.qem") runBudget();
+        if (name == "currsale.qem") runCurrentSales(9.0 * 900 * 9000 * 2 / 2000);
+        if (name == "currinv.qem")
+            writeFile<CurrentInventoryWriter>("currinv.qem", capacity::currentInventory, options.inventorySeed);
+        ASSERT_TRUE(std::filesystem::exists(name)) << name;
+    }
+
     static void TearDownTestSuite() { directory.reset(); }
 
     // Checks every line of a current sales file and returns its cells, sorted.
     static std::vector<Key> currentSalesCells(const std::string& name) {
+        need(name);
         const DimensionModel& model = *context.dimensionModel;
         std::vector<Key> cells;
         qemtest::forEachLine(name, [&](const std::string& line) {
@@ -83,6 +100,7 @@ protected:
 };
 
 TEST_F(FactFiles, SalesFilesHoldTheirQuotaOfWalkCells) {
+    need("histsale.qem");
     const DimensionModel& model = *context.dimensionModel;
     const std::unordered_set<Key> walkCells(walk.begin(), walk.end());
     std::unordered_map<Key, int32_t> months;  // cell -> bit set of its months
@@ -111,9 +129,9 @@ TEST_F(FactFiles, SalesFilesHoldTheirQuotaOfWalkCells) {
 
 TEST_F(FactFiles, SalesWriterStopsAtItsRecordLimit) {
     const auto writeDirect = [](int32_t limit) {
-        FILE* f = fopen("direct.qem", "w");
-        CurrentSalesWriter(f, "direct.qem", 16333, limit).run();
-        fclose(f);
+        OutputFile file("direct.qem");
+        CurrentSalesWriter(file, 16333, limit).run();
+        file.close();
         return currentSalesCells("direct.qem");
     };
     // A writer with no share of the cells writes nothing.
@@ -127,7 +145,10 @@ TEST_F(FactFiles, SalesWriterStopsAtItsRecordLimit) {
     EXPECT_EQ(writeDirect(1000000), all);
 }
 
+// Inventory: the pairs of the walk, each once; currinv's values are the
+// month-17 values with the random terms of its seed, in the order written.
 TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
+    for (const char* name : {"histinv.qem", "currinv.qem", "budget.qem"}) need(name);
     const DimensionModel& model = *context.dimensionModel;
     std::set<Key> pairs, historical, current;
     for (Key cell : walk) pairs.insert(cell / 16 * 16);
@@ -138,9 +159,12 @@ TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
         ASSERT_TRUE(historical.insert(pairOf(line)).second) << line;
         for (size_t m = 0; m < 17; ++m) ASSERT_TRUE(inRange(line.substr(24 + 10 * m, 10))) << line;
     });
+    RandomGenerator terms(inventorySeed);
     qemtest::forEachLine("currinv.qem", [&](const std::string& line) {
         ASSERT_EQ(line.size(), 34u) << line;
         ASSERT_TRUE(current.insert(pairOf(line)).second && inRange(line.substr(24))) << line;
+        const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12);
+        ASSERT_EQ(std::stoi(line.substr(24)), model.inventory(p, c, 17, terms)) << line;
     });
     EXPECT_EQ(historical, pairs);
     EXPECT_EQ(current, pairs);
@@ -159,6 +183,7 @@ TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
 }
 
 TEST_F(FactFiles, CostFilesCoverEveryLeafInBothScenarios) {
+    for (const char* name : {"custship.qem", "prodcos.qem"}) need(name);
     const DimensionModel& model = *context.dimensionModel;
     const struct {
         const char* name;

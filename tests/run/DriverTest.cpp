@@ -2,8 +2,11 @@
 // and checks its console output, exit status and the files it leaves behind.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <bit>
@@ -79,16 +82,27 @@ protected:
         fs::remove_all(capture);
     }
 
-    // Runs the program in workDir with input on its standard input; its output streams go to files outside workDir.
-    Outcome run(const std::string& input, const fs::path& workDir) {
-        const fs::path out = capture / "stdout", err = capture / "stderr";
-        const std::string command =
-            "cd '" + workDir.string() + "' && exec " QEMGEN_PATH " >'" + out.string() + "' 2>'" + err.string() + "'";
-        signal(SIGPIPE, SIG_IGN);  // the program may end before it has read all of its input
-        FILE* pipe = popen(command.c_str(), "w");
-        if (!pipe) return {"", "popen failed", -1};
-        fwrite(input.data(), 1, input.size(), pipe);
-        const int status = pclose(pipe);
+    // Runs the program in workDir with input on its standard input; its output streams go to files outside
+    // workDir. A file-size limit makes every write beyond that many bytes fail with EFBIG (the signal that
+    // would otherwise end the program is ignored), as on a full disk.
+    Outcome run(const std::string& input, const fs::path& workDir, rlim_t fileSizeLimit = RLIM_INFINITY) {
+        const fs::path in = capture / "stdin", out = capture / "stdout", err = capture / "stderr";
+        writeFile(in, input);
+        const pid_t child = fork();
+        if (child == 0) {
+            const int streams[] = {open(in.c_str(), O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+                                   open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+            for (int fd = 0; fd < 3; ++fd)
+                if (streams[fd] < 0 || dup2(streams[fd], fd) < 0) _exit(126);
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            if (chdir(workDir.c_str()) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
+                setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(126);
+            execl(QEMGEN_PATH, QEMGEN_PATH, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = -1;
+        if (child < 0 || waitpid(child, &status, 0) != child) return {"", "fork failed", -1};
         return {readFile(out), readFile(err), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
     }
     Outcome run(const std::string& input) { return run(input, dir); }
@@ -246,4 +260,49 @@ TEST_F(Driver, FullDiskFailsThePhaseWithoutRecordingIt) {
     EXPECT_TRUE(r.status == 1 || r.status == 2) << r.status;
     EXPECT_NE(r.err.find("error writing"), std::string::npos) << r.err;
     EXPECT_EQ(readFile(disk / stateName), state);
+}
+
+// Every phase's first file, cut off by a file-size limit: once in the middle (a write fails) and once one
+// byte short of its full size (the rest reaches the file only when it is closed, and the close fails).
+// The phase fails with the file's name and the system's text, and the state file keeps the previous phase.
+TEST_F(Driver, FailedWriteAndFailedCloseFailEachPhase) {
+    const std::string tooLarge = strerror(EFBIG);
+    const std::string phaseOneDone = stateBytes({10, 10, 2, 1, 12345, 1}), phaseTwoDone = stateBytes({10, 10, 2, 1, 12345, 2});
+    const struct {
+        const char* file;
+        std::string state;  // before the run; empty: a first run
+        rlim_t limit;
+        int status;
+        std::string err;  // the whole of standard error, or (status 2) a part of it
+    } cases[] = {
+        {"prodhier.qem", "", 100000, 1, "exception 'Oops' caught, exiting"},
+        {"prodhier.qem", "", 9000 * 73 - 1, 1, "exception 'Oops' caught, exiting"},
+        // Four worker threads fail at their writes: each reports, then the batch ends the process.
+        {"budget.qem", phaseOneDone, 1000000, 2, "Oops\n"},
+        {"budget.qem", phaseOneDone, 912600 * 51 - 1, 1, "exception 'Oops' caught, exiting"},
+        // The query writer's own write failure says "oops"; a failed close says "Oops".
+        {"qry001.qem", phaseTwoDone, 100000, 1, "exception 'oops' caught, exiting"},
+        {"qry001.qem", phaseTwoDone, 2500 * 169 - 1, 1, "exception 'Oops' caught, exiting"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " cut at " + std::to_string(c.limit));
+        for (const auto& e : fs::directory_iterator(dir)) fs::remove_all(e.path());
+        if (!c.state.empty()) writeFile(dir / stateName, c.state);
+        const Outcome r = run(validAnswers, dir, c.limit);
+        EXPECT_EQ(r.status, c.status);
+        const std::string report = std::string("error writing '") + c.file + "'\n" + tooLarge + "\n";
+        if (c.status == 2) {
+            EXPECT_EQ(r.err.rfind(report, 0), 0u) << r.err;
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.substr(r.err.size() - 11), "exiting...\n") << r.err;
+        } else {
+            EXPECT_EQ(r.err, report + c.err);
+        }
+        EXPECT_EQ(r.out.find("Done"), std::string::npos);
+        EXPECT_EQ(fs::file_size(dir / c.file), c.limit);
+        if (c.state.empty())
+            EXPECT_FALSE(fs::exists(dir / stateName));
+        else
+            EXPECT_EQ(readFile(dir / stateName), c.state);
+    }
 }

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 #include "density/DensityPattern.h"
@@ -20,8 +19,13 @@ struct GeneratorState {
 // has positions that fit a signed 32-bit integer.
 constexpr int64_t maxChannelCount = 2147483;
 
-// Process-wide data that every generator reads; read-only once initContext
-// has finished.
+// The blocks of customers by products that the density pattern, the fact
+// writers and the query pickers walk.
+constexpr int32_t customersPerBlock = 10;
+constexpr int32_t productsPerBlock = 100;
+
+// Process-wide data that every generator above the density pattern reads;
+// read-only once initContext has finished.
 struct Context {
     GeneratorState state;
     int32_t blockCustomers = 0;
@@ -38,12 +42,6 @@ void initContext();
 
 // True when every field of the state is one a first phase can have written.
 bool stateIsSound(const GeneratorState& state);
-
-// Opens name for writing or reports "error opening" and throws "cannot continue".
-FILE* openOutputFile(const char* name);
-// Closes an output file; a failed close (data that never reached the disk)
-// is reported as a write error and throws "Oops".
-void closeOutputFile(FILE* file, const char* name);
 
 // Ends of the data region, where the fact files stop.
 int32_t customerEnd();

@@ -1,0 +1,40 @@
+#include "context/Context.h"
+
+#include "core/RandomGenerator.h"
+#include "core/Report.h"
+
+Context context;
+
+bool stateIsSound(const GeneratorState& s) {
+    return s.validMark == 1 && s.channelCount >= 10 && s.channelCount <= maxChannelCount && s.userCount >= 10 &&
+           s.densityCode >= 2 && s.densityCode <= 800 && s.densityCode % 2 == 0;
+}
+
+void initContext() {
+    seedRandom(context.state.seed);
+    if (!stateIsSound(context.state)) {
+        reportError("corrupt application internal state initializing context!\n");
+        throw "!?";
+    }
+    context.blockCustomers = customersPerBlock;
+    context.blockProducts = productsPerBlock;
+    context.densityPattern.reset();
+    context.dimensionModel = std::make_unique<DimensionModel>();
+    try {
+        context.dimensionModel->build(context.state.channelCount);
+        context.densityPattern = std::make_unique<DensityPattern>(context.blockCustomers, context.blockProducts);
+        context.densityPattern->build(context.dimensionModel->channels().leafCount, context.state.densityCode);
+    } catch (...) {
+        context.densityPattern.reset();
+        context.dimensionModel.reset();
+        throw;
+    }
+}
+
+int32_t customerEnd() {
+    return static_cast<int32_t>(int64_t{context.dimensionModel->customers().leafCount} * dataRegionPercent / 100);
+}
+
+int32_t productEnd() {
+    return static_cast<int32_t>(int64_t{context.dimensionModel->products().leafCount} * dataRegionPercent / 100);
+}

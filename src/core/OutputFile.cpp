@@ -1,0 +1,36 @@
+#include "core/OutputFile.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/Report.h"
+
+OutputFile::OutputFile(const char* name) : fileName(name), stream(fopen(name, "w")) {
+    if (!stream) {
+        const int err = errno;
+        reportError("error opening '%s'\n%s\n", name, strerror(err));
+        throw "cannot continue";
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (stream) fclose(stream);
+}
+
+void OutputFile::failWrite(int error, const char* failureText) const {
+    reportError("error writing '%s'\n%s\n", fileName.c_str(), strerror(error));
+    throw failureText;
+}
+
+void OutputFile::write(const char* text, size_t length, const char* failureText) const {
+    if (length == 0) return;
+    if (fwrite(text, 1, length, stream) != length) failWrite(errno, failureText);
+}
+
+void OutputFile::close() {
+    const bool failed = ferror(stream) != 0;
+    errno = 0;
+    const bool closed = fclose(stream) == 0;
+    stream = nullptr;
+    if (!closed || failed) failWrite(errno ? errno : EIO, "Oops");
+}

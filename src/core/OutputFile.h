@@ -1,0 +1,36 @@
+#pragma once
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+// One open output file (text mode, "w"), owned from opening to closing. Every
+// write is checked; close() checks that everything reached the file. On the
+// failure path, where close() is not reached, the destructor closes the file
+// without a report.
+class OutputFile {
+public:
+    // Opens name for writing, creating or truncating it; on failure reports
+    // "error opening '%s'\n%s\n" and throws the text exception "cannot continue".
+    explicit OutputFile(const char* name);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    const char* name() const { return fileName.c_str(); }
+
+    // Writes the whole text with one call on the stream (several threads may
+    // write at once: the stream keeps each call's text together). On failure
+    // reports "error writing '%s'\n%s\n" and throws failureText.
+    void write(const char* text, size_t length, const char* failureText = "Oops") const;
+
+    // Closes the file. A failed close, or an error the stream had already met,
+    // means data that never reached the file: reported as a write error, then
+    // the text exception "Oops".
+    void close();
+
+private:
+    [[noreturn]] void failWrite(int error, const char* failureText) const;
+
+    std::string fileName;
+    FILE* stream;
+};

@@ -1,0 +1,12 @@
+#include "core/Report.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+void reportError(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    fflush(stdout);
+}
