@@ -1,23 +1,27 @@
 #include "load/Arguments.h"
 
 const char* const usageText =
-    "usage: qemload [--schema NAME] [--replace] [--jobs N] CONNINFO [FOLDER]\n"
+    "usage: qemload [--schema NAME] [--replace] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]\n"
     "Loads the finished data set in FOLDER (default: the current folder) into schema NAME\n"
     "(default qem) of the PostgreSQL database that CONNINFO names (a connection string\n"
     "or URI; the PG* environment variables apply), with every key and check in place.\n"
     "  --schema NAME  schema to create\n"
     "  --replace      replace the schema if it exists (otherwise an existing one is refused)\n"
     "  --jobs N       connections loading in parallel (default 2)\n"
+    "  --sort-limit MB  largest file loaded in the order of its table's key, which makes\n"
+    "                 the key quicker to build; it is held in memory whole (default: an\n"
+    "                 eighth of the memory, at most 4096; 0: none)\n"
     "Exit status: 0 loaded; 1 refused or failed, nothing changed; 2 bad command line.\n";
 
 namespace {
 
-bool parseJobs(const std::string& text, int& jobs) {
-    if (text.empty() || text.size() > 3) return false;
+// A decimal number from low to high.
+bool parseCount(const std::string& text, long low, long high, long& value) {
+    if (text.empty() || text.size() > 9) return false;
     for (const char c : text)
         if (c < '0' || c > '9') return false;
-    jobs = std::stoi(text);
-    return jobs >= 1 && jobs <= 64;
+    value = std::stol(text);
+    return value >= low && value <= high;
 }
 
 }  // namespace
@@ -54,8 +58,15 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             value(a.options.schema);
         } else if (name == "--jobs") {
             std::string text;
+            long jobs = 0;
             value(text);
-            if (a.error.empty() && !parseJobs(text, a.options.jobs)) a.error = "--jobs needs a number from 1 to 64";
+            if (a.error.empty() && !parseCount(text, 1, 64, jobs)) a.error = "--jobs needs a number from 1 to 64";
+            a.options.jobs = static_cast<int>(jobs);
+        } else if (name == "--sort-limit") {
+            std::string text;
+            value(text);
+            if (a.error.empty() && !parseCount(text, 0, 1 << 30, a.options.sortLimitMb))
+                a.error = "--sort-limit needs a number of MB";
         } else {
             a.error = "unknown option " + name;
         }

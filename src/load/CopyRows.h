@@ -8,8 +8,17 @@
 
 // Rows for COPY ... FROM STDIN, appended field by field. BinaryRows writes the
 // binary COPY format (big-endian lengths and integers, numeric in base-10000
-// digits); CsvRows writes the same rows as CSV. The line parsers are templates
-// over the two, so both hold the same values by construction.
+// digits); CsvRows writes the same rows as CSV; KeyRows keeps only the sort
+// key of a line. The line parsers are templates over the three, so all hold
+// the same values by construction.
+
+// A member column's value: its code, with the member's dimension and position.
+struct MemberRef {
+    std::string_view code;
+    int dimension;
+    int32_t position;
+};
+
 class BinaryRows {
 public:
     BinaryRows() { buffer.resize(1 << 20); }
@@ -36,6 +45,7 @@ public:
         memcpy(buffer.data() + used, s.data(), s.size());
         used += s.size();
     }
+    void member(const MemberRef& m) { text(m.code); }
     void null() { put32(0xFFFFFFFFu); }
     void int16(int16_t v) {
         put32(2);
@@ -80,6 +90,7 @@ public:
     }
     // Member codes and names hold letters and digits only: no quoting needed.
     void text(std::string_view s) { out.append(s).push_back(','); }
+    void member(const MemberRef& m) { text(m.code); }
     void null() { out.push_back(','); }
     void int16(int16_t v) { int32(v); }
     void int32(int32_t v) { out.append(std::to_string(v)).push_back(','); }
@@ -92,4 +103,36 @@ public:
 
 private:
     std::string out;
+};
+
+// The order a line's rows take in their table's primary key: the member
+// columns of the line's first row, each as the rank of its code among its
+// dimension's codes in byte order (the order of the "C" collation), in mixed
+// radix. Other columns are passed over: lines that differ only there tie.
+class KeyRows {
+public:
+    // ranks[d][position]: the rank of member position's code in dimension d.
+    explicit KeyRows(const std::vector<std::vector<uint32_t>>& r) : ranks(r) {}
+
+    void startLine() {
+        rows = 0;
+        key = 0;
+    }
+    uint64_t lineKey() const { return key; }
+
+    void begin(int) { ++rows; }
+    void member(const MemberRef& m) {
+        if (rows == 1) key = key * ranks[m.dimension].size() + ranks[m.dimension][m.position];
+    }
+    void text(std::string_view) {}
+    void null() {}
+    void int16(int16_t) {}
+    void int32(int32_t) {}
+    void boolean(bool) {}
+    void decimal(int64_t, int) {}
+
+private:
+    const std::vector<std::vector<uint32_t>>& ranks;
+    int rows = 0;
+    uint64_t key = 0;
 };

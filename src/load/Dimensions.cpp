@@ -1,6 +1,8 @@
 #include "load/Dimensions.h"
 
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "load/DataFile.h"
 #include "load/FixedFields.h"
@@ -126,4 +128,18 @@ Dimensions readDimensions(const std::string& folder) {
         checkHierarchy(folder, dims.all.back());
     }
     return dims;
+}
+
+std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims) {
+    std::vector<std::vector<uint32_t>> ranks;
+    for (const Dimension& dim : dims.all) {
+        std::vector<uint32_t> order(dim.members.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(),
+                  [&](uint32_t a, uint32_t b) { return dim.members[a].code < dim.members[b].code; });
+        std::vector<uint32_t> rank(order.size());
+        for (uint32_t r = 0; r < order.size(); ++r) rank[order[r]] = r;
+        ranks.push_back(std::move(rank));
+    }
+    return ranks;
 }

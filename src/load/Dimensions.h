@@ -47,6 +47,10 @@ struct Dimensions {
     const Dimension& operator[](int d) const { return all[d]; }
 };
 
+// For each dimension, the rank of every member's code among the dimension's
+// codes in byte order, by member position.
+std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims);
+
 // Reads the eight tree and hierarchy files of the folder. Each tree file must
 // hold every member once (a repeated code is a duplicate key), with a known
 // parent one level up and a known level name; each hierarchy file must list

@@ -35,6 +35,17 @@ double since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 constexpr uint64_t chunkBytes = 16u << 20;
 // COPY data is handed to the connection in pieces of about this size.
 constexpr size_t sendBytes = 1u << 20;
+// Index builds sort in memory up to this size.
+const char* const sortMemory = "1GB";
+
+// A table whose file fits this share of the memory (and 4 GiB) is loaded in
+// the order of its primary key, so that building the key finds its rows
+// sorted; a larger one is loaded in pieces as they come.
+uint64_t sortedLoadLimit(long limitMb) {
+    if (limitMb >= 0) return static_cast<uint64_t>(limitMb) << 20;
+    const uint64_t memory = static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    return std::min<uint64_t>(memory / 8, 4ull << 30);
+}
 
 const char* const stateFileName = "qem1r2genstate";
 
@@ -57,7 +68,7 @@ struct TableWork {
 };
 
 struct Task {
-    enum Kind { load, keys } kind = load;
+    enum Kind { load, loadSorted, keys } kind = load;
     size_t table = 0, source = 0;
     uint64_t begin = 0, end = 0;
 };
@@ -102,7 +113,7 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         --running;
         TableWork& t = tables[task.table];
-        if (task.kind == Task::load) {
+        if (task.kind != Task::keys) {
             t.lastEnd = lastLoad = Clock::now();
             if (--t.chunksLeft == 0) keys.push_back(Task{Task::keys, task.table, 0, 0, 0});
         } else {
@@ -165,8 +176,13 @@ std::string createTableSql(const std::string& schema, const TableDef& def) {
     for (const ColumnDef& c : def.columns) sql += std::string(c.name) + " " + c.type + ", ";
     // The always-true companion of a leaf-only member column: the foreign key
     // on (member, companion) admits leaves only.
-    for (const ForeignKey& fk : def.foreignKeys)
-        if (fk.leafOnly) sql += std::string(fk.column) + "_leaf boolean NOT NULL GENERATED ALWAYS AS (true) STORED, ";
+    std::string check;
+    for (const ForeignKey& fk : def.foreignKeys) {
+        if (!fk.leafOnly) continue;
+        sql += std::string(fk.column) + "_leaf boolean NOT NULL DEFAULT true, ";
+        check += (check.empty() ? "" : " AND ") + std::string(fk.column) + "_leaf";
+    }
+    if (!check.empty()) sql += "CONSTRAINT " + std::string(def.name) + "_leaf_check CHECK (" + check + "), ";
     sql.resize(sql.size() - 2);
     return sql + ")";
 }
@@ -262,14 +278,25 @@ void checkFinished(const std::string& folder) {
                     " of 3)");
 }
 
+// Whether the table is loaded in key order: one file that fits the memory
+// limit, and keys that fit 64 bits.
+bool loadsSorted(const TableWork& t, const Dimensions& dims, uint64_t limit) {
+    if (!t.def->file || t.sources.size() != 1 || t.sources[0].file.size() > limit) return false;
+    if (t.sources[0].file.size() / static_cast<uint64_t>(t.def->lineLength + 1) >= UINT32_MAX) return false;
+    unsigned __int128 keys = 1;
+    for (const ForeignKey& fk : t.def->foreignKeys) keys *= dims[fk.dimension].members.size();
+    return keys <= UINT64_MAX;
+}
+
 class Job {
 public:
-    Job(const LoadOptions& o, const std::string& schemaSql, const Dimensions& d, Scheduler& s)
-        : session(o.conninfo), schema(schemaSql), dims(d), scheduler(s) {
+    Job(const LoadOptions& o, const std::string& schemaSql, const Dimensions& d,
+        const std::vector<std::vector<uint32_t>>& r, Scheduler& s)
+        : session(o.conninfo), schema(schemaSql), dims(d), ranks(r), scheduler(s) {
         // Chunk commits need not wait for the disk: the final publishing
         // commit does, and it comes after every one of them.
         session.exec("SET synchronous_commit = off");
-        session.exec("SET maintenance_work_mem = '256MB'");
+        session.exec(std::string("SET maintenance_work_mem = '") + sortMemory + "'");
     }
 
     void run() {
@@ -279,6 +306,8 @@ public:
             try {
                 if (task.kind == Task::load)
                     load(task);
+                else if (task.kind == Task::loadSorted)
+                    loadSorted(task);
                 else
                     keys(*scheduler.tables[task.table].def);
                 scheduler.done(task, since(start));
@@ -319,6 +348,51 @@ private:
             session.abortCopy();
             throw;
         }
+        std::lock_guard<std::mutex> lock(scheduler.mutex);
+        t.figures.rows += rows;
+    }
+
+    // The whole file in memory: every line checked and keyed in file order,
+    // then sent in key order.
+    void loadSorted(const Task& task) {
+        TableWork& t = scheduler.tables[task.table];
+        const TableDef& def = *t.def;
+        const Source& src = t.sources[task.source];
+        input.resize(static_cast<size_t>(src.file.size()));
+        input.shrink_to_fit();
+        src.file.read(0, input.data(), input.size());
+        const LineContext ctx{&dims, src.user};
+        const size_t stride = static_cast<size_t>(def.lineLength + src.lineEnd);
+        std::vector<std::pair<uint64_t, uint32_t>> order;
+        order.reserve(input.size() / stride);
+        KeyRows key(ranks);
+        lines::forEach(src.file, input.data(), input.size(), 0, def.lineLength, src.lineEnd,
+                       [&](const char* line, uint64_t number) {
+                           key.startLine();
+                           def.keyLine(ctx, line, number, key);
+                           order.emplace_back(key.lineKey(), static_cast<uint32_t>(order.size()));
+                           if ((order.size() & 0xFFFF) == 0 && (loadStopRequest() || scheduler.hasFailed()))
+                               throw Stopped{};
+                       });
+        std::sort(order.begin(), order.end());
+        session.beginCopy("COPY " + schema + "." + def.name + " (" + columnList(def) + ") FROM STDIN (FORMAT binary)");
+        uint64_t rows = 0, pending = 0;
+        try {
+            out.clear();
+            out.raw(BinaryRows::header());
+            for (const auto& [k, index] : order) {
+                def.binaryLine(ctx, input.data() + static_cast<size_t>(index) * stride, index + 1u, out);
+                pending += static_cast<uint64_t>(def.rowsPerLine);
+                if (out.size() >= sendBytes) send(rows, pending);
+            }
+            out.raw(BinaryRows::trailer());
+            send(rows, pending);
+            session.endCopy();
+        } catch (...) {
+            session.abortCopy();
+            throw;
+        }
+        std::vector<char>().swap(input);
         std::lock_guard<std::mutex> lock(scheduler.mutex);
         t.figures.rows += rows;
     }
@@ -368,6 +442,7 @@ private:
 
     std::string schema;
     const Dimensions& dims;
+    const std::vector<std::vector<uint32_t>>& ranks;
     Scheduler& scheduler;
     std::vector<char> input;
     BinaryRows out;
@@ -494,11 +569,15 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     uint64_t expectedRows = 0;
     for (size_t i = 0; i < work.size(); ++i) {
         const TableDef& def = *work[i].def;
-        const uint64_t stride = static_cast<uint64_t>(def.lineLength);
         for (size_t s = 0; s < work[i].sources.size(); ++s) {
             const Source& src = work[i].sources[s];
-            const uint64_t step = std::max<uint64_t>(1, chunkBytes / (stride + src.lineEnd)) * (stride + src.lineEnd);
-            expectedRows += src.file.size() / (stride + src.lineEnd) * static_cast<uint64_t>(def.rowsPerLine);
+            const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
+            expectedRows += src.file.size() / stride * static_cast<uint64_t>(def.rowsPerLine);
+            if (loadsSorted(work[i], dims, sortedLoadLimit(o.sortLimitMb))) {
+                scheduler.addLoad(Task{Task::loadSorted, i, s, 0, src.file.size()});
+                continue;
+            }
+            const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
             for (uint64_t b = 0; b < src.file.size(); b += step)
                 scheduler.addLoad(Task{Task::load, i, s, b, std::min(src.file.size(), b + step)});
             if (src.file.size() == 0) scheduler.addLoad(Task{Task::load, i, s, 0, 0});
@@ -506,7 +585,8 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     }
 
     std::vector<std::unique_ptr<Job>> jobs;
-    for (int j = 0; j < o.jobs; ++j) jobs.push_back(std::make_unique<Job>(o, temp.sql, dims, scheduler));
+    const auto ranks = codeRanks(dims);
+    for (int j = 0; j < o.jobs; ++j) jobs.push_back(std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler));
     std::vector<std::thread> threads;
     for (auto& job : jobs) threads.emplace_back([&job] { job->run(); });
     bool cancelled = false;

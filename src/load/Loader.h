@@ -15,6 +15,9 @@ struct LoadOptions {
     std::string schema = "qem";
     bool replace = false;
     int jobs = 2;
+    // Largest file (MB) loaded in the order of its table's key; -1: an eighth
+    // of the memory, at most 4096.
+    long sortLimitMb = -1;
     bool progress = false;  // a progress line on standard error
 };
 

@@ -22,7 +22,7 @@ std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 // The code in a member column, which must name a member of the dimension (and
 // a leaf when leafOnly).
-std::string_view member(const LineContext& ctx, int d, const ff::Field& f, const char* line, bool left, bool leafOnly) {
+MemberRef member(const LineContext& ctx, int d, const ff::Field& f, const char* line, bool left, bool leafOnly) {
     const std::string_view code = ff::text(f, line, left);
     const Dimension& dim = (*ctx.dims)[d];
     const int32_t at = dim.find(code);
@@ -30,15 +30,15 @@ std::string_view member(const LineContext& ctx, int d, const ff::Field& f, const
     if (leafOnly && !dim.isLeaf(at))
         throw LineError(std::string(f.name) + " " + quoted(code) + " is not a leaf (its level is " +
                         dim.layout.levels[dim.members[at].level] + ")");
-    return code;
+    return MemberRef{code, d, at};
 }
 
 // A month column whose code lies in first .. last (months are ordered by code).
-std::string_view month(const LineContext& ctx, const ff::Field& f, const char* line, const char* first, const char* last) {
-    const std::string_view code = member(ctx, timeDimension, f, line, false, true);
-    if (code < first || code > last)
-        throw LineError(std::string(f.name) + " " + quoted(code) + " lies outside " + first + " .. " + last);
-    return code;
+MemberRef month(const LineContext& ctx, const ff::Field& f, const char* line, const char* first, const char* last) {
+    const MemberRef m = member(ctx, timeDimension, f, line, false, true);
+    if (m.code < first || m.code > last)
+        throw LineError(std::string(f.name) + " " + quoted(m.code) + " lies outside " + first + " .. " + last);
+    return m;
 }
 
 // histsale.qem: "%12s%12s%12s%6s%10d%10.2lf"
@@ -47,10 +47,10 @@ void histsaleLine(const LineContext& ctx, const char* line, uint64_t, Rows& out)
     static const ff::Field customer{"customer", 1, 12}, product{"product", 13, 12}, channel{"channel", 25, 12},
         monthField{"month", 37, 6}, units{"units", 43, 10}, sales{"dollar sales", 53, 10};
     out.begin(6);
-    out.text(member(ctx, customerDimension, customer, line, false, true));
-    out.text(member(ctx, productDimension, product, line, false, true));
-    out.text(member(ctx, channelDimension, channel, line, false, true));
-    out.text(month(ctx, monthField, line, "199501", "199605"));
+    out.member(member(ctx, customerDimension, customer, line, false, true));
+    out.member(member(ctx, productDimension, product, line, false, true));
+    out.member(member(ctx, channelDimension, channel, line, false, true));
+    out.member(month(ctx, monthField, line, "199501", "199605"));
     out.int32(ff::int32(units, line));
     out.decimal(ff::number(sales, line, 2), 2);
 }
@@ -61,9 +61,9 @@ void currsaleLine(const LineContext& ctx, const char* line, uint64_t, Rows& out)
     static const ff::Field customer{"customer", 1, 12}, product{"product", 13, 12}, channel{"channel", 25, 12},
         units{"units", 37, 10}, sales{"dollar sales", 47, 10};
     out.begin(6);
-    out.text(member(ctx, customerDimension, customer, line, true, true));
-    out.text(member(ctx, productDimension, product, line, true, true));
-    out.text(member(ctx, channelDimension, channel, line, true, true));
+    out.member(member(ctx, customerDimension, customer, line, true, true));
+    out.member(member(ctx, productDimension, product, line, true, true));
+    out.member(member(ctx, channelDimension, channel, line, true, true));
     out.text(currentMonth);
     out.int32(ff::int32(units, line));
     out.decimal(ff::number(sales, line, 2), 2);
@@ -75,9 +75,9 @@ void budgetLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) {
     static const ff::Field customer{"customer", 1, 12}, product{"product", 13, 12}, monthField{"month", 25, 6},
         units{"units", 31, 10}, sales{"dollar sales", 41, 10};
     out.begin(5);
-    out.text(member(ctx, customerDimension, customer, line, false, true));
-    out.text(member(ctx, productDimension, product, line, false, true));
-    out.text(month(ctx, monthField, line, "199601", "199612"));
+    out.member(member(ctx, customerDimension, customer, line, false, true));
+    out.member(member(ctx, productDimension, product, line, false, true));
+    out.member(month(ctx, monthField, line, "199601", "199612"));
     out.int32(ff::int32(units, line));
     out.decimal(ff::number(sales, line, 2), 2);
 }
@@ -97,14 +97,14 @@ void histinvLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) 
         for (int m = 0; m < 17; ++m) v[m] = ff::Field{names[m].c_str(), 25 + 10 * m, 10};
         return v;
     }();
-    const std::string_view c = member(ctx, customerDimension, customer, line, false, true);
-    const std::string_view p = member(ctx, productDimension, product, line, false, true);
+    const MemberRef c = member(ctx, customerDimension, customer, line, false, true);
+    const MemberRef p = member(ctx, productDimension, product, line, false, true);
     int32_t inventory[17];
     for (int m = 0; m < 17; ++m) inventory[m] = ff::int32(values[m], line);
     for (int m = 0; m < 17; ++m) {
         out.begin(4);
-        out.text(c);
-        out.text(p);
+        out.member(c);
+        out.member(p);
         out.text(monthCodes()[m]);
         out.int32(inventory[m]);
     }
@@ -115,8 +115,8 @@ template <typename Rows>
 void currinvLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) {
     static const ff::Field customer{"customer", 1, 12}, product{"product", 13, 12}, value{"inventory", 25, 10};
     out.begin(4);
-    out.text(member(ctx, customerDimension, customer, line, true, true));
-    out.text(member(ctx, productDimension, product, line, true, true));
+    out.member(member(ctx, customerDimension, customer, line, true, true));
+    out.member(member(ctx, productDimension, product, line, true, true));
     out.text(currentMonth);
     out.int32(ff::int32(value, line));
 }
@@ -128,14 +128,14 @@ void costLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) {
     static const ff::Field code{Dim == customerDimension ? "customer" : "product", 1, 12},
         scenario{"scenario", 13, 12}, monthField{"month", 25, 6}, cost{"cost", 31, 10};
     out.begin(4);
-    out.text(member(ctx, Dim, code, line, false, true));
+    out.member(member(ctx, Dim, code, line, false, true));
     const std::string_view s = ff::text(scenario, line, true);
     if (s == "Actual") {
         out.text(s);
-        out.text(month(ctx, monthField, line, "199501", "199606"));
+        out.member(month(ctx, monthField, line, "199501", "199606"));
     } else if (s == "Budget") {
         out.text(s);
-        out.text(month(ctx, monthField, line, "199601", "199612"));
+        out.member(month(ctx, monthField, line, "199601", "199612"));
     } else {
         ff::fail(scenario, line, "is neither Actual nor Budget");
     }
@@ -265,45 +265,47 @@ const std::vector<TableDef>& factTables() {
          {"customer", "product", "channel", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         histsaleLine<BinaryRows>, histsaleLine<CsvRows>},
+         histsaleLine<BinaryRows>, histsaleLine<CsvRows>, histsaleLine<KeyRows>},
         {"histinv", "histinv.qem", 194, 17,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         histinvLine<BinaryRows>, histinvLine<CsvRows>},
+         histinvLine<BinaryRows>, histinvLine<CsvRows>, histinvLine<KeyRows>},
         {"budget", "budget.qem", 50, 1,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"units", countType},
           {"dollar_sales", amountType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         budgetLine<BinaryRows>, budgetLine<CsvRows>},
+         budgetLine<BinaryRows>, budgetLine<CsvRows>, budgetLine<KeyRows>},
         {"currsale", "currsale.qem", 56, 1,
          {{"customer", codeType}, {"product", codeType}, {"channel", codeType}, {"month", codeType},
           {"units", countType}, {"dollar_sales", amountType}},
          {"customer", "product", "channel", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         currsaleLine<BinaryRows>, currsaleLine<CsvRows>},
+         currsaleLine<BinaryRows>, currsaleLine<CsvRows>, currsaleLine<KeyRows>},
         {"currinv", "currinv.qem", 34, 1,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         currinvLine<BinaryRows>, currinvLine<CsvRows>},
+         currinvLine<BinaryRows>, currinvLine<CsvRows>, currinvLine<KeyRows>},
         {"prodcos", "prodcos.qem", 40, 1,
          {{"product", codeType}, {"scenario", "varchar(12) NOT NULL"}, {"month", codeType},
           {"prod_cost", costType}},
          {"product", "scenario", "month"},
          {{"product", productDimension, true}, {"month", timeDimension, true}},
-         costLine<productDimension, BinaryRows>, costLine<productDimension, CsvRows>},
+         costLine<productDimension, BinaryRows>, costLine<productDimension, CsvRows>,
+         costLine<productDimension, KeyRows>},
         {"custship", "custship.qem", 40, 1,
          {{"customer", codeType}, {"scenario", "varchar(12) NOT NULL"}, {"month", codeType},
           {"ship_cost", costType}},
          {"customer", "scenario", "month"},
          {{"customer", customerDimension, true}, {"month", timeDimension, true}},
-         costLine<customerDimension, BinaryRows>, costLine<customerDimension, CsvRows>},
+         costLine<customerDimension, BinaryRows>, costLine<customerDimension, CsvRows>,
+         costLine<customerDimension, KeyRows>},
         {"query", nullptr, 168, 1,
          {{"user_number", countType}, {"position", countType}, {"kind", "smallint NOT NULL"},
           {"product", nullableCode}, {"customer", nullableCode}, {"channel", nullableCode}, {"time", nullableCode},
@@ -311,7 +313,7 @@ const std::vector<TableDef>& factTables() {
          {"user_number", "position"},
          {{"product", productDimension, false}, {"customer", customerDimension, false},
           {"channel", channelDimension, false}, {"time", timeDimension, false}},
-         queryLine<BinaryRows>, queryLine<CsvRows>},
+         queryLine<BinaryRows>, queryLine<CsvRows>, queryLine<KeyRows>},
     };
     return tables;
 }

@@ -18,8 +18,8 @@ struct ColumnDef {
     const char* type;  // SQL type and constraints of the column
 };
 
-// A member column's reference to its dimension table. leafOnly adds a
-// generated, always-true column <column>_leaf to the table, and the key then
+// A member column's reference to its dimension table. leafOnly adds a column
+// <column>_leaf that is always true (a default and a check), and the key then
 // references the dimension's (code, leaf): the member must be a leaf.
 struct ForeignKey {
     const char* column;
@@ -37,6 +37,8 @@ struct TableDef {
     std::vector<ForeignKey> foreignKeys;
     void (*binaryLine)(const LineContext&, const char* line, uint64_t lineNumber, BinaryRows& out);
     void (*csvLine)(const LineContext&, const char* line, uint64_t lineNumber, CsvRows& out);
+    // The line checked in full, its sort key taken (see KeyRows).
+    void (*keyLine)(const LineContext&, const char* line, uint64_t lineNumber, KeyRows& out);
 };
 
 // The fact, cost and query tables, the largest first.

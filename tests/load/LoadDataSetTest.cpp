@@ -159,6 +159,7 @@ TEST_F(LoadDataSetTest, LoadsEveryRowWithKeysAndChecksAndReloadsOnlyWithReplace)
 struct Damage {
     const char* name;
     std::function<std::string(DataSetCopy&)> apply;
+    bool fullCopy = false;  // the fact files whole, loaded in pieces as they come
 };
 
 const Damage damages[] = {
@@ -182,6 +183,14 @@ const Damage damages[] = {
          c.rewrite("budget.qem", [](auto& l) { l[4].replace(0, 12, "ZZZZZZZZZZZZ"); });
          return "budget.qem line 5: customer 'ZZZZZZZZZZZZ' is not in custtree.qem";
      }},
+    // Loaded in pieces on two connections, the pieces after the short line
+    // start in the middle of lines: the first fault is still the one named.
+    {"ShortLineInPieces",
+     [](DataSetCopy& c) {
+         c.rewrite("histsale.qem", [](auto& l) { l[99].resize(61); });
+         return "histsale.qem line 100: has 61 characters, expected 62";
+     },
+     true},
     {"BadNumber",
      [](DataSetCopy& c) {
          c.rewrite("histsale.qem", [](auto& l) { l[6].replace(42, 10, "       1x2"); });
@@ -214,13 +223,16 @@ const Damage damages[] = {
      }},
 };
 
+void PrintTo(const Damage& d, std::ostream* os) { *os << d.name; }
+
 class DamagedDataSetTest : public LoadDataSetTest, public ::testing::WithParamInterface<Damage> {};
 
 TEST_P(DamagedDataSetTest, IsRefusedWithItsMessageAndNothingPublished) {
     const Damage& d = GetParam();
-    DataSetCopy copy(dataSet(), true);
+    DataSetCopy copy(dataSet(), !d.fullCopy);
     const std::string expected = d.apply(copy);
-    const scratch::Outcome o = qemload({"--schema", "damaged", conninfo(), copy.folder.path()});
+    const scratch::Outcome o = qemload({"--schema", "damaged", "--sort-limit", d.fullCopy ? "0" : "4096", conninfo(),
+                                        copy.folder.path()});
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find(expected), std::string::npos) << "expected: " << expected << "\ngot: " << o.err;
     EXPECT_EQ(o.out, "");
