@@ -2,6 +2,7 @@
 #   make run  [CHANNELS=10 DENSITY=1 USERS=10 DATA=data]   all three phases
 #   make test                                              build and run every test
 #   make bench                                             fact-file throughput
+#   make bench-load                                        qemload into a throwaway PostgreSQL server
 BUILD ?= build
 CHANNELS ?= 10
 DENSITY ?= 1
@@ -9,7 +10,7 @@ USERS ?= 10
 DATA ?= data
 JOBS ?= $(shell nproc)
 
-.PHONY: all build run test bench clean
+.PHONY: all build run test bench bench-load clean
 
 all: build
 
@@ -29,6 +30,9 @@ test: build
 
 bench: build
 	$(BUILD)/factbench
+
+bench-load: build
+	$(BUILD)/loadbench
 
 clean:
 	rm -rf $(BUILD)

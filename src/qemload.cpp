@@ -28,8 +28,11 @@ int main(int argc, char** argv) {
     struct sigaction action {};
     action.sa_handler = onSignal;
     action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        sigaction(signal, nullptr, &previous);
+        if (previous.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);  // kept ignored in the background
+    }
 
     LoadOptions options = a.options;
     options.progress = isatty(STDERR_FILENO);

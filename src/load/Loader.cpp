@@ -623,6 +623,7 @@ LoadFigures loadDataSet(const LoadOptions& o) {
         figures.tables.push_back(t.figures);
     }
 
+    if (loadStopRequest()) throw LoadError("interrupted");
     const auto publishStart = Clock::now();
     try {
         control.exec("BEGIN");
