@@ -120,11 +120,11 @@ int main(int argc, char** argv) {
             std::ofstream out(path);
             for (const Member& m : dim.members)
                 out << m.code << ',' << (m.parent < 0 ? "" : dim.members[m.parent].code) << ','
-                    << dim.layout.levels[m.level] << ',' << (m.level == 0 ? 't' : 'f') << '\n';
+                    << dim.layout.levels[m.level] << ',' << (m.level == 0 ? m.code : "") << '\n';
             out.close();
             chmod(path.c_str(), 0644);
             s.exec(std::string("CREATE TABLE base.") + dim.layout.table +
-                   " (code varchar(12) COLLATE \"C\", parent varchar(12) COLLATE \"C\", level varchar(12), leaf boolean)");
+                   " (code varchar(12) COLLATE \"C\", parent varchar(12) COLLATE \"C\", level varchar(12), leaf_code varchar(12) COLLATE \"C\")");
             csvFiles.emplace_back(dim.layout.table, dim.members.size());
         }
         for (const TableDef& def : factTables()) {

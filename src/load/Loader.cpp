@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <random>
 #include <thread>
@@ -109,7 +110,7 @@ public:
         }
     }
 
-    void done(const Task& task, double seconds) {
+    void done(const Task& task) {
         std::lock_guard<std::mutex> lock(mutex);
         --running;
         TableWork& t = tables[task.table];
@@ -117,7 +118,6 @@ public:
             t.lastEnd = lastLoad = Clock::now();
             if (--t.chunksLeft == 0) keys.push_back(Task{Task::keys, task.table, 0, 0, 0});
         } else {
-            t.figures.keySeconds = seconds;
             lastKey = Clock::now();
             ++keysDone;
         }
@@ -174,24 +174,18 @@ std::string joined(const std::vector<const char*>& names) {
 std::string createTableSql(const std::string& schema, const TableDef& def) {
     std::string sql = "CREATE TABLE " + schema + "." + def.name + " (";
     for (const ColumnDef& c : def.columns) sql += std::string(c.name) + " " + c.type + ", ";
-    // The always-true companion of a leaf-only member column: the foreign key
-    // on (member, companion) admits leaves only.
-    std::string check;
-    for (const ForeignKey& fk : def.foreignKeys) {
-        if (!fk.leafOnly) continue;
-        sql += std::string(fk.column) + "_leaf boolean NOT NULL DEFAULT true, ";
-        check += (check.empty() ? "" : " AND ") + std::string(fk.column) + "_leaf";
-    }
-    if (!check.empty()) sql += "CONSTRAINT " + std::string(def.name) + "_leaf_check CHECK (" + check + "), ";
     sql.resize(sql.size() - 2);
     return sql + ")";
 }
 
 std::string dimensionTableSql(const std::string& schema, const Dimension& dim) {
     const std::string name = schema + "." + dim.layout.table;
+    // leaf_code is the code of a leaf and NULL for any other member: the fact
+    // tables' foreign keys reference it, so that they admit leaves only.
     return "CREATE TABLE " + name +
            " (code varchar(12) COLLATE \"C\" NOT NULL, parent varchar(12) COLLATE \"C\","
-           " level varchar(12) NOT NULL, leaf boolean NOT NULL, CHECK (leaf = (level = '" +
+           " level varchar(12) NOT NULL, leaf_code varchar(12) COLLATE \"C\", CHECK (leaf_code = code),"
+           " CHECK ((leaf_code IS NOT NULL) = (level = '" +
            dim.layout.levels[0] + "')))";
 }
 
@@ -207,13 +201,16 @@ void loadDimension(PgSession& s, const std::string& schema, const Dimension& dim
         else
             rows.text(dim.members[m.parent].code);
         rows.text(dim.layout.levels[m.level]);
-        rows.boolean(m.level == 0);
+        if (m.level == 0)
+            rows.text(m.code);
+        else
+            rows.null();
     }
     rows.raw(BinaryRows::trailer());
-    s.beginCopy("COPY " + name + " (code, parent, level, leaf) FROM STDIN (FORMAT binary)");
+    s.beginCopy("COPY " + name + " (code, parent, level, leaf_code) FROM STDIN (FORMAT binary)");
     s.putCopy(rows.data(), rows.size());
     s.endCopy();
-    s.exec("ALTER TABLE " + name + " ADD PRIMARY KEY (code), ADD UNIQUE (code, leaf), ADD FOREIGN KEY (parent) REFERENCES " +
+    s.exec("ALTER TABLE " + name + " ADD PRIMARY KEY (code), ADD UNIQUE (leaf_code), ADD FOREIGN KEY (parent) REFERENCES " +
            name + " (code)");
 }
 
@@ -302,17 +299,20 @@ public:
     void run() {
         Task task;
         while (scheduler.next(task)) {
-            const auto start = Clock::now();
             try {
                 if (task.kind == Task::load)
                     load(task);
                 else if (task.kind == Task::loadSorted)
                     loadSorted(task);
                 else
-                    keys(*scheduler.tables[task.table].def);
-                scheduler.done(task, since(start));
+                    keys(scheduler.tables[task.table]);
+                scheduler.done(task);
             } catch (const Stopped&) {
                 scheduler.fail(loadStopRequest() ? "interrupted" : "stopped", &task);
+            } catch (const std::bad_alloc&) {
+                scheduler.fail("out of memory loading table " + std::string(scheduler.tables[task.table].def->name) +
+                                   " (a lower --sort-limit loads large files in pieces)",
+                               &task);
             } catch (const std::exception& e) {
                 scheduler.fail(e.what(), &task);
             }
@@ -323,33 +323,15 @@ public:
     std::atomic<uint64_t> rowsLoaded{0};
 
 private:
+    // A piece of a file, sent as it comes.
     void load(const Task& task) {
         TableWork& t = scheduler.tables[task.table];
-        const TableDef& def = *t.def;
         const Source& src = t.sources[task.source];
         input.resize(static_cast<size_t>(task.end - task.begin));
         src.file.read(task.begin, input.data(), input.size());
-        session.beginCopy("COPY " + schema + "." + def.name + " (" + columnList(def) + ") FROM STDIN (FORMAT binary)");
-        const LineContext ctx{&dims, src.user};
-        uint64_t rows = 0, pending = 0;
-        try {
-            out.clear();
-            out.raw(BinaryRows::header());
-            lines::forEach(src.file, input.data(), input.size(), task.begin, def.lineLength, src.lineEnd,
-                           [&](const char* line, uint64_t number) {
-                               def.binaryLine(ctx, line, number, out);
-                               pending += static_cast<uint64_t>(def.rowsPerLine);
-                               if (out.size() >= sendBytes) send(rows, pending);
-                           });
-            out.raw(BinaryRows::trailer());
-            send(rows, pending);
-            session.endCopy();
-        } catch (...) {
-            session.abortCopy();
-            throw;
-        }
-        std::lock_guard<std::mutex> lock(scheduler.mutex);
-        t.figures.rows += rows;
+        copy(t, src, false, [&](auto&& send) {
+            lines::forEach(src.file, input.data(), input.size(), task.begin, t.def->lineLength, src.lineEnd, send);
+        });
     }
 
     // The whole file in memory: every line checked and keyed in file order,
@@ -359,7 +341,6 @@ private:
         const TableDef& def = *t.def;
         const Source& src = t.sources[task.source];
         input.resize(static_cast<size_t>(src.file.size()));
-        input.shrink_to_fit();
         src.file.read(0, input.data(), input.size());
         const LineContext ctx{&dims, src.user};
         const size_t stride = static_cast<size_t>(def.lineLength + src.lineEnd);
@@ -375,24 +356,46 @@ private:
                                throw Stopped{};
                        });
         std::sort(order.begin(), order.end());
-        session.beginCopy("COPY " + schema + "." + def.name + " (" + columnList(def) + ") FROM STDIN (FORMAT binary)");
+        copy(t, src, true, [&](auto&& send) {
+            for (const auto& [k, index] : order) send(input.data() + static_cast<size_t>(index) * stride, index + 1u);
+        });
+        std::vector<char>().swap(input);
+    }
+
+    // One COPY into the table: fill(send) calls send(line, lineNumber) for
+    // each line, in the order the rows are to be stored. A table filled by
+    // one COPY (whole) gets its rows frozen: emptied in the same transaction,
+    // its pages come out all-visible, and building its keys neither checks
+    // nor marks every row's visibility.
+    template <typename Fill>
+    void copy(TableWork& t, const Source& src, bool whole, Fill fill) {
+        const TableDef& def = *t.def;
+        const LineContext ctx{&dims, src.user};
+        const std::string table = schema + "." + def.name;
+        if (whole) {
+            session.exec("BEGIN");
+            session.exec("TRUNCATE " + table);
+        }
+        session.beginCopy("COPY " + table + " (" + columnList(def) + ") FROM STDIN (FORMAT binary" +
+                          (whole ? ", FREEZE)" : ")"));
         uint64_t rows = 0, pending = 0;
         try {
             out.clear();
             out.raw(BinaryRows::header());
-            for (const auto& [k, index] : order) {
-                def.binaryLine(ctx, input.data() + static_cast<size_t>(index) * stride, index + 1u, out);
+            fill([&](const char* line, uint64_t number) {
+                def.binaryLine(ctx, line, number, out);
                 pending += static_cast<uint64_t>(def.rowsPerLine);
                 if (out.size() >= sendBytes) send(rows, pending);
-            }
+            });
             out.raw(BinaryRows::trailer());
             send(rows, pending);
             session.endCopy();
+            if (whole) session.exec("COMMIT");
         } catch (...) {
             session.abortCopy();
+            if (whole) session.rollback();
             throw;
         }
-        std::vector<char>().swap(input);
         std::lock_guard<std::mutex> lock(scheduler.mutex);
         t.figures.rows += rows;
     }
@@ -409,8 +412,10 @@ private:
     // The primary key, then each foreign key added unchecked and validated:
     // validation locks the referenced dimension table only for sharing, so
     // both jobs validate at once.
-    void keys(const TableDef& def) {
+    void keys(TableWork& t) {
+        const TableDef& def = *t.def;
         const std::string table = schema + "." + def.name;
+        auto start = Clock::now();
         try {
             session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + def.name + "_pkey PRIMARY KEY (" +
                          joined(def.primaryKey) + ")");
@@ -418,18 +423,18 @@ private:
             if (e.sqlState == "23505") throw LoadError("table " + std::string(def.name) + ": duplicate key: " + e.detail);
             throw LoadError("table " + std::string(def.name) + ": primary key: " + e.what());
         }
+        const double keySeconds = since(start);
+        start = Clock::now();
         for (const ForeignKey& fk : def.foreignKeys) {
             const std::string dim = dimensionLayouts()[fk.dimension].table;
             const std::string name = std::string(def.name) + "_" + fk.column + "_fkey";
-            const std::string columns = fk.leafOnly ? std::string(fk.column) + ", " + fk.column + "_leaf" : fk.column;
-            session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + name + " FOREIGN KEY (" + columns +
-                         ") REFERENCES " + schema + "." + dim + (fk.leafOnly ? " (code, leaf)" : " (code)") +
-                         " NOT VALID");
+            session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + name + " FOREIGN KEY (" + fk.column +
+                         ") REFERENCES " + schema + "." + dim + (fk.leafOnly ? " (leaf_code)" : " (code)") + " NOT VALID");
             try {
                 session.exec("ALTER TABLE " + table + " VALIDATE CONSTRAINT " + name);
             } catch (const SqlError& e) {
                 if (e.sqlState != "23503") throw LoadError("table " + std::string(def.name) + ": " + e.what());
-                const std::string match = "d.code = f." + std::string(fk.column) + (fk.leafOnly ? " AND d.leaf" : "");
+                const std::string match = (fk.leafOnly ? "d.leaf_code = f." : "d.code = f.") + std::string(fk.column);
                 const auto rows = session.queryRows("SELECT f.* FROM " + table + " f WHERE f." + fk.column +
                                                     " IS NOT NULL AND NOT EXISTS (SELECT 1 FROM " + schema + "." +
                                                     dim + " d WHERE " + match + ") LIMIT 1");
@@ -438,6 +443,9 @@ private:
                                 (rows.empty() ? e.detail : rows.front()) + ")");
             }
         }
+        std::lock_guard<std::mutex> lock(scheduler.mutex);
+        t.figures.keySeconds = keySeconds;
+        t.figures.checkSeconds = since(start);
     }
 
     std::string schema;
@@ -525,6 +533,7 @@ std::string schemaNameProblem(const std::string& name) {
 LoadFigures loadDataSet(const LoadOptions& o) {
     const auto start = Clock::now();
     LoadFigures figures;
+    rememberSecrets(o.conninfo);
     if (const std::string problem = schemaNameProblem(o.schema); !problem.empty())
         throw LoadError("schema name '" + o.schema + "' " + problem);
     if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
@@ -535,7 +544,6 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     std::vector<TableWork> work = planTables(o.folder);
     figures.checkSeconds = since(start);
 
-    rememberSecrets(o.conninfo);
     PgSession control(o.conninfo);
     const std::string target = control.quoteIdentifier(o.schema);
     const std::string existsSql = "SELECT count(*) FROM pg_namespace WHERE nspname = $1";
@@ -644,14 +652,15 @@ LoadFigures loadDataSet(const LoadOptions& o) {
 }
 
 void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
-    fprintf(out, "%-10s %12s %10s %9s %12s %9s\n", "table", "rows", "MB read", "seconds", "rows/s", "keys s");
+    fprintf(out, "%-10s %12s %10s %9s %12s %9s %9s\n", "table", "rows", "MB read", "seconds", "rows/s", "key s",
+            "checks s");
     uint64_t rows = 0, bytes = 0;
     for (const TableFigures& t : f.tables) {
         rows += t.rows;
         bytes += t.bytes;
-        fprintf(out, "%-10s %12llu %10.1f %9.2f %12.0f %9.2f\n", t.name.c_str(), static_cast<unsigned long long>(t.rows),
-                static_cast<double>(t.bytes) / 1e6, t.loadSeconds,
-                t.loadSeconds > 0 ? static_cast<double>(t.rows) / t.loadSeconds : 0.0, t.keySeconds);
+        fprintf(out, "%-10s %12llu %10.1f %9.2f %12.0f %9.2f %9.2f\n", t.name.c_str(),
+                static_cast<unsigned long long>(t.rows), static_cast<double>(t.bytes) / 1e6, t.loadSeconds,
+                t.loadSeconds > 0 ? static_cast<double>(t.rows) / t.loadSeconds : 0.0, t.keySeconds, t.checkSeconds);
     }
     fprintf(out, "%-10s %12llu %10.1f %9.2f %12.0f\n", "total", static_cast<unsigned long long>(rows),
             static_cast<double>(bytes) / 1e6, f.totalSeconds,

@@ -141,6 +141,10 @@ void PgSession::abortCopy() {
     while (PGresult* r = PQgetResult(conn)) PQclear(r);
 }
 
+void PgSession::rollback() {
+    if (PGresult* r = PQexec(conn, "ROLLBACK")) PQclear(r);
+}
+
 void PgSession::endCopy() {
     if (PQputCopyEnd(conn, nullptr) != 1) fail(nullptr);
     PGresult* r = PQgetResult(conn);

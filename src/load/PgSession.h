@@ -40,6 +40,8 @@ public:
     void endCopy();
     // Ends the COPY with an error: the server discards its rows.
     void abortCopy();
+    // Ends the transaction in progress, if any, without a word.
+    void rollback();
 
     void cancel();
     // Identifier quoted for SQL ("name" with doubled quotes).

@@ -18,9 +18,8 @@ struct ColumnDef {
     const char* type;  // SQL type and constraints of the column
 };
 
-// A member column's reference to its dimension table. leafOnly adds a column
-// <column>_leaf that is always true (a default and a check), and the key then
-// references the dimension's (code, leaf): the member must be a leaf.
+// A member column's reference to its dimension table: to its code, or, when
+// leafOnly, to its leaf_code, which only leaves have.
 struct ForeignKey {
     const char* column;
     int dimension;
