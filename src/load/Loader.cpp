@@ -36,8 +36,11 @@ double since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 constexpr uint64_t chunkBytes = 16u << 20;
 // COPY data is handed to the connection in pieces of about this size.
 constexpr size_t sendBytes = 1u << 20;
-// Index builds sort in memory up to this size.
-const char* const sortMemory = "1GB";
+// Building a primary key sorts its rows in memory when they fit
+// maintenance_work_mem; it is set per table to about what the sort takes
+// (an index entry and its sort slot), within these bounds.
+constexpr uint64_t sortBytesPerRow = 128;
+constexpr uint64_t leastSortMemory = 64u << 20, mostSortMemory = 2ull << 30;
 
 // A table whose file fits this share of the memory (and 4 GiB) is loaded in
 // the order of its primary key, so that building the key finds its rows
@@ -293,7 +296,6 @@ public:
         // Chunk commits need not wait for the disk: the final publishing
         // commit does, and it comes after every one of them.
         session.exec("SET synchronous_commit = off");
-        session.exec(std::string("SET maintenance_work_mem = '") + sortMemory + "'");
     }
 
     void run() {
@@ -416,6 +418,8 @@ private:
         const TableDef& def = *t.def;
         const std::string table = schema + "." + def.name;
         auto start = Clock::now();
+        const uint64_t sortMemory = std::clamp(t.figures.rows * sortBytesPerRow, leastSortMemory, mostSortMemory);
+        session.exec("SET maintenance_work_mem = '" + std::to_string(sortMemory >> 10) + "kB'");
         try {
             session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + def.name + "_pkey PRIMARY KEY (" +
                          joined(def.primaryKey) + ")");
