@@ -601,7 +601,6 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     for (int j = 0; j < o.jobs; ++j) jobs.push_back(std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler));
     std::vector<std::thread> threads;
     for (auto& job : jobs) threads.emplace_back([&job] { job->run(); });
-    bool cancelled = false;
     while (!scheduler.waitFinished(std::chrono::milliseconds(250))) {
         if (loadStopRequest() && !scheduler.hasFailed()) scheduler.fail("interrupted", nullptr);
         if (o.progress) {
@@ -611,10 +610,9 @@ LoadFigures loadDataSet(const LoadOptions& o) {
             printProgress(scheduler, rows, expectedRows, since(start));
         }
     }
-    if (scheduler.hasFailed() && !cancelled) {
-        cancelled = true;
+    // A statement still running in another job (a key being built, say) stops now.
+    if (scheduler.hasFailed())
         for (auto& job : jobs) job->session.cancel();
-    }
     for (auto& t : threads) t.join();
     if (o.progress) fprintf(stderr, "\r%100s\r", "");
     if (scheduler.failed) {
