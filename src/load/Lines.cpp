@@ -6,7 +6,7 @@
 
 namespace lines {
 
-std::string describeBadLine(const DataFile& file, uint64_t offset, int length) {
+std::string describeBadLine(const DataFile& file, uint64_t offset, int length, int lineEnd) {
     // A line far longer than expected is reported by its first 64 KiB.
     const size_t available = static_cast<size_t>(std::min<uint64_t>(file.size() - offset, 65536));
     std::vector<char> data(available);
@@ -18,7 +18,11 @@ std::string describeBadLine(const DataFile& file, uint64_t offset, int length) {
         return "has " + std::to_string(available) + " characters and no line end" + expected;
     }
     size_t n = static_cast<size_t>(end - data.data());
-    if (n > 0 && data[n - 1] == '\r') --n;
+    const bool crlf = n > 0 && data[n - 1] == '\r';
+    if (crlf) --n;
+    if (n == static_cast<size_t>(length) && lineEnd != 0)
+        return crlf ? "ends with CR LF, where the file's first line ends with LF alone"
+                    : "ends with LF alone, where the file's first line ends with CR LF";
     return "has " + std::to_string(n) + " characters" + expected;
 }
 
@@ -29,7 +33,7 @@ int lineEndOf(const DataFile& file, int length) {
     if (file.size() > first) file.read(first, head, static_cast<size_t>(std::min<uint64_t>(2, file.size() - first)));
     if (head[0] == '\n') return 1;
     if (head[0] == '\r' && head[1] == '\n') return 2;
-    throw LoadError(file.where(0, 1) + ": " + describeBadLine(file, 0, length));
+    throw LoadError(file.where(0, 1) + ": " + describeBadLine(file, 0, length, 0));
 }
 
 }  // namespace lines

@@ -17,8 +17,9 @@ namespace lines {
 // when the first line has the wrong length. An empty file gives 1.
 int lineEndOf(const DataFile& file, int length);
 
-// "has 40 characters, expected 62" for the line at offset.
-std::string describeBadLine(const DataFile& file, uint64_t offset, int length);
+// "has 40 characters, expected 62" for the line at offset, or what is wrong
+// with its line end (lineEnd bytes expected; 0: either).
+std::string describeBadLine(const DataFile& file, uint64_t offset, int length, int lineEnd);
 
 inline bool endsAt(const char* p, int lineEnd) {
     return lineEnd == 1 ? p[0] == '\n' : p[0] == '\r' && p[1] == '\n';
@@ -34,7 +35,7 @@ void forEach(const DataFile& file, const char* data, size_t size, uint64_t offse
     for (size_t pos = 0; pos < size; pos += stride, ++line) {
         const char* p = data + pos;
         if (size - pos < stride || !endsAt(p + length, lineEnd))
-            throw LoadError(file.where(offset + pos, line) + ": " + describeBadLine(file, offset + pos, length));
+            throw LoadError(file.where(offset + pos, line) + ": " + describeBadLine(file, offset + pos, length, lineEnd));
         try {
             f(p, line);
         } catch (const LineError& e) {

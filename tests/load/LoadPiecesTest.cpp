@@ -6,6 +6,7 @@
 #include "load/CopyRows.h"
 #include "load/DataFile.h"
 #include "load/FixedFields.h"
+#include "load/Lines.h"
 
 namespace ff = fixed_fields;
 
@@ -76,6 +77,34 @@ TEST(DataFileTest, PartsReadAsOneFileAndMustHaveNoGap) {
             ADD_FAILURE() << name;
         } catch (const LoadError& e) {
             EXPECT_EQ(std::string(e.what()), message);
+        }
+    }
+}
+
+// Lines end as the file's first line does: LF or CR LF.
+TEST(LinesTest, LineEndsFollowTheFirstLine) {
+    scratch::TempFolder folder;
+    const std::pair<const char*, const char*> files[] = {
+        {"ab\ncd\n", ""},
+        {"ab\r\ncd\r\n", ""},
+        {"ab\r\ncd\n", "f.qem line 2: ends with LF alone, where the file's first line ends with CR LF"},
+        {"ab\ncd\r\n", "f.qem line 2: ends with CR LF, where the file's first line ends with LF alone"},
+        {"ab\ncde\n", "f.qem line 2: has 3 characters, expected 2"},
+        {"abc\ncd\n", "f.qem line 1: has 3 characters, expected 2"},
+        {"ab\ncd", "f.qem line 2: has 2 characters and no line end, expected 2"},
+    };
+    for (const auto& [text, message] : files) {
+        std::ofstream(folder.path() + "/f.qem", std::ios::binary) << text;
+        std::string seen, error;
+        try {
+            lines::forEachInFile(DataFile::find(folder.path(), "f.qem"), 2,
+                                 [&](const char* line, uint64_t) { seen.append(line, 2); });
+        } catch (const LoadError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, message) << text;
+        if (!*message) {
+            EXPECT_EQ(seen, "abcd");
         }
     }
 }
