@@ -1,6 +1,7 @@
 #include "load/DataFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -125,4 +126,27 @@ std::string DataFile::where(uint64_t offset, uint64_t line) const {
         if (offset >= part.offset && offset < part.offset + part.size)
             text += " (in " + fs::path(part.path).filename().string() + ")";
     return text;
+}
+
+FileBytes::FileBytes(const DataFile& file) : length(static_cast<size_t>(file.size())) {
+    if (length == 0) return;
+    if (file.parts().size() == 1) {
+        const std::string& path = file.parts().front().path;
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw LoadError("cannot open '" + path + "': " + systemText());
+        void* m = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+        close(fd);
+        if (m != MAP_FAILED) {
+            mapping = m;
+            bytes = static_cast<const char*>(m);
+            return;
+        }
+    }
+    copy.reset(new char[length]);
+    file.read(0, copy.get(), length);
+    bytes = copy.get();
+}
+
+FileBytes::~FileBytes() {
+    if (mapping) munmap(mapping, length);
 }

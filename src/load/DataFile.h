@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,4 +36,23 @@ private:
     std::vector<Part> fileParts;
     uint64_t totalSize = 0;
     bool inParts = false;
+};
+
+// All bytes of a data file at once: the file mapped into memory when it is one
+// piece (no copy), read into memory when it comes in parts.
+class FileBytes {
+public:
+    explicit FileBytes(const DataFile& file);
+    ~FileBytes();
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+
+    const char* data() const { return bytes; }
+    size_t size() const { return length; }
+
+private:
+    void* mapping = nullptr;
+    std::unique_ptr<char[]> copy;
+    const char* bytes = "";
+    size_t length = 0;
 };

@@ -342,14 +342,13 @@ private:
         TableWork& t = scheduler.tables[task.table];
         const TableDef& def = *t.def;
         const Source& src = t.sources[task.source];
-        input.resize(static_cast<size_t>(src.file.size()));
-        src.file.read(0, input.data(), input.size());
+        const FileBytes bytes(src.file);
         const LineContext ctx{&dims, src.user};
         const size_t stride = static_cast<size_t>(def.lineLength + src.lineEnd);
         std::vector<std::pair<uint64_t, uint32_t>> order;
-        order.reserve(input.size() / stride);
+        order.reserve(bytes.size() / stride);
         KeyRows key(ranks);
-        lines::forEach(src.file, input.data(), input.size(), 0, def.lineLength, src.lineEnd,
+        lines::forEach(src.file, bytes.data(), bytes.size(), 0, def.lineLength, src.lineEnd,
                        [&](const char* line, uint64_t number) {
                            key.startLine();
                            def.keyLine(ctx, line, number, key);
@@ -359,9 +358,8 @@ private:
                        });
         std::sort(order.begin(), order.end());
         copy(t, src, true, [&](auto&& send) {
-            for (const auto& [k, index] : order) send(input.data() + static_cast<size_t>(index) * stride, index + 1u);
+            for (const auto& [k, index] : order) send(bytes.data() + static_cast<size_t>(index) * stride, index + 1u);
         });
-        std::vector<char>().swap(input);
     }
 
     // One COPY into the table: fill(send) calls send(line, lineNumber) for
