@@ -2,11 +2,13 @@
 #   make run  [CHANNELS=10 DENSITY=1 USERS=10 DATA=data]   build qemgen, then all three phases in DATA
 #   make test                                              build everything and run every test
 #   make bench                                             fact-file throughput
+#   make bench-load                                        qemload into a throwaway PostgreSQL server
 #   make install [PREFIX=/usr/local]                       install the programs into PREFIX/bin
 # Each target first checks for the Debian packages it needs (scripts/ensure-tools):
 # run as root it installs the missing ones, otherwise it names them and stops.
 # One build folder serves all targets: each configures it with or without the
-# tests, so GoogleTest is needed only by test and build.
+# tests, so GoogleTest (and PostgreSQL, for the loader's tests) is needed only
+# by test and build.
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CHANNELS ?= 10
@@ -20,7 +22,7 @@ ENSURE = ./scripts/ensure-tools
 # $(call configure,ON|OFF): configure the build folder with or without the tests.
 configure = cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DBUILD_TESTING=$(1) >/dev/null
 
-.PHONY: all build run test bench install clean
+.PHONY: all build run test bench bench-load install clean
 # The targets share one build folder: never run two of them at once.
 .NOTPARALLEL:
 
@@ -28,7 +30,7 @@ all: build
 
 # Everything, tests included.
 build:
-	$(ENSURE) build test
+	$(ENSURE) build test load
 	$(call configure,ON)
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -56,6 +58,12 @@ install:
 	$(call configure,OFF)
 	cmake --build $(BUILD) -j $(JOBS)
 	cmake --install $(BUILD) --prefix $(PREFIX)
+
+bench-load:
+	$(ENSURE) build load
+	$(call configure,OFF)
+	cmake --build $(BUILD) -j $(JOBS) --target loadbench
+	$(BUILD)/loadbench
 
 clean:
 	rm -rf $(BUILD)

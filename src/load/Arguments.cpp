@@ -1,0 +1,83 @@
+#include "load/Arguments.h"
+
+const char* const usageText =
+    "usage: qemload [--schema NAME] [--replace] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]\n"
+    "Loads the finished data set in FOLDER (default: the current folder) into schema NAME\n"
+    "(default qem) of the PostgreSQL database that CONNINFO names (a connection string\n"
+    "or URI; the PG* environment variables apply), with every key and check in place.\n"
+    "  --schema NAME  schema to create\n"
+    "  --replace      replace the schema if it exists (otherwise an existing one is refused)\n"
+    "  --jobs N       connections loading in parallel (default 2)\n"
+    "  --sort-limit MB  largest file loaded in the order of its table's key, which makes\n"
+    "                 the key quicker to build; it is held in memory whole (default: an\n"
+    "                 eighth of the memory, at most 4096; 0: none)\n"
+    "Exit status: 0 loaded; 1 refused or failed, nothing changed; 2 bad command line.\n";
+
+namespace {
+
+// A decimal number from low to high.
+bool parseCount(const std::string& text, long low, long high, long& value) {
+    if (text.empty() || text.size() > 9) return false;
+    for (const char c : text)
+        if (c < '0' || c > '9') return false;
+    value = std::stol(text);
+    return value >= low && value <= high;
+}
+
+}  // namespace
+
+Arguments parseArguments(const std::vector<std::string>& args) {
+    Arguments a;
+    std::vector<std::string> positional;
+    bool optionsEnd = false;
+    for (size_t i = 0; i < args.size() && a.error.empty(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        const size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        auto value = [&](std::string& out) {
+            if (eq != std::string::npos)
+                out = arg.substr(eq + 1);
+            else if (i + 1 < args.size())
+                out = args[++i];
+            else
+                a.error = name + " needs a value";
+        };
+        if (name == "--help" || name == "-h") {
+            a.help = true;
+        } else if (name == "--replace" && eq == std::string::npos) {
+            a.options.replace = true;
+        } else if (name == "--schema") {
+            value(a.options.schema);
+        } else if (name == "--jobs") {
+            std::string text;
+            long jobs = 0;
+            value(text);
+            if (a.error.empty() && !parseCount(text, 1, 64, jobs)) a.error = "--jobs needs a number from 1 to 64";
+            a.options.jobs = static_cast<int>(jobs);
+        } else if (name == "--sort-limit") {
+            std::string text;
+            value(text);
+            if (a.error.empty() && !parseCount(text, 0, 1 << 30, a.options.sortLimitMb))
+                a.error = "--sort-limit needs a number of MB";
+        } else {
+            a.error = "unknown option " + name;
+        }
+    }
+    if (a.help || !a.error.empty()) return a;
+    if (positional.empty()) a.error = "CONNINFO is missing";
+    if (positional.size() > 2) a.error = "too many arguments";
+    if (!a.error.empty()) return a;
+    a.options.conninfo = positional[0];
+    if (positional.size() == 2) a.options.folder = positional[1];
+    if (const std::string problem = schemaNameProblem(a.options.schema); !problem.empty())
+        a.error = "schema name '" + a.options.schema + "' " + problem;
+    return a;
+}

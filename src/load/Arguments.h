@@ -1,0 +1,16 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "load/Loader.h"
+
+// The command line: qemload [--schema NAME] [--replace] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]
+struct Arguments {
+    LoadOptions options;
+    bool help = false;
+    std::string error;  // a usage error, or ""
+};
+
+Arguments parseArguments(const std::vector<std::string>& args);
+
+extern const char* const usageText;

@@ -1,0 +1,138 @@
+#pragma once
+#include <cstdint>
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Rows for COPY ... FROM STDIN, appended field by field. BinaryRows writes the
+// binary COPY format (big-endian lengths and integers, numeric in base-10000
+// digits); CsvRows writes the same rows as CSV; KeyRows keeps only the sort
+// key of a line. The line parsers are templates over the three, so all hold
+// the same values by construction.
+
+// A member column's value: its code, with the member's dimension and position.
+struct MemberRef {
+    std::string_view code;
+    int dimension;
+    int32_t position;
+};
+
+class BinaryRows {
+public:
+    BinaryRows() { buffer.resize(1 << 20); }
+
+    static std::string header() { return std::string("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19); }
+    static std::string trailer() { return std::string("\377\377", 2); }
+
+    const char* data() const { return buffer.data(); }
+    size_t size() const { return used; }
+    void clear() { used = 0; }
+    void raw(std::string_view bytes) {
+        room(bytes.size());
+        memcpy(buffer.data() + used, bytes.data(), bytes.size());
+        used += bytes.size();
+    }
+
+    // Starts a row of `fields` fields; no field is longer than 64 bytes here.
+    void begin(int fields) {
+        room(8 + static_cast<size_t>(fields) * 72);
+        put16(static_cast<uint16_t>(fields));
+    }
+    void text(std::string_view s) {
+        put32(static_cast<uint32_t>(s.size()));
+        memcpy(buffer.data() + used, s.data(), s.size());
+        used += s.size();
+    }
+    void member(const MemberRef& m) { text(m.code); }
+    void null() { put32(0xFFFFFFFFu); }
+    void int16(int16_t v) {
+        put32(2);
+        put16(static_cast<uint16_t>(v));
+    }
+    void int32(int32_t v) {
+        put32(4);
+        put32(static_cast<uint32_t>(v));
+    }
+    void boolean(bool v) {
+        put32(1);
+        buffer[used++] = v ? 1 : 0;
+    }
+    // A number given as scaled / 10^scale (scale 0 to 4), exactly, as numeric.
+    void decimal(int64_t scaled, int scale);
+
+private:
+    void room(size_t n) {
+        if (buffer.size() - used < n) buffer.resize(std::max(buffer.size() * 2, used + n));
+    }
+    void put16(uint16_t v) {
+        buffer[used++] = static_cast<char>(v >> 8);
+        buffer[used++] = static_cast<char>(v);
+    }
+    void put32(uint32_t v) {
+        put16(static_cast<uint16_t>(v >> 16));
+        put16(static_cast<uint16_t>(v));
+    }
+
+    std::vector<char> buffer;
+    size_t used = 0;
+};
+
+class CsvRows {
+public:
+    const char* data() const { return out.data(); }
+    size_t size() const { return out.size(); }
+    void clear() { out.clear(); }
+
+    void begin(int) {
+        if (!out.empty() && out.back() == ',') out.back() = '\n';
+    }
+    // Member codes and names hold letters and digits only: no quoting needed.
+    void text(std::string_view s) { out.append(s).push_back(','); }
+    void member(const MemberRef& m) { text(m.code); }
+    void null() { out.push_back(','); }
+    void int16(int16_t v) { int32(v); }
+    void int32(int32_t v) { out.append(std::to_string(v)).push_back(','); }
+    void boolean(bool v) { out.append(v ? "t," : "f,"); }
+    void decimal(int64_t scaled, int scale);
+    // Ends the last row.
+    void finish() {
+        if (!out.empty() && out.back() == ',') out.back() = '\n';
+    }
+
+private:
+    std::string out;
+};
+
+// The order a line's rows take in their table's primary key: the member
+// columns of the line's first row, each as the rank of its code among its
+// dimension's codes in byte order (the order of the "C" collation), in mixed
+// radix. Other columns are passed over: lines that differ only there tie.
+class KeyRows {
+public:
+    // ranks[d][position]: the rank of member position's code in dimension d.
+    explicit KeyRows(const std::vector<std::vector<uint32_t>>& r) : ranks(r) {}
+
+    void startLine() {
+        rows = 0;
+        key = 0;
+    }
+    uint64_t lineKey() const { return key; }
+
+    void begin(int) { ++rows; }
+    void member(const MemberRef& m) {
+        if (rows == 1) key = key * ranks[m.dimension].size() + ranks[m.dimension][m.position];
+    }
+    void text(std::string_view) {}
+    void null() {}
+    void int16(int16_t) {}
+    void int32(int32_t) {}
+    void boolean(bool) {}
+    void decimal(int64_t, int) {}
+
+private:
+    const std::vector<std::vector<uint32_t>>& ranks;
+    int rows = 0;
+    uint64_t key = 0;
+};

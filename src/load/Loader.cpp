@@ -1,0 +1,673 @@
+#include "load/Loader.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include "load/DataFile.h"
+#include "load/Dimensions.h"
+#include "load/LoadError.h"
+#include "load/Lines.h"
+#include "load/PgSession.h"
+#include "load/Tables.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Size of the pieces the fact files are loaded in: big enough that the
+// per-COPY cost vanishes, small enough that the jobs share a file evenly.
+constexpr uint64_t chunkBytes = 16u << 20;
+// COPY data is handed to the connection in pieces of about this size.
+constexpr size_t sendBytes = 1u << 20;
+// Building a primary key sorts its rows in memory when they fit
+// maintenance_work_mem; it is set per table to about what the sort takes
+// (an index entry and its sort slot), within these bounds.
+constexpr uint64_t sortBytesPerRow = 128;
+constexpr uint64_t leastSortMemory = 64u << 20, mostSortMemory = 2ull << 30;
+
+// A table whose file fits this share of the memory (and 4 GiB) is loaded in
+// the order of its primary key, so that building the key finds its rows
+// sorted; a larger one is loaded in pieces as they come.
+uint64_t sortedLoadLimit(long limitMb) {
+    if (limitMb >= 0) return static_cast<uint64_t>(limitMb) << 20;
+    const uint64_t memory = static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    return std::min<uint64_t>(memory / 8, 4ull << 30);
+}
+
+const char* const stateFileName = "qem1r2genstate";
+
+// Thrown inside a job when another job failed or the load was interrupted.
+struct Stopped {};
+
+struct Source {
+    DataFile file;
+    int32_t user = 0;
+    int lineEnd = 1;
+};
+
+struct TableWork {
+    const TableDef* def = nullptr;
+    std::vector<Source> sources;
+    TableFigures figures;
+    size_t chunksLeft = 0;
+    std::optional<Clock::time_point> firstStart;
+    Clock::time_point lastEnd;
+};
+
+struct Task {
+    enum Kind { load, loadSorted, keys } kind = load;
+    size_t table = 0, source = 0;
+    uint64_t begin = 0, end = 0;
+};
+
+// Hands tasks to the jobs: a table's keys as soon as all of its rows are in
+// (they run beside the loading of other tables), otherwise the next piece of
+// a file. Holds the first failure; after it no task is handed out.
+class Scheduler {
+public:
+    explicit Scheduler(std::vector<TableWork>& t) : tables(t) {}
+
+    void addLoad(const Task& task) {
+        loads.push_back(task);
+        ++tables[task.table].chunksLeft;
+    }
+
+    bool next(Task& task) {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            if (failed) return false;
+            if (!keys.empty()) {
+                task = keys.front();
+                keys.pop_front();
+                ++running;
+                return true;
+            }
+            if (!loads.empty()) {
+                task = loads.front();
+                loads.pop_front();
+                ++running;
+                TableWork& t = tables[task.table];
+                if (!t.firstStart) t.firstStart = Clock::now();
+                if (!firstLoad) firstLoad = Clock::now();
+                return true;
+            }
+            if (running == 0) return false;
+            changed.wait(lock);
+        }
+    }
+
+    void done(const Task& task) {
+        std::lock_guard<std::mutex> lock(mutex);
+        --running;
+        TableWork& t = tables[task.table];
+        if (task.kind != Task::keys) {
+            t.lastEnd = lastLoad = Clock::now();
+            if (--t.chunksLeft == 0) keys.push_back(Task{Task::keys, task.table, 0, 0, 0});
+        } else {
+            lastKey = Clock::now();
+            ++keysDone;
+        }
+        changed.notify_all();
+    }
+
+    void fail(const std::string& message, const Task* task) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (task) --running;
+        if (!failed) {
+            failed = true;
+            error = message;
+            if (task) failedTask = *task;
+        }
+        changed.notify_all();
+    }
+
+    // Waits until every task is done or one failed, at most `timeout`.
+    bool waitFinished(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return failed || (running == 0 && keys.empty() && loads.empty()); });
+    }
+
+    bool hasFailed() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return failed;
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<TableWork>& tables;
+    std::deque<Task> loads, keys;
+    int running = 0;
+    size_t keysDone = 0;
+    bool failed = false;
+    std::string error;
+    std::optional<Task> failedTask;
+    std::optional<Clock::time_point> firstLoad;
+    Clock::time_point lastLoad, lastKey;
+};
+
+std::string columnList(const TableDef& def) {
+    std::string list;
+    for (const ColumnDef& c : def.columns) list += (list.empty() ? "" : ", ") + std::string(c.name);
+    return list;
+}
+
+std::string joined(const std::vector<const char*>& names) {
+    std::string list;
+    for (const char* n : names) list += (list.empty() ? "" : ", ") + std::string(n);
+    return list;
+}
+
+std::string createTableSql(const std::string& schema, const TableDef& def) {
+    std::string sql = "CREATE TABLE " + schema + "." + def.name + " (";
+    for (const ColumnDef& c : def.columns) sql += std::string(c.name) + " " + c.type + ", ";
+    sql.resize(sql.size() - 2);
+    return sql + ")";
+}
+
+std::string dimensionTableSql(const std::string& schema, const Dimension& dim) {
+    const std::string name = schema + "." + dim.layout.table;
+    // leaf_code is the code of a leaf and NULL for any other member: the fact
+    // tables' foreign keys reference it, so that they admit leaves only.
+    return "CREATE TABLE " + name +
+           " (code varchar(12) COLLATE \"C\" NOT NULL, parent varchar(12) COLLATE \"C\","
+           " level varchar(12) NOT NULL, leaf_code varchar(12) COLLATE \"C\", CHECK (leaf_code = code),"
+           " CHECK ((leaf_code IS NOT NULL) = (level = '" +
+           dim.layout.levels[0] + "')))";
+}
+
+void loadDimension(PgSession& s, const std::string& schema, const Dimension& dim) {
+    const std::string name = schema + "." + dim.layout.table;
+    BinaryRows rows;
+    rows.raw(BinaryRows::header());
+    for (const Member& m : dim.members) {
+        rows.begin(4);
+        rows.text(m.code);
+        if (m.parent < 0)
+            rows.null();
+        else
+            rows.text(dim.members[m.parent].code);
+        rows.text(dim.layout.levels[m.level]);
+        if (m.level == 0)
+            rows.text(m.code);
+        else
+            rows.null();
+    }
+    rows.raw(BinaryRows::trailer());
+    s.beginCopy("COPY " + name + " (code, parent, level, leaf_code) FROM STDIN (FORMAT binary)");
+    s.putCopy(rows.data(), rows.size());
+    s.endCopy();
+    s.exec("ALTER TABLE " + name + " ADD PRIMARY KEY (code), ADD UNIQUE (leaf_code), ADD FOREIGN KEY (parent) REFERENCES " +
+           name + " (code)");
+}
+
+// The query files qry001.qem ... must run from user 1 without a gap.
+std::vector<Source> querySources(const std::string& folder) {
+    std::vector<int32_t> users;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string n = it->path().filename().string();
+        if (n.size() < 10 || n.compare(0, 3, "qry") != 0) continue;
+        size_t digits = 3;
+        while (digits < n.size() && n[digits] >= '0' && n[digits] <= '9') ++digits;
+        if (digits - 3 < 3 || digits - 3 > 9 || n.compare(digits, 4, ".qem") != 0) continue;
+        const std::string rest = n.substr(digits + 4);
+        if (!rest.empty() && rest.compare(0, 5, ".part") != 0) continue;
+        const int32_t user = static_cast<int32_t>(std::stol(n.substr(3, digits - 3)));
+        if (user > 0 && queryFileName(user) == n.substr(0, digits + 4)) users.push_back(user);
+    }
+    if (ec) throw LoadError("cannot list folder '" + folder + "': " + ec.message());
+    std::sort(users.begin(), users.end());
+    users.erase(std::unique(users.begin(), users.end()), users.end());
+    if (users.empty()) throw LoadError("qry001.qem: file is missing (no query files)");
+    std::vector<Source> sources;
+    for (int32_t u = 1; u <= users.back(); ++u) sources.push_back(Source{DataFile::find(folder, queryFileName(u)), u, 1});
+    return sources;
+}
+
+std::vector<TableWork> planTables(const std::string& folder) {
+    std::vector<TableWork> work;
+    for (const TableDef& def : factTables()) {
+        TableWork t;
+        t.def = &def;
+        t.figures.name = def.name;
+        if (def.file)
+            t.sources.push_back(Source{DataFile::find(folder, def.file), 0, 1});
+        else
+            t.sources = querySources(folder);
+        for (Source& s : t.sources) {
+            s.lineEnd = lines::lineEndOf(s.file, def.lineLength);
+            t.figures.bytes += s.file.size();
+        }
+        work.push_back(std::move(t));
+    }
+    return work;
+}
+
+// A finished data set has no state file: the generator deletes it after the
+// third phase.
+void checkFinished(const std::string& folder) {
+    const fs::path state = fs::path(folder) / stateFileName;
+    std::error_code ec;
+    if (!fs::exists(state, ec)) return;
+    std::string phase = "unknown";
+    if (FILE* f = fopen(state.c_str(), "rb")) {
+        unsigned char bytes[24];
+        if (fread(bytes, 1, 24, f) == 24)
+            phase = std::to_string(static_cast<int32_t>(bytes[20] | bytes[21] << 8 | bytes[22] << 16 |
+                                                        static_cast<uint32_t>(bytes[23]) << 24));
+        fclose(f);
+    }
+    throw LoadError(std::string(stateFileName) + " is present: the data set is not finished (phases done: " + phase +
+                    " of 3)");
+}
+
+// Whether the table is loaded in key order: one file that fits the memory
+// limit, and keys that fit 64 bits.
+bool loadsSorted(const TableWork& t, const Dimensions& dims, uint64_t limit) {
+    if (!t.def->file || t.sources.size() != 1 || t.sources[0].file.size() > limit) return false;
+    if (t.sources[0].file.size() / static_cast<uint64_t>(t.def->lineLength + 1) >= UINT32_MAX) return false;
+    unsigned __int128 keys = 1;
+    for (const ForeignKey& fk : t.def->foreignKeys) keys *= dims[fk.dimension].members.size();
+    return keys <= UINT64_MAX;
+}
+
+class Job {
+public:
+    Job(const LoadOptions& o, const std::string& schemaSql, const Dimensions& d,
+        const std::vector<std::vector<uint32_t>>& r, Scheduler& s)
+        : session(o.conninfo), schema(schemaSql), dims(d), ranks(r), scheduler(s) {
+        // Chunk commits need not wait for the disk: the final publishing
+        // commit does, and it comes after every one of them.
+        session.exec("SET synchronous_commit = off");
+    }
+
+    void run() {
+        Task task;
+        while (scheduler.next(task)) {
+            try {
+                if (task.kind == Task::load)
+                    load(task);
+                else if (task.kind == Task::loadSorted)
+                    loadSorted(task);
+                else
+                    keys(scheduler.tables[task.table]);
+                scheduler.done(task);
+            } catch (const Stopped&) {
+                scheduler.fail(loadStopRequest() ? "interrupted" : "stopped", &task);
+            } catch (const std::bad_alloc&) {
+                scheduler.fail("out of memory loading table " + std::string(scheduler.tables[task.table].def->name) +
+                                   " (a lower --sort-limit loads large files in pieces)",
+                               &task);
+            } catch (const std::exception& e) {
+                scheduler.fail(e.what(), &task);
+            }
+        }
+    }
+
+    PgSession session;
+    std::atomic<uint64_t> rowsLoaded{0};
+
+private:
+    // A piece of a file, sent as it comes.
+    void load(const Task& task) {
+        TableWork& t = scheduler.tables[task.table];
+        const Source& src = t.sources[task.source];
+        input.resize(static_cast<size_t>(task.end - task.begin));
+        src.file.read(task.begin, input.data(), input.size());
+        copy(t, src, false, [&](auto&& send) {
+            lines::forEach(src.file, input.data(), input.size(), task.begin, t.def->lineLength, src.lineEnd, send);
+        });
+    }
+
+    // The whole file in memory: every line checked and keyed in file order,
+    // then sent in key order.
+    void loadSorted(const Task& task) {
+        TableWork& t = scheduler.tables[task.table];
+        const TableDef& def = *t.def;
+        const Source& src = t.sources[task.source];
+        const FileBytes bytes(src.file);
+        const LineContext ctx{&dims, src.user};
+        const size_t stride = static_cast<size_t>(def.lineLength + src.lineEnd);
+        std::vector<std::pair<uint64_t, uint32_t>> order;
+        order.reserve(bytes.size() / stride);
+        KeyRows key(ranks);
+        lines::forEach(src.file, bytes.data(), bytes.size(), 0, def.lineLength, src.lineEnd,
+                       [&](const char* line, uint64_t number) {
+                           key.startLine();
+                           def.keyLine(ctx, line, number, key);
+                           order.emplace_back(key.lineKey(), static_cast<uint32_t>(order.size()));
+                           if ((order.size() & 0xFFFF) == 0 && (loadStopRequest() || scheduler.hasFailed()))
+                               throw Stopped{};
+                       });
+        std::sort(order.begin(), order.end());
+        copy(t, src, true, [&](auto&& send) {
+            for (const auto& [k, index] : order) send(bytes.data() + static_cast<size_t>(index) * stride, index + 1u);
+        });
+    }
+
+    // One COPY into the table: fill(send) calls send(line, lineNumber) for
+    // each line, in the order the rows are to be stored. A table filled by
+    // one COPY (whole) gets its rows frozen: emptied in the same transaction,
+    // its pages come out all-visible, and building its keys neither checks
+    // nor marks every row's visibility.
+    template <typename Fill>
+    void copy(TableWork& t, const Source& src, bool whole, Fill fill) {
+        const TableDef& def = *t.def;
+        const LineContext ctx{&dims, src.user};
+        const std::string table = schema + "." + def.name;
+        if (whole) {
+            session.exec("BEGIN");
+            session.exec("TRUNCATE " + table);
+        }
+        session.beginCopy("COPY " + table + " (" + columnList(def) + ") FROM STDIN (FORMAT binary" +
+                          (whole ? ", FREEZE)" : ")"));
+        uint64_t rows = 0, pending = 0;
+        try {
+            out.clear();
+            out.raw(BinaryRows::header());
+            fill([&](const char* line, uint64_t number) {
+                def.binaryLine(ctx, line, number, out);
+                pending += static_cast<uint64_t>(def.rowsPerLine);
+                if (out.size() >= sendBytes) send(rows, pending);
+            });
+            out.raw(BinaryRows::trailer());
+            send(rows, pending);
+            session.endCopy();
+            if (whole) session.exec("COMMIT");
+        } catch (...) {
+            session.abortCopy();
+            if (whole) session.rollback();
+            throw;
+        }
+        std::lock_guard<std::mutex> lock(scheduler.mutex);
+        t.figures.rows += rows;
+    }
+
+    void send(uint64_t& rows, uint64_t& pending) {
+        if (loadStopRequest() || scheduler.hasFailed()) throw Stopped{};
+        session.putCopy(out.data(), out.size());
+        out.clear();
+        rows += pending;
+        rowsLoaded += pending;
+        pending = 0;
+    }
+
+    // The primary key, then each foreign key added unchecked and validated:
+    // validation locks the referenced dimension table only for sharing, so
+    // both jobs validate at once.
+    void keys(TableWork& t) {
+        const TableDef& def = *t.def;
+        const std::string table = schema + "." + def.name;
+        auto start = Clock::now();
+        const uint64_t sortMemory = std::clamp(t.figures.rows * sortBytesPerRow, leastSortMemory, mostSortMemory);
+        session.exec("SET maintenance_work_mem = '" + std::to_string(sortMemory >> 10) + "kB'");
+        try {
+            session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + def.name + "_pkey PRIMARY KEY (" +
+                         joined(def.primaryKey) + ")");
+        } catch (const SqlError& e) {
+            if (e.sqlState == "23505") throw LoadError("table " + std::string(def.name) + ": duplicate key: " + e.detail);
+            throw LoadError("table " + std::string(def.name) + ": primary key: " + e.what());
+        }
+        const double keySeconds = since(start);
+        start = Clock::now();
+        for (const ForeignKey& fk : def.foreignKeys) {
+            const std::string dim = dimensionLayouts()[fk.dimension].table;
+            const std::string name = std::string(def.name) + "_" + fk.column + "_fkey";
+            session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + name + " FOREIGN KEY (" + fk.column +
+                         ") REFERENCES " + schema + "." + dim + (fk.leafOnly ? " (leaf_code)" : " (code)") + " NOT VALID");
+            try {
+                session.exec("ALTER TABLE " + table + " VALIDATE CONSTRAINT " + name);
+            } catch (const SqlError& e) {
+                if (e.sqlState != "23503") throw LoadError("table " + std::string(def.name) + ": " + e.what());
+                const std::string match = (fk.leafOnly ? "d.leaf_code = f." : "d.code = f.") + std::string(fk.column);
+                const auto rows = session.queryRows("SELECT f.* FROM " + table + " f WHERE f." + fk.column +
+                                                    " IS NOT NULL AND NOT EXISTS (SELECT 1 FROM " + schema + "." +
+                                                    dim + " d WHERE " + match + ") LIMIT 1");
+                throw LoadError("table " + std::string(def.name) + ": " + fk.column + " names no " +
+                                (fk.leafOnly ? "leaf of " : "member of ") + dim + ", for example in the row (" +
+                                (rows.empty() ? e.detail : rows.front()) + ")");
+            }
+        }
+        std::lock_guard<std::mutex> lock(scheduler.mutex);
+        t.figures.keySeconds = keySeconds;
+        t.figures.checkSeconds = since(start);
+    }
+
+    std::string schema;
+    const Dimensions& dims;
+    const std::vector<std::vector<uint32_t>>& ranks;
+    Scheduler& scheduler;
+    std::vector<char> input;
+    BinaryRows out;
+};
+
+// The schema the tables are built in, under a name of its own; dropped unless
+// published.
+class TemporarySchema {
+public:
+    TemporarySchema(PgSession& s) : session(s) {
+        std::random_device random;
+        char suffix[16];
+        snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+        name = "qemload_" + std::to_string(getpid()) + "_" + suffix;
+        sql = session.quoteIdentifier(name);
+    }
+    ~TemporarySchema() {
+        if (!created || published) return;
+        try {
+            session.exec("ROLLBACK");
+        } catch (...) {
+        }
+        try {
+            session.exec("DROP SCHEMA IF EXISTS " + sql + " CASCADE");
+        } catch (const std::exception& e) {
+            fprintf(stderr, "qemload: could not drop the unfinished schema %s: %s\n", name.c_str(), e.what());
+        }
+    }
+
+    PgSession& session;
+    std::string name, sql;
+    bool created = false, published = false;
+};
+
+// After a failure in a piece of a file that does not start the file, an
+// earlier line of the wrong length may have shifted every line after it: the
+// first such line is the fault to report.
+std::optional<std::string> earlierBadLine(const Source& src, const TableDef& def, uint64_t upTo) {
+    std::vector<char> data;
+    for (uint64_t offset = 0; offset < upTo; offset += chunkBytes) {
+        const uint64_t n = std::min<uint64_t>(chunkBytes, upTo - offset);
+        data.resize(static_cast<size_t>(n));
+        src.file.read(offset, data.data(), data.size());
+        try {
+            lines::forEach(src.file, data.data(), data.size(), offset, def.lineLength, src.lineEnd,
+                           [](const char*, uint64_t) {});
+        } catch (const LoadError& e) {
+            return std::string(e.what());
+        }
+    }
+    return std::nullopt;
+}
+
+void printProgress(const Scheduler& s, uint64_t rows, uint64_t expected, double seconds) {
+    fprintf(stderr, "\rqemload: %.1f of %.1f M rows loaded (%.0f %%), keys of %zu of %zu tables, %.0f s   ",
+            static_cast<double>(rows) / 1e6, static_cast<double>(expected) / 1e6,
+            expected ? 100.0 * static_cast<double>(rows) / static_cast<double>(expected) : 100.0, s.keysDone,
+            s.tables.size(), seconds);
+    fflush(stderr);
+}
+
+}  // namespace
+
+std::atomic<bool>& loadStopRequest() {
+    static std::atomic<bool> stop{false};
+    return stop;
+}
+
+std::string schemaNameProblem(const std::string& name) {
+    if (name.empty() || name.size() > 63) return "must have 1 to 63 characters";
+    if (!(isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_'))
+        return "must start with a letter or an underscore";
+    for (const char c : name)
+        if (!(isalnum(static_cast<unsigned char>(c)) || c == '_'))
+            return "may hold only letters, digits and underscores";
+    if (name.compare(0, 3, "pg_") == 0) return "must not start with pg_ (reserved for the system)";
+    return "";
+}
+
+LoadFigures loadDataSet(const LoadOptions& o) {
+    const auto start = Clock::now();
+    LoadFigures figures;
+    rememberSecrets(o.conninfo);
+    if (const std::string problem = schemaNameProblem(o.schema); !problem.empty())
+        throw LoadError("schema name '" + o.schema + "' " + problem);
+    if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
+
+    checkFinished(o.folder);
+    const Dimensions dims = readDimensions(o.folder);
+    checkMonths(dims);
+    std::vector<TableWork> work = planTables(o.folder);
+    figures.checkSeconds = since(start);
+
+    PgSession control(o.conninfo);
+    const std::string target = control.quoteIdentifier(o.schema);
+    const std::string existsSql = "SELECT count(*) FROM pg_namespace WHERE nspname = $1";
+    if (control.queryValue(existsSql, {o.schema}) != "0" && !o.replace)
+        throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
+
+    TemporarySchema temp(control);
+    try {
+        control.exec("BEGIN");
+        control.exec("CREATE SCHEMA " + temp.sql);
+        temp.created = true;
+        for (const Dimension& dim : dims.all) control.exec(dimensionTableSql(temp.sql, dim));
+        for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def));
+        control.exec("COMMIT");
+        for (const Dimension& dim : dims.all) {
+            const auto t0 = Clock::now();
+            loadDimension(control, temp.sql, dim);
+            TableFigures f;
+            f.name = dim.layout.table;
+            f.rows = dim.members.size();
+            f.bytes = DataFile::find(o.folder, dim.layout.treeFile).size() +
+                      DataFile::find(o.folder, dim.layout.hierFile).size();
+            f.loadSeconds = since(t0);
+            figures.tables.push_back(f);
+        }
+    } catch (const SqlError& e) {
+        throw LoadError(std::string("creating the tables: ") + e.what());
+    }
+
+    Scheduler scheduler(work);
+    uint64_t expectedRows = 0;
+    for (size_t i = 0; i < work.size(); ++i) {
+        const TableDef& def = *work[i].def;
+        for (size_t s = 0; s < work[i].sources.size(); ++s) {
+            const Source& src = work[i].sources[s];
+            const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
+            expectedRows += src.file.size() / stride * static_cast<uint64_t>(def.rowsPerLine);
+            if (loadsSorted(work[i], dims, sortedLoadLimit(o.sortLimitMb))) {
+                scheduler.addLoad(Task{Task::loadSorted, i, s, 0, src.file.size()});
+                continue;
+            }
+            const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
+            for (uint64_t b = 0; b < src.file.size(); b += step)
+                scheduler.addLoad(Task{Task::load, i, s, b, std::min(src.file.size(), b + step)});
+            if (src.file.size() == 0) scheduler.addLoad(Task{Task::load, i, s, 0, 0});
+        }
+    }
+
+    std::vector<std::unique_ptr<Job>> jobs;
+    const auto ranks = codeRanks(dims);
+    for (int j = 0; j < o.jobs; ++j) jobs.push_back(std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler));
+    std::vector<std::thread> threads;
+    for (auto& job : jobs) threads.emplace_back([&job] { job->run(); });
+    while (!scheduler.waitFinished(std::chrono::milliseconds(250))) {
+        if (loadStopRequest() && !scheduler.hasFailed()) scheduler.fail("interrupted", nullptr);
+        if (o.progress) {
+            uint64_t rows = 0;
+            for (auto& job : jobs) rows += job->rowsLoaded;
+            std::lock_guard<std::mutex> lock(scheduler.mutex);
+            printProgress(scheduler, rows, expectedRows, since(start));
+        }
+    }
+    // A statement still running in another job (a key being built, say) stops now.
+    if (scheduler.hasFailed())
+        for (auto& job : jobs) job->session.cancel();
+    for (auto& t : threads) t.join();
+    if (o.progress) fprintf(stderr, "\r%100s\r", "");
+    if (scheduler.failed) {
+        std::string message = scheduler.error;
+        if (scheduler.failedTask && scheduler.failedTask->kind == Task::load && scheduler.failedTask->begin > 0) {
+            const Task& t = *scheduler.failedTask;
+            if (auto earlier = earlierBadLine(work[t.table].sources[t.source], *work[t.table].def, t.begin))
+                message = *earlier;
+        }
+        throw LoadError(message);
+    }
+    if (scheduler.firstLoad) {
+        figures.loadSeconds = std::chrono::duration<double>(scheduler.lastLoad - *scheduler.firstLoad).count();
+        figures.keysAfterLoad = std::max(0.0, std::chrono::duration<double>(scheduler.lastKey - scheduler.lastLoad).count());
+    }
+    for (TableWork& t : work) {
+        if (t.firstStart) t.figures.loadSeconds = std::chrono::duration<double>(t.lastEnd - *t.firstStart).count();
+        figures.tables.push_back(t.figures);
+    }
+
+    if (loadStopRequest()) throw LoadError("interrupted");
+    const auto publishStart = Clock::now();
+    try {
+        control.exec("BEGIN");
+        if (control.queryValue(existsSql, {o.schema}) != "0") {
+            if (!o.replace) throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
+            control.exec("DROP SCHEMA " + target + " CASCADE");
+            figures.replaced = true;
+        }
+        control.exec("ALTER SCHEMA " + temp.sql + " RENAME TO " + target);
+        control.exec("COMMIT");
+        temp.published = true;
+    } catch (const SqlError& e) {
+        throw LoadError(std::string("publishing schema ") + o.schema + ": " + e.what());
+    }
+    figures.publishSeconds = since(publishStart);
+    figures.totalSeconds = since(start);
+    return figures;
+}
+
+void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
+    fprintf(out, "%-10s %12s %10s %9s %12s %9s %9s\n", "table", "rows", "MB read", "seconds", "rows/s", "key s",
+            "checks s");
+    uint64_t rows = 0, bytes = 0;
+    for (const TableFigures& t : f.tables) {
+        rows += t.rows;
+        bytes += t.bytes;
+        fprintf(out, "%-10s %12llu %10.1f %9.2f %12.0f %9.2f %9.2f\n", t.name.c_str(),
+                static_cast<unsigned long long>(t.rows), static_cast<double>(t.bytes) / 1e6, t.loadSeconds,
+                t.loadSeconds > 0 ? static_cast<double>(t.rows) / t.loadSeconds : 0.0, t.keySeconds, t.checkSeconds);
+    }
+    fprintf(out, "%-10s %12llu %10.1f %9.2f %12.0f\n", "total", static_cast<unsigned long long>(rows),
+            static_cast<double>(bytes) / 1e6, f.totalSeconds,
+            f.totalSeconds > 0 ? static_cast<double>(rows) / f.totalSeconds : 0.0);
+    fprintf(out,
+            "checking the dimension files %.2f s, loading %.2f s, keys after the last load %.2f s, publishing %.2f s\n",
+            f.checkSeconds, f.loadSeconds, f.keysAfterLoad, f.publishSeconds);
+    fprintf(out, "schema %s %s with every key and check in place\n", schema.c_str(),
+            f.replaced ? "replaced" : "created");
+}

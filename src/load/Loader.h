@@ -1,0 +1,53 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Loading a finished data set into a new schema of a PostgreSQL database. The
+// tables are filled under a temporary schema name, keyed and checked there,
+// and renamed to the requested schema in one final transaction; any failure
+// drops the temporary schema and leaves the database as it was.
+struct LoadOptions {
+    std::string conninfo;
+    std::string folder = ".";
+    std::string schema = "qem";
+    bool replace = false;
+    int jobs = 2;
+    // Largest file (MB) loaded in the order of its table's key; -1: an eighth
+    // of the memory, at most 4096.
+    long sortLimitMb = -1;
+    bool progress = false;  // a progress line on standard error
+};
+
+struct TableFigures {
+    std::string name;
+    uint64_t rows = 0, bytes = 0;
+    double loadSeconds = 0;  // from the start of its first COPY to the end of its last
+    double keySeconds = 0;   // building the primary key
+    double checkSeconds = 0; // adding and validating the foreign keys (with the leaf checks)
+};
+
+struct LoadFigures {
+    std::vector<TableFigures> tables;  // the dimensions first
+    double checkSeconds = 0;           // reading and checking the dimension files
+    double loadSeconds = 0;            // from the first fact COPY to the last
+    double keysAfterLoad = 0;          // from the last COPY to the last key
+    double publishSeconds = 0;
+    double totalSeconds = 0;
+    bool replaced = false;
+};
+
+// Throws LoadError with the message for the user; nothing is published then.
+LoadFigures loadDataSet(const LoadOptions& options);
+
+// Per table the rows, MB read, seconds and rows/s, then the totals.
+void printFigures(FILE* out, const LoadFigures& figures, const std::string& schema);
+
+// "" when name may be a schema name, otherwise why not.
+std::string schemaNameProblem(const std::string& name);
+
+// Set (from a signal handler, say) to stop a load in progress; it then fails
+// with "interrupted" and publishes nothing.
+std::atomic<bool>& loadStopRequest();

@@ -1,0 +1,62 @@
+#pragma once
+#include <libpq-fe.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "load/LoadError.h"
+
+// A failed statement: the server's message and detail (what()), with its
+// SQLSTATE and the detail on their own.
+class SqlError : public LoadError {
+public:
+    SqlError(const std::string& message, std::string state, std::string detailText)
+        : LoadError(message), sqlState(std::move(state)), detail(std::move(detailText)) {}
+    std::string sqlState, detail;
+};
+
+// One connection to the server. Statements run one at a time and throw
+// SqlError on failure; cancel() may be called from another thread to stop the
+// statement in progress.
+class PgSession {
+public:
+    explicit PgSession(const std::string& conninfo);
+    ~PgSession();
+    PgSession(const PgSession&) = delete;
+    PgSession& operator=(const PgSession&) = delete;
+
+    void exec(const std::string& sql);
+    // First column of the first row, or "" when there is none; params are
+    // passed as text parameters $1, $2, ...
+    std::string queryValue(const std::string& sql, const std::vector<std::string>& params = {});
+    // All rows as text, columns separated by ", " (NULL as "NULL").
+    std::vector<std::string> queryRows(const std::string& sql);
+
+    void beginCopy(const std::string& sql);
+    void putCopy(const char* data, size_t size);
+    // Ends the COPY; its error, if any, is thrown.
+    void endCopy();
+    // Ends the COPY with an error: the server discards its rows.
+    void abortCopy();
+    // Ends the transaction in progress, if any, without a word.
+    void rollback();
+
+    void cancel();
+    // Identifier quoted for SQL ("name" with doubled quotes).
+    std::string quoteIdentifier(const std::string& name) const;
+
+private:
+    [[noreturn]] void fail(PGresult* result);
+    void check(PGresult* result, ExecStatusType expected);
+
+    PGconn* conn = nullptr;
+    PGcancel* canceller = nullptr;
+    std::mutex cancelMutex;
+};
+
+// The password of a connection string (and PGPASSWORD), so that no message
+// ever shows it: redact() replaces every occurrence.
+void rememberSecrets(const std::string& conninfo);
+std::string redact(std::string text);

@@ -1,0 +1,54 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "load/CopyRows.h"
+#include "load/Dimensions.h"
+
+// The tables a data set loads into, the file each comes from and how one line
+// of that file becomes rows.
+struct LineContext {
+    const Dimensions* dims = nullptr;
+    int32_t user = 0;  // query files: the user number of the file
+};
+
+struct ColumnDef {
+    const char* name;
+    const char* type;  // SQL type and constraints of the column
+};
+
+// A member column's reference to its dimension table: to its code, or, when
+// leafOnly, to its leaf_code, which only leaves have.
+struct ForeignKey {
+    const char* column;
+    int dimension;
+    bool leafOnly;
+};
+
+struct TableDef {
+    const char* name;
+    const char* file;  // nullptr: the query files, one per user
+    int lineLength;
+    int rowsPerLine;
+    std::vector<ColumnDef> columns;  // in COPY order
+    std::vector<const char*> primaryKey;
+    std::vector<ForeignKey> foreignKeys;
+    void (*binaryLine)(const LineContext&, const char* line, uint64_t lineNumber, BinaryRows& out);
+    void (*csvLine)(const LineContext&, const char* line, uint64_t lineNumber, CsvRows& out);
+    // The line checked in full, its sort key taken (see KeyRows).
+    void (*keyLine)(const LineContext&, const char* line, uint64_t lineNumber, KeyRows& out);
+};
+
+// The fact, cost and query tables, the largest first.
+const std::vector<TableDef>& factTables();
+
+// Query file name of a user: "qry%3.3ld.qem".
+std::string queryFileName(int32_t user);
+
+// The month codes "199501" .. "199612" by month number 0 .. 23.
+const std::vector<std::string>& monthCodes();
+
+// Throws LoadError unless every month the fact files name is a Month leaf of
+// the time tree.
+void checkMonths(const Dimensions& dims);

@@ -1,0 +1,48 @@
+// qemload: loads a finished data set into PostgreSQL with its integrity checked.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "load/Arguments.h"
+#include "load/Loader.h"
+#include "load/PgSession.h"
+
+namespace {
+
+void onSignal(int) { loadStopRequest() = true; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Arguments a = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (a.help) {
+        fputs(usageText, stdout);
+        return 0;
+    }
+    if (!a.error.empty()) {
+        fprintf(stderr, "qemload: %s\n%s", a.error.c_str(), usageText);
+        return 2;
+    }
+    // The first interrupt stops the load cleanly; a second one ends the program.
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    action.sa_flags = SA_RESETHAND;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        sigaction(signal, nullptr, &previous);
+        if (previous.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);  // kept ignored in the background
+    }
+
+    LoadOptions options = a.options;
+    options.progress = isatty(STDERR_FILENO);
+    try {
+        const LoadFigures figures = loadDataSet(options);
+        printFigures(stdout, figures, options.schema);
+        return 0;
+    } catch (const std::exception& e) {
+        fflush(stdout);
+        fprintf(stderr, "qemload: %s\nnothing was published\n", redact(e.what()).c_str());
+        return 1;
+    }
+}

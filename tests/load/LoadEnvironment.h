@@ -1,0 +1,46 @@
+#pragma once
+// The shared fixture of the loader's tests: one throwaway server and one small
+// finished data set (10 channels, 0.1 %, 10 users) for the whole test binary,
+// removed at its end whether the tests passed or not.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "ScratchServer.h"
+#include "load/PgSession.h"
+
+class LoadEnvironment : public ::testing::Environment {
+public:
+    static LoadEnvironment& get();
+
+    void SetUp() override;
+    void TearDown() override;
+
+    std::unique_ptr<scratch::ScratchServer> server;
+    std::unique_ptr<scratch::TempFolder> data;
+    std::string error;  // why the fixture could not be set up
+};
+
+// Base of the tests that need the server and the data set.
+class LoadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!env.error.empty()) FAIL() << env.error;
+    }
+
+    std::string conninfo() const { return env.server->conninfo(); }
+    const std::string& dataSet() const { return env.data->path(); }
+    PgSession& db() {
+        if (!session) session = std::make_unique<PgSession>(conninfo());
+        return *session;
+    }
+    // qemload with these arguments, as a child process.
+    static scratch::Outcome qemload(std::vector<std::string> args) {
+        args.insert(args.begin(), QEMLOAD_PATH);
+        return scratch::run(args);
+    }
+
+    LoadEnvironment& env = LoadEnvironment::get();
+    std::unique_ptr<PgSession> session;
+};

@@ -1,0 +1,165 @@
+// The loader's pieces: fixed-width fields, files in parts, numeric values in
+// binary COPY, the command line and passwords in messages.
+#include <fstream>
+
+#include "LoadEnvironment.h"
+#include "load/CopyRows.h"
+#include "load/DataFile.h"
+#include "load/FixedFields.h"
+#include "load/Lines.h"
+
+namespace ff = fixed_fields;
+
+namespace {
+
+TEST(FixedFieldsTest, NumbersMustBeRightJustifiedWithTheirDecimals) {
+    struct Case {
+        const char* text;
+        int decimals;
+        long long value;  // -1: refused
+    };
+    const Case cases[] = {
+        {"        12", 0, 12},          {"       -12", 0, -12},     {"    699.00", 2, 69900},
+        {"     -0.05", 2, -5},          {"  1234.567", 3, 1234567}, {"0000000001", 0, 1},
+        {"12        ", 0, -1},          {"          ", 0, -1},     {"     1 2.0", 2, -1},
+        {"    699.0 ", 2, -1},          {"     699.0", 2, -1},     {"    699.00", 0, -1},
+        {"       -  ", 0, -1},          {"   +12    ", 0, -1},
+    };
+    const ff::Field f{"value", 1, 10};
+    for (const Case& c : cases) {
+        if (c.value == -1) {
+            EXPECT_THROW(ff::number(f, c.text, c.decimals), LineError) << c.text;
+        } else {
+            EXPECT_EQ(ff::number(f, c.text, c.decimals), c.value) << c.text;
+        }
+    }
+    EXPECT_THROW(ff::int32(f, "3000000000"), LineError);
+}
+
+TEST(FixedFieldsTest, TextMustSitOnItsSideWithoutInnerBlanks) {
+    const ff::Field f{"code", 1, 6};
+    EXPECT_EQ(ff::text(f, "AB12  ", true), "AB12");
+    EXPECT_EQ(ff::text(f, "  AB12", false), "AB12");
+    EXPECT_EQ(ff::text(f, "      ", true, true), "");
+    EXPECT_THROW(ff::text(f, "  AB12", true), LineError);
+    EXPECT_THROW(ff::text(f, "AB 12 ", true), LineError);
+    EXPECT_THROW(ff::text(f, "      ", false), LineError);
+}
+
+TEST(DataFileTest, PartsReadAsOneFileAndMustHaveNoGap) {
+    scratch::TempFolder folder;
+    auto write = [&](const std::string& name, const std::string& text) {
+        std::ofstream(folder.path() + "/" + name, std::ios::binary) << text;
+    };
+    write("a.qem.part0000", "ab");
+    write("a.qem.part0001", "");
+    write("a.qem.part0002", "cde");
+    write("a.qem.part0003", "f");
+    const DataFile a = DataFile::find(folder.path(), "a.qem");
+    EXPECT_EQ(a.size(), 6u);
+    std::string text(4, ' ');
+    a.read(1, text.data(), 4);
+    EXPECT_EQ(text, "bcde");
+    EXPECT_EQ(a.where(5, 3), "a.qem line 3 (in a.qem.part0003)");
+    EXPECT_THROW(a.read(3, text.data(), 4), LoadError);
+
+    write("b.qem.part0001", "x");
+    write("b.qem.part0003", "y");
+    write("c.qem", "x");
+    write("c.qem.part0000", "x");
+    const std::pair<const char*, const char*> refused[] = {
+        {"b.qem", "b.qem: part 2 is missing (the parts go up to 3)"},
+        {"c.qem", "c.qem: both the whole file and parts (c.qem.part...) are present"},
+        {"d.qem", "d.qem: file is missing"}};
+    for (const auto& [name, message] : refused) {
+        try {
+            DataFile::find(folder.path(), name);
+            ADD_FAILURE() << name;
+        } catch (const LoadError& e) {
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+    }
+}
+
+// Lines end as the file's first line does: LF or CR LF.
+TEST(LinesTest, LineEndsFollowTheFirstLine) {
+    scratch::TempFolder folder;
+    const std::pair<const char*, const char*> files[] = {
+        {"ab\ncd\n", ""},
+        {"ab\r\ncd\r\n", ""},
+        {"ab\r\ncd\n", "f.qem line 2: ends with LF alone, where the file's first line ends with CR LF"},
+        {"ab\ncd\r\n", "f.qem line 2: ends with CR LF, where the file's first line ends with LF alone"},
+        {"ab\ncde\n", "f.qem line 2: has 3 characters, expected 2"},
+        {"abc\ncd\n", "f.qem line 1: has 3 characters, expected 2"},
+        {"ab\ncd", "f.qem line 2: has 2 characters and no line end, expected 2"},
+    };
+    for (const auto& [text, message] : files) {
+        std::ofstream(folder.path() + "/f.qem", std::ios::binary) << text;
+        std::string seen, error;
+        try {
+            lines::forEachInFile(DataFile::find(folder.path(), "f.qem"), 2,
+                                 [&](const char* line, uint64_t) { seen.append(line, 2); });
+        } catch (const LoadError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, message) << text;
+        if (!*message) {
+            EXPECT_EQ(seen, "abcd");
+        }
+    }
+}
+
+class PiecesOnServerTest : public LoadTest {};
+
+// The binary form of numeric, read back by the server, equals the CSV text
+// of the same values.
+TEST_F(PiecesOnServerTest, DecimalsArriveExactly) {
+    const std::pair<long long, int> values[] = {{0, 2},        {69900, 2},        {-5, 2},       {123456789, 2},
+                                                {1, 3},        {99999999999, 3}, {100000000, 2}, {10000, 2},
+                                                {-100000, 3},  {5000, 3}};
+    BinaryRows binary;
+    binary.raw(BinaryRows::header());
+    CsvRows csv;
+    for (const auto& [scaled, scale] : values) {
+        binary.begin(1);
+        binary.decimal(scaled, scale);
+        csv.begin(1);
+        csv.decimal(scaled, scale);
+    }
+    binary.raw(BinaryRows::trailer());
+    csv.finish();
+    db().exec("CREATE TEMPORARY TABLE decimals (n serial, v numeric)");
+    db().beginCopy("COPY decimals (v) FROM STDIN (FORMAT binary)");
+    db().putCopy(binary.data(), binary.size());
+    db().endCopy();
+    std::string loaded;
+    for (const std::string& row : db().queryRows("SELECT v FROM decimals ORDER BY n")) loaded += row + "\n";
+    EXPECT_EQ(loaded, std::string(csv.data(), csv.size()));
+}
+
+TEST_F(PiecesOnServerTest, CommandLineErrorsAndPasswordsStayOutOfMessages) {
+    const std::string secret = "Sekr3tWord";
+    const std::string socket = env.server->folder();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{}, 2, "CONNINFO is missing"},
+        {{"--jobs", "0", "x"}, 2, "--jobs needs a number from 1 to 64"},
+        {{"--schema", "a;b", "x"}, 2, "schema name 'a;b' may hold only letters, digits and underscores"},
+        {{"--frobnicate", "x"}, 2, "unknown option --frobnicate"},
+        {{"host=" + socket + " user=qem password=" + secret + " dbname=nosuch", dataSet()}, 1, "\"nosuch\" does not exist"},
+        {{"postgresql://qem:" + secret + "@/nosuch?host=" + socket, dataSet()}, 1, "\"nosuch\" does not exist"},
+        {{"host=" + socket + " password=" + secret + " junk", dataSet()}, 1, "CONNINFO is neither"},
+    };
+    for (const Case& c : cases) {
+        const scratch::Outcome o = qemload(c.args);
+        EXPECT_EQ(o.status, c.status) << c.message;
+        EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+        EXPECT_EQ(o.err.find(secret), std::string::npos) << o.err;
+    }
+}
+
+}  // namespace
