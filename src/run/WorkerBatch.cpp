@@ -94,15 +94,20 @@ void writeSalesFile(const char* name, double cells, bool inOrder) {
     SalesBatches batches(cells);
     writeBatchFile(
         name, batches.count(), [&] { return batches.nextQuota(); },
-        [](OutputFile& file, int32_t quota) { return std::make_unique<Writer>(file, capacity::sales, quota); },
+        [](OutputFile& file, int32_t quota) {
+            return newWriter(file, capacity::sales,
+                             [&] { return std::make_unique<Writer>(file, capacity::sales, quota); });
+        },
         inOrder);
 }
 
 // The files without a record limit: one batch, stride 4.
 template <typename MakeWriter>
-void writeSingleBatchFile(const char* name, MakeWriter makeWriter, bool inOrder) {
+void writeSingleBatchFile(const char* name, int32_t capacity, MakeWriter makeWriter, bool inOrder) {
     writeBatchFile(
-        name, 1, [] { return 0; }, [&](OutputFile& file, int32_t) { return makeWriter(file); }, inOrder);
+        name, 1, [] { return 0; },
+        [&](OutputFile& file, int32_t) { return newWriter(file, capacity, [&] { return makeWriter(file); }); },
+        inOrder);
 }
 
 }  // namespace
@@ -138,12 +143,19 @@ unsigned workerMain(RecordWriter* writer) {
 
 void runBatch(const Batch& writers, bool inOrder) {
     std::array<Worker, workerCount> workers;
+    // All four stacks are allocated before the first thread exists.
+    for (Worker& w : workers) {
+        w.stackSize = workerStackSize;
+        try {
+            w.stack.reset(new unsigned char[w.stackSize + 64]);
+        } catch (const std::bad_alloc&) {
+            failOutOfMemory("the stack of a worker thread: %zu bytes", w.stackSize + 64);
+        }
+    }
     int created = 0;
     for (int t = 0; t < workerCount; ++t) {
         Worker& w = workers[t];
         w.writer = writers[t];
-        w.stackSize = workerStackSize;
-        w.stack.reset(new unsigned char[w.stackSize + 64]);
         // pthread stacks want 16-byte alignment.
         w.stackBase = w.stack.get() + (16 - reinterpret_cast<uintptr_t>(w.stack.get()) % 16) % 16;
         memset(w.stackBase, stackPaint, w.stackSize);
@@ -190,7 +202,7 @@ void runCurrentSales(double cells, const RunOptions& options) {
 
 void runHistoricalInventory(const RunOptions& options) {
     writeSingleBatchFile(
-        "histinv.qem",
+        "histinv.qem", capacity::historicalInventory,
         [&](OutputFile& file) {
             return std::make_unique<HistoricalInventoryWriter>(file, capacity::historicalInventory,
                                                                options.inventorySeed);
@@ -200,6 +212,7 @@ void runHistoricalInventory(const RunOptions& options) {
 
 void runBudget(const RunOptions& options) {
     writeSingleBatchFile(
-        "budget.qem", [](OutputFile& file) { return std::make_unique<BudgetWriter>(file, capacity::budget); },
+        "budget.qem", capacity::budget,
+        [](OutputFile& file) { return std::make_unique<BudgetWriter>(file, capacity::budget); },
         options.writersInOrder);
 }

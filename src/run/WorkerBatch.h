@@ -2,7 +2,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <optional>
+
+#include "core/OutputFile.h"
+#include "core/Report.h"
 
 class RecordWriter;
 
@@ -39,6 +43,18 @@ private:
     int64_t batchCount;
     double remaining;
 };
+
+// Constructs a writer of file with make(). A failed allocation of its buffers
+// is reported ("not enough memory for a writer of '%s': buffers of %d
+// records") and thrown as "out of memory".
+template <typename Make>
+auto newWriter(const OutputFile& file, int32_t capacity, Make make) -> decltype(make()) {
+    try {
+        return make();
+    } catch (const std::bad_alloc&) {
+        failOutOfMemory("a writer of '%s': buffers of %d records", file.name(), static_cast<int>(capacity));
+    }
+}
 
 // Runs four writers on four threads: all four exist before the first starts,
 // they are released in order and waited for together (or, in order, each
