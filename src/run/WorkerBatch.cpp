@@ -11,6 +11,7 @@
 #include <memory>
 #include <semaphore>
 
+#include "context/Context.h"
 #include "core/OutputFile.h"
 #include "core/RecordWriter.h"
 #include "core/Report.h"
@@ -70,12 +71,11 @@ size_t stackUse(const Worker& w) {
 // batch's writers (makeWriter(file, quota) for every one; stride and slice
 // set here), runs the batch, destroys its writers (the fourth first) and
 // closes the file after the last batch.
-template <typename MakeWriter, typename NextQuota>
-void writeBatchFile(const char* name, int64_t batchCount, NextQuota nextQuota, MakeWriter makeWriter, bool inOrder) {
+template <typename MakeWriter>
+void writeBatchFile(const char* name, int64_t batchCount, int32_t quota, MakeWriter makeWriter, bool inOrder) {
     OutputFile file(name);
     const int32_t stride = static_cast<int32_t>(batchCount * workerCount);
     for (int64_t b = 0; b < batchCount; ++b) {
-        const int32_t quota = nextQuota();
         std::array<std::unique_ptr<RecordWriter>, workerCount> owned;
         Batch batch;
         for (int t = 0; t < workerCount; ++t) {
@@ -89,11 +89,21 @@ void writeBatchFile(const char* name, int64_t batchCount, NextQuota nextQuota, M
     file.close();
 }
 
+// Records of the sales walk in one product block: every customer block of
+// the data region, every channel leaf, its densityCode cells, `months`
+// records a cell.
+double salesRecordsPerProductBlock(int32_t months) {
+    const int64_t customerBlocks = (int64_t{customerEnd()} + context.blockCustomers - 1) / context.blockCustomers;
+    return static_cast<double>(customerBlocks) * context.dimensionModel->channels().leafCount *
+           context.state.densityCode * months;
+}
+
 template <typename Writer>
-void writeSalesFile(const char* name, double cells, bool inOrder) {
-    SalesBatches batches(cells);
+void writeSalesFile(const char* name, double cells, int32_t months, bool inOrder) {
+    const int64_t productBlocks = (int64_t{productEnd()} + context.blockProducts - 1) / context.blockProducts;
+    const SalesBatches batches(cells, salesRecordsPerProductBlock(months), productBlocks);
     writeBatchFile(
-        name, batches.count(), [&] { return batches.nextQuota(); },
+        name, batches.count(), batches.quota(),
         [](OutputFile& file, int32_t quota) {
             return newWriter(file, capacity::sales,
                              [&] { return std::make_unique<Writer>(file, capacity::sales, quota); });
@@ -105,7 +115,7 @@ void writeSalesFile(const char* name, double cells, bool inOrder) {
 template <typename MakeWriter>
 void writeSingleBatchFile(const char* name, int32_t capacity, MakeWriter makeWriter, bool inOrder) {
     writeBatchFile(
-        name, 1, [] { return 0; },
+        name, 1, 0,
         [&](OutputFile& file, int32_t) { return newWriter(file, capacity, [&] { return makeWriter(file); }); },
         inOrder);
 }
@@ -114,17 +124,23 @@ void writeSingleBatchFile(const char* name, int32_t capacity, MakeWriter makeWri
 
 size_t lastBatchStackUse() { return measuredStackUse; }
 
-SalesBatches::SalesBatches(double cells) : remaining(cells) {
+SalesBatches::SalesBatches(double cells, double recordsPerBlock, int64_t productBlocks) {
     double q = cells / cellsPerBatch;
     if (q - std::trunc(q) != 0.0) q += 1.0;
     batchCount = static_cast<int64_t>(q);
-}
-
-int32_t SalesBatches::nextQuota() {
-    double chunk = cellsPerBatch;
-    if (chunk > remaining) chunk = remaining;
-    remaining -= chunk;
-    return static_cast<int32_t>(chunk / workerCount);
+    // The slices hold one of two numbers of blocks: `longer` of them one more.
+    const double slices = static_cast<double>(batchCount * workerCount);
+    const int64_t longer = batchCount > 0 ? productBlocks % (batchCount * workerCount) : 0;
+    const double shortWalk = batchCount > 0 ? productBlocks / (batchCount * workerCount) * recordsPerBlock : 0.0;
+    const double longWalk = shortWalk + recordsPerBlock;
+    double limit;
+    if (cells >= (slices - longer) * shortWalk + longer * longWalk)
+        limit = longer > 0 ? longWalk : shortWalk;  // every slice writes all it holds
+    else if (std::trunc(cells / slices) < shortWalk)
+        limit = std::trunc(cells / slices);  // every slice is long enough
+    else  // the short slices write all they hold, the longer ones share the rest
+        limit = shortWalk + std::trunc((cells - slices * shortWalk) / static_cast<double>(longer));
+    writerQuota = static_cast<int32_t>(std::min(limit, static_cast<double>(INT32_MAX)));
 }
 
 unsigned workerMain(RecordWriter* writer) {
@@ -193,11 +209,11 @@ void runBatch(const Batch& writers, bool inOrder) {
 }
 
 void runHistoricalSales(double cells, const RunOptions& options) {
-    writeSalesFile<HistoricalSalesWriter>("histsale.qem", cells, options.writersInOrder);
+    writeSalesFile<HistoricalSalesWriter>("histsale.qem", cells, historicalMonthCount, options.writersInOrder);
 }
 
 void runCurrentSales(double cells, const RunOptions& options) {
-    writeSalesFile<CurrentSalesWriter>("currsale.qem", cells, options.writersInOrder);
+    writeSalesFile<CurrentSalesWriter>("currsale.qem", cells, 1, options.writersInOrder);
 }
 
 void runHistoricalInventory(const RunOptions& options) {
