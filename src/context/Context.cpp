@@ -10,10 +10,12 @@ bool stateIsSound(const GeneratorState& s) {
            s.densityCode >= 2 && s.densityCode <= 800 && s.densityCode % 2 == 0;
 }
 
+void reportCorruptState() { reportError("corrupt application internal state initializing context!\n"); }
+
 void initContext() {
     seedRandom(context.state.seed);
     if (!stateIsSound(context.state)) {
-        reportError("corrupt application internal state initializing context!\n");
+        reportCorruptState();
         throw "!?";
     }
     context.blockCustomers = customersPerBlock;

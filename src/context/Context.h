@@ -43,6 +43,10 @@ void initContext();
 // True when every field of the state is one a first phase can have written.
 bool stateIsSound(const GeneratorState& state);
 
+// Reports a state that the program cannot have written:
+// "corrupt application internal state initializing context!\n".
+void reportCorruptState();
+
 // Ends of the data region, where the fact files stop.
 int32_t customerEnd();
 int32_t productEnd();

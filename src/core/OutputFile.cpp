@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/Report.h"
+#include "core/StableStorage.h"
 
 OutputFile::OutputFile(const char* name) : fileName(name), stream(fopen(name, "w")) {
     if (!stream) {
@@ -29,8 +30,11 @@ void OutputFile::write(const char* text, size_t length, const char* failureText)
 
 void OutputFile::close() {
     const bool failed = ferror(stream) != 0;
+    // The stream's rest reaches the file before the file is synchronised.
+    int error = fflush(stream) == 0 ? 0 : errno;
+    if (!failed && error == 0) error = syncOpenFile(fileno(stream), name());
     errno = 0;
-    const bool closed = fclose(stream) == 0;
+    if (fclose(stream) != 0 && error == 0) error = errno ? errno : EIO;
     stream = nullptr;
-    if (!closed || failed) failWrite(errno ? errno : EIO, "Oops");
+    if (failed || error != 0) failWrite(error ? error : EIO, "Oops");
 }

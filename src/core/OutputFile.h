@@ -4,9 +4,9 @@
 #include <string>
 
 // One open output file (text mode, "w"), owned from opening to closing. Every
-// write is checked; close() checks that everything reached the file. On the
-// failure path, where close() is not reached, the destructor closes the file
-// without a report.
+// write is checked; close() checks that everything reached the file and puts
+// it on stable storage. On the failure path, where close() is not reached,
+// the destructor closes the file without a report.
 class OutputFile {
 public:
     // Opens name for writing, creating or truncating it; on failure reports
@@ -23,9 +23,10 @@ public:
     // reports "error writing '%s'\n%s\n" and throws failureText.
     void write(const char* text, size_t length, const char* failureText = "Oops") const;
 
-    // Closes the file. A failed close, or an error the stream had already met,
-    // means data that never reached the file: reported as a write error, then
-    // the text exception "Oops".
+    // Closes the file after putting its data on stable storage (fdatasync; a
+    // pipe or a character device needs none). A failed close or sync, or an error
+    // the stream had already met, means data that never reached the file or
+    // the device: reported as a write error, then the text exception "Oops".
     void close();
 
 private:

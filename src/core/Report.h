@@ -4,3 +4,8 @@
 // then flushes standard output, so that the dialogue shown so far is complete
 // when the diagnostic appears.
 void reportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Reports what could not be built for want of memory and how much it needed,
+// "not enough memory for <format...>\n", then throws the text exception
+// "out of memory".
+[[noreturn]] void failOutOfMemory(const char* format, ...) __attribute__((format(printf, 1, 2)));

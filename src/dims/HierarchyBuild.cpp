@@ -1,17 +1,28 @@
 #include <cstdio>
+#include <new>
 
 #include "core/RandomGenerator.h"
+#include "core/Report.h"
 #include "dims/DimensionModel.h"
 
 namespace {
 
 constexpr char firstAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 constexpr char restAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+constexpr int32_t quarterCount = 8, yearCount = 2;
 
-std::unique_ptr<DimensionTable> sizedTable(int32_t memberCount) {
-    auto table = std::make_unique<DimensionTable>();
-    table->members.resize(static_cast<size_t>(memberCount));
-    for (int32_t i = 0; i < memberCount; ++i) table->members[static_cast<size_t>(i)].index = i;
+// A table of memberCount members, each knowing its position; reports a
+// failed allocation with the table's name and size.
+std::unique_ptr<DimensionTable> sizedTable(int64_t memberCount, const char* name) {
+    std::unique_ptr<DimensionTable> table;
+    try {
+        table = std::make_unique<DimensionTable>();
+        table->members.resize(static_cast<size_t>(memberCount));
+    } catch (const std::bad_alloc&) {
+        failOutOfMemory("the %s table: %lld members, %llu bytes", name, static_cast<long long>(memberCount),
+                        static_cast<unsigned long long>(memberCount) * sizeof(Member));
+    }
+    for (int32_t i = 0; i < static_cast<int32_t>(memberCount); ++i) table->members[static_cast<size_t>(i)].index = i;
     return table;
 }
 
@@ -47,6 +58,12 @@ void distributeChildren(DimensionTable& table, int32_t firstParent, int32_t pare
 }
 
 void DimensionModel::build(int32_t channelCount) {
+    // All four tables are allocated before the first member is drawn, the largest first,
+    // so that a model too large for the memory fails at once (allocating draws nothing).
+    productTable = sizedTable(1000 * int64_t{channelCount}, "product");
+    customerTable = sizedTable(100 * int64_t{channelCount}, "customer");
+    channelTable = sizedTable(channelCount, "channel");
+    timeTable = sizedTable(monthCount + quarterCount + yearCount, "time");
     buildChannels(channelCount);
     buildCustomers(channelCount);
     buildProducts(channelCount);
@@ -54,7 +71,6 @@ void DimensionModel::build(int32_t channelCount) {
 }
 
 void DimensionModel::buildChannels(int32_t n) {
-    channelTable = sizedTable(n);
     DimensionTable& t = *channelTable;
     generateCodes(t);
     t.leafCount = n - 1;
@@ -69,7 +85,6 @@ void DimensionModel::buildChannels(int32_t n) {
 
 void DimensionModel::buildCustomers(int32_t channelCount) {
     const int64_t s = 100 * static_cast<int64_t>(channelCount);
-    customerTable = sizedTable(static_cast<int32_t>(s));
     DimensionTable& t = *customerTable;
     generateCodes(t);
     const int32_t nStore = static_cast<int32_t>(s * 9 / 10);
@@ -82,7 +97,6 @@ void DimensionModel::buildCustomers(int32_t channelCount) {
 
 void DimensionModel::buildProducts(int32_t channelCount) {
     const int64_t s = 1000 * static_cast<int64_t>(channelCount);
-    productTable = sizedTable(static_cast<int32_t>(s));
     DimensionTable& t = *productTable;
     generateCodes(t);
     const int32_t nCode = static_cast<int32_t>(s * 9000 / 10000);
@@ -126,8 +140,6 @@ void DimensionModel::buildProducts(int32_t channelCount) {
 }
 
 void DimensionModel::buildTimes() {
-    constexpr int32_t quarterCount = 8, yearCount = 2;
-    timeTable = sizedTable(monthCount + quarterCount + yearCount);
     DimensionTable& t = *timeTable;
     t.leafCount = monthCount;
     for (int j = 0; j < monthCount; ++j) {

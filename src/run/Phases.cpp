@@ -5,19 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
-#include <string>
 
+#include "core/Report.h"
 #include "dims/DimensionWriters.h"
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
-#include "core/Report.h"
 #include "queries/QueryWriter.h"
 #include "run/Dialogue.h"
 #include "run/FileCapacities.h"
+#include "run/FolderLock.h"
 #include "run/WorkerBatch.h"
-
-const char* const stateFileName = "qem1r2genstate";
 
 namespace {
 
@@ -39,25 +36,6 @@ void guardedPhase(Body body) {
     }
 }
 
-void encodeState(const GeneratorState& s, unsigned char out[24]) {
-    const int32_t fields[6] = {s.channelCount, s.userCount, s.densityCode, s.validMark, s.seed, s.phase};
-    for (int f = 0; f < 6; ++f) {
-        const uint32_t v = static_cast<uint32_t>(fields[f]);
-        for (int b = 0; b < 4; ++b) out[4 * f + b] = static_cast<unsigned char>(v >> (8 * b));
-    }
-}
-
-GeneratorState decodeState(const unsigned char in[24]) {
-    int32_t fields[6];
-    for (int f = 0; f < 6; ++f) {
-        uint32_t v = 0;
-        for (int b = 0; b < 4; ++b) v |= static_cast<uint32_t>(in[4 * f + b]) << (8 * b);
-        fields[f] = static_cast<int32_t>(v);
-    }
-    return GeneratorState{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]};
-}
-
-
 double leafCells() {
     const DimensionModel& m = *context.dimensionModel;
     return static_cast<double>(m.channels().leafCount) * static_cast<double>(m.customers().leafCount) *
@@ -69,30 +47,6 @@ double leafCells() {
 double historicalCells() { return leafCells() * historicalMonthCount * context.state.densityCode / 2000; }
 
 double currentCells() { return leafCells() * context.state.densityCode / 2000; }
-
-void saveState() {
-    // The new state goes to a side file first and replaces the old one only
-    // when it is complete, so a failed write never leaves a damaged state.
-    const std::string temporary = std::string(stateFileName) + ".new";
-    FILE* f = fopen(temporary.c_str(), "wb");
-    if (!f) {
-        const int err = errno;
-        reportError("error opening '%s'\n%s\n", stateFileName, strerror(err));
-        exit(1);
-    }
-    unsigned char bytes[24];
-    encodeState(context.state, bytes);
-    const bool written = fwrite(bytes, 1, sizeof bytes, f) == sizeof bytes;
-    int err = errno;
-    const bool closed = fclose(f) == 0;
-    if (!closed) err = errno;
-    if (!written || !closed || rename(temporary.c_str(), stateFileName) != 0) {
-        if (written && closed) err = errno;
-        remove(temporary.c_str());
-        reportError("error writing to '%s'\n%s\n", stateFileName, strerror(err ? err : EIO));
-        exit(1);
-    }
-}
 
 void writeDimensionFiles() {
     const DimensionModel& model = *context.dimensionModel;
@@ -153,20 +107,19 @@ void runSecondPhase() {
 void runThirdPhase() {
     context.state.phase = 3;
     guardedPhase(writeQueryFiles);
-    remove(stateFileName);
+    removeState();
 }
 
 int qemMain() {
-    FILE* stateFile = fopen(stateFileName, "rb");
-    if (stateFile) {
-        unsigned char bytes[24];
-        const size_t got = fread(bytes, 1, sizeof bytes, stateFile);
-        fclose(stateFile);
-        if (got != sizeof bytes) {
-            reportError("error reading QEM-1 generator status from disk!");
+    lockFolder();
+    GeneratorState stored;
+    if (readState(stored)) {
+        context.state = stored;
+        // The program stores only phases 1 and 2; any other is a state it never wrote.
+        if (stored.phase != 1 && stored.phase != 2) {
+            reportCorruptState();
             exit(1);
         }
-        context.state = decodeState(bytes);
         try {
             initContext();
         } catch (const char* text) {
@@ -178,11 +131,11 @@ int qemMain() {
             fprintf(stderr, "mysterious exception caught, exiting\n%s\n", strerror(err));
             exit(1);
         }
-        printf("starting phase %lld\n", static_cast<long long>(context.state.phase) + 1);
+        printf("starting phase %d\n", stored.phase + 1);
         fflush(stdout);
-        if (context.state.phase == 1)
+        if (stored.phase == 1)
             runSecondPhase();
-        else if (context.state.phase == 2)
+        else
             runThirdPhase();
     } else {
         printBanner();

@@ -1,15 +1,15 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "context/Context.h"
 #include "core/OutputFile.h"
+#include "run/StateFile.h"
 #include "run/WorkerBatch.h"
 
-extern const char* const stateFileName;
-
-// The program: resumes the phase after the one in the state file, or starts a
-// new data set with the dialogue. Returns the exit status (failures exit
-// directly with 1 or 2).
+// The program: locks the folder, then resumes the phase after the one in the
+// state file, or starts a new data set with the dialogue. Returns the exit
+// status (failures exit directly with 1 or 2).
 int qemMain();
 
 void runFirstPhase();
@@ -26,15 +26,12 @@ void writeQueryFiles();
 double historicalCells();
 double currentCells();
 
-// Writes the 24-byte state file; reports and exits with status 1 on failure.
-void saveState();
-
 // Produces one output file on the main thread: open, construct the writer
 // with (file, capacity, extra...), run, close, destroy.
 template <typename Writer, typename... Extra>
 void writeFile(const char* name, int32_t capacity, const Extra&... extra) {
     OutputFile file(name);
-    Writer writer(file, capacity, extra...);
-    writer.run();
+    const auto writer = newWriter(file, capacity, [&] { return std::make_unique<Writer>(file, capacity, extra...); });
+    writer->run();
     file.close();
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <semaphore>
 
+#include "context/Context.h"
 #include "core/OutputFile.h"
 #include "core/RecordWriter.h"
 #include "core/Report.h"
@@ -70,12 +71,11 @@ size_t stackUse(const Worker& w) {
 // batch's writers (makeWriter(file, quota) for every one; stride and slice
 // set here), runs the batch, destroys its writers (the fourth first) and
 // closes the file after the last batch.
-template <typename MakeWriter, typename NextQuota>
-void writeBatchFile(const char* name, int64_t batchCount, NextQuota nextQuota, MakeWriter makeWriter, bool inOrder) {
+template <typename MakeWriter>
+void writeBatchFile(const char* name, int64_t batchCount, int32_t quota, MakeWriter makeWriter, bool inOrder) {
     OutputFile file(name);
     const int32_t stride = static_cast<int32_t>(batchCount * workerCount);
     for (int64_t b = 0; b < batchCount; ++b) {
-        const int32_t quota = nextQuota();
         std::array<std::unique_ptr<RecordWriter>, workerCount> owned;
         Batch batch;
         for (int t = 0; t < workerCount; ++t) {
@@ -89,37 +89,58 @@ void writeBatchFile(const char* name, int64_t batchCount, NextQuota nextQuota, M
     file.close();
 }
 
+// Records of the sales walk in one product block: every customer block of
+// the data region, every channel leaf, its densityCode cells, `months`
+// records a cell.
+double salesRecordsPerProductBlock(int32_t months) {
+    const int64_t customerBlocks = (int64_t{customerEnd()} + context.blockCustomers - 1) / context.blockCustomers;
+    return static_cast<double>(customerBlocks) * context.dimensionModel->channels().leafCount *
+           context.state.densityCode * months;
+}
+
 template <typename Writer>
-void writeSalesFile(const char* name, double cells, bool inOrder) {
-    SalesBatches batches(cells);
+void writeSalesFile(const char* name, double cells, int32_t months, bool inOrder) {
+    const int64_t productBlocks = (int64_t{productEnd()} + context.blockProducts - 1) / context.blockProducts;
+    const SalesBatches batches(cells, salesRecordsPerProductBlock(months), productBlocks);
     writeBatchFile(
-        name, batches.count(), [&] { return batches.nextQuota(); },
-        [](OutputFile& file, int32_t quota) { return std::make_unique<Writer>(file, capacity::sales, quota); },
+        name, batches.count(), batches.quota(),
+        [](OutputFile& file, int32_t quota) {
+            return newWriter(file, capacity::sales,
+                             [&] { return std::make_unique<Writer>(file, capacity::sales, quota); });
+        },
         inOrder);
 }
 
 // The files without a record limit: one batch, stride 4.
 template <typename MakeWriter>
-void writeSingleBatchFile(const char* name, MakeWriter makeWriter, bool inOrder) {
+void writeSingleBatchFile(const char* name, int32_t capacity, MakeWriter makeWriter, bool inOrder) {
     writeBatchFile(
-        name, 1, [] { return 0; }, [&](OutputFile& file, int32_t) { return makeWriter(file); }, inOrder);
+        name, 1, 0,
+        [&](OutputFile& file, int32_t) { return newWriter(file, capacity, [&] { return makeWriter(file); }); },
+        inOrder);
 }
 
 }  // namespace
 
 size_t lastBatchStackUse() { return measuredStackUse; }
 
-SalesBatches::SalesBatches(double cells) : remaining(cells) {
+SalesBatches::SalesBatches(double cells, double recordsPerBlock, int64_t productBlocks) {
     double q = cells / cellsPerBatch;
     if (q - std::trunc(q) != 0.0) q += 1.0;
     batchCount = static_cast<int64_t>(q);
-}
-
-int32_t SalesBatches::nextQuota() {
-    double chunk = cellsPerBatch;
-    if (chunk > remaining) chunk = remaining;
-    remaining -= chunk;
-    return static_cast<int32_t>(chunk / workerCount);
+    // The slices hold one of two numbers of blocks: `longer` of them one more.
+    const double slices = static_cast<double>(batchCount * workerCount);
+    const int64_t longer = batchCount > 0 ? productBlocks % (batchCount * workerCount) : 0;
+    const double shortWalk = batchCount > 0 ? productBlocks / (batchCount * workerCount) * recordsPerBlock : 0.0;
+    const double longWalk = shortWalk + recordsPerBlock;
+    double limit;
+    if (cells >= (slices - longer) * shortWalk + longer * longWalk)
+        limit = longer > 0 ? longWalk : shortWalk;  // every slice writes all it holds
+    else if (std::trunc(cells / slices) < shortWalk)
+        limit = std::trunc(cells / slices);  // every slice is long enough
+    else  // the short slices write all they hold, the longer ones share the rest
+        limit = shortWalk + std::trunc((cells - slices * shortWalk) / static_cast<double>(longer));
+    writerQuota = static_cast<int32_t>(std::min(limit, static_cast<double>(INT32_MAX)));
 }
 
 unsigned workerMain(RecordWriter* writer) {
@@ -138,12 +159,19 @@ unsigned workerMain(RecordWriter* writer) {
 
 void runBatch(const Batch& writers, bool inOrder) {
     std::array<Worker, workerCount> workers;
+    // All four stacks are allocated before the first thread exists.
+    for (Worker& w : workers) {
+        w.stackSize = workerStackSize;
+        try {
+            w.stack.reset(new unsigned char[w.stackSize + 64]);
+        } catch (const std::bad_alloc&) {
+            failOutOfMemory("the stack of a worker thread: %zu bytes", w.stackSize + 64);
+        }
+    }
     int created = 0;
     for (int t = 0; t < workerCount; ++t) {
         Worker& w = workers[t];
         w.writer = writers[t];
-        w.stackSize = workerStackSize;
-        w.stack.reset(new unsigned char[w.stackSize + 64]);
         // pthread stacks want 16-byte alignment.
         w.stackBase = w.stack.get() + (16 - reinterpret_cast<uintptr_t>(w.stack.get()) % 16) % 16;
         memset(w.stackBase, stackPaint, w.stackSize);
@@ -181,16 +209,16 @@ void runBatch(const Batch& writers, bool inOrder) {
 }
 
 void runHistoricalSales(double cells, const RunOptions& options) {
-    writeSalesFile<HistoricalSalesWriter>("histsale.qem", cells, options.writersInOrder);
+    writeSalesFile<HistoricalSalesWriter>("histsale.qem", cells, historicalMonthCount, options.writersInOrder);
 }
 
 void runCurrentSales(double cells, const RunOptions& options) {
-    writeSalesFile<CurrentSalesWriter>("currsale.qem", cells, options.writersInOrder);
+    writeSalesFile<CurrentSalesWriter>("currsale.qem", cells, 1, options.writersInOrder);
 }
 
 void runHistoricalInventory(const RunOptions& options) {
     writeSingleBatchFile(
-        "histinv.qem",
+        "histinv.qem", capacity::historicalInventory,
         [&](OutputFile& file) {
             return std::make_unique<HistoricalInventoryWriter>(file, capacity::historicalInventory,
                                                                options.inventorySeed);
@@ -200,6 +228,7 @@ void runHistoricalInventory(const RunOptions& options) {
 
 void runBudget(const RunOptions& options) {
     writeSingleBatchFile(
-        "budget.qem", [](OutputFile& file) { return std::make_unique<BudgetWriter>(file, capacity::budget); },
+        "budget.qem", capacity::budget,
+        [](OutputFile& file) { return std::make_unique<BudgetWriter>(file, capacity::budget); },
         options.writersInOrder);
 }

@@ -2,7 +2,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <optional>
+
+#include "core/OutputFile.h"
+#include "core/Report.h"
 
 class RecordWriter;
 
@@ -26,19 +30,39 @@ void runCurrentSales(double cells, const RunOptions& options = {});
 void runHistoricalInventory(const RunOptions& options = {});
 void runBudget(const RunOptions& options = {});
 
-// The batches of a sales file: at most 4,000,000,000 cells each, every writer
-// of a batch limited to a quarter of the batch's cells (cut to a whole number).
+// The batches of a sales file of `cells` records: one per 4,000,000,000 cells
+// or part of them, four writers each, every writer with a slice of its own of
+// the productBlocks product blocks (block s, s + slices, s + 2 slices, ...),
+// each block holding recordsPerBlock records of the walk. Every writer gets
+// the same record limit: the largest with which the slices together hold no
+// more than `cells` records. Where every slice holds at least
+// cells / slices records (every file of a single batch does), that is
+// cells / slices cut to a whole number, and the file holds the cells less the
+// remainder of that division; slices that hold fewer records write all of
+// theirs, and the others make up for them.
 class SalesBatches {
 public:
-    explicit SalesBatches(double cells);
+    SalesBatches(double cells, double recordsPerBlock, int64_t productBlocks);
     int64_t count() const { return batchCount; }
-    // The record limit of each writer of the next batch.
-    int32_t nextQuota();
+    // The record limit of every writer.
+    int32_t quota() const { return writerQuota; }
 
 private:
     int64_t batchCount;
-    double remaining;
+    int32_t writerQuota;
 };
+
+// Constructs a writer of file with make(). A failed allocation of its buffers
+// is reported ("not enough memory for a writer of '%s': buffers of %d
+// records") and thrown as "out of memory".
+template <typename Make>
+auto newWriter(const OutputFile& file, int32_t capacity, Make make) -> decltype(make()) {
+    try {
+        return make();
+    } catch (const std::bad_alloc&) {
+        failOutOfMemory("a writer of '%s': buffers of %d records", file.name(), static_cast<int>(capacity));
+    }
+}
 
 // Runs four writers on four threads: all four exist before the first starts,
 // they are released in order and waited for together (or, in order, each

@@ -1,0 +1,34 @@
+#pragma once
+// The calls that put written data on stable storage, and the renames and
+// removals whose order relative to them decides whether a recorded phase can
+// be trusted after a power loss. The program uses the system's calls; a test
+// installs its own (one that records the order, or fails on purpose) with
+// useStableStorage(). Every call returns 0 or an error number.
+class StableStorage {
+public:
+    virtual ~StableStorage() = default;
+
+    // fdatasync: the file's data and what is needed to read it back.
+    virtual int syncData(int fd, const char* name);
+    // fsync: the data and all the file's metadata (the state's side file, the
+    // folder's entries).
+    virtual int syncAll(int fd, const char* name);
+    virtual int renameFile(const char* from, const char* to);
+    virtual int removeFile(const char* name);
+};
+
+// The calls in use.
+StableStorage& stableStorage();
+// Replaces them (nullptr: the system's again); for tests.
+void useStableStorage(StableStorage* calls);
+
+// Puts an open file on stable storage: its data (fsync instead when all is
+// true). What is not a regular file (a named pipe, a terminal, /dev/null, on
+// some file systems a folder) may not support synchronisation: its "not
+// supported" answers (EINVAL, EROFS) count as success. Returns 0 or an error
+// number.
+int syncOpenFile(int fd, const char* name, bool all = false);
+
+// Puts the entries of the current folder (files created, renamed, removed)
+// on stable storage. Returns 0 or an error number.
+int syncFolder();

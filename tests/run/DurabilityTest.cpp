@@ -1,0 +1,124 @@
+// The order in which a phase puts its files on stable storage and records itself, seen through the calls it
+// makes, and what a failed sync does to the phase.
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "core/StableStorage.h"
+#include "run/Phases.h"
+
+namespace {
+
+// Records the calls (name and file) and passes them on; fails the one named `failing` with EIO.
+class RecordingStorage : public StableStorage {
+public:
+    explicit RecordingStorage(std::string failing = "") : failing(std::move(failing)) { useStableStorage(this); }
+    ~RecordingStorage() override { useStableStorage(nullptr); }
+
+    int syncData(int fd, const char* name) override { return note("syncData ", name, [&] { return StableStorage::syncData(fd, name); }); }
+    int syncAll(int fd, const char* name) override { return note("syncAll ", name, [&] { return StableStorage::syncAll(fd, name); }); }
+    int renameFile(const char* from, const char* to) override {
+        return note("rename ", std::string(from) + " " + to, [&] { return StableStorage::renameFile(from, to); });
+    }
+    int removeFile(const char* name) override { return note("remove ", name, [&] { return StableStorage::removeFile(name); }); }
+
+    std::vector<std::string> calls;
+
+private:
+    template <typename Call>
+    int note(const char* kind, const std::string& what, Call call) {
+        calls.push_back(kind + what);
+        return calls.back() == failing ? EIO : call();
+    }
+    std::string failing;
+};
+
+void setUpPhase(int32_t phase) {
+    context.state = GeneratorState{10, 10, 2, 1, 12345, phase};
+    initContext();
+}
+
+std::vector<std::string> synced(const std::vector<std::string>& names) {
+    std::vector<std::string> calls;
+    for (const std::string& name : names) calls.push_back("syncData " + name);
+    return calls;
+}
+
+std::vector<std::string> queryFiles() {
+    std::vector<std::string> names;
+    for (int u = 1; u <= 10; ++u) names.push_back(qemtest::formatted("qry%03d.qem", u));
+    return names;
+}
+
+const std::vector<std::string> recordState = {"syncAll .", "remove qem1r2genstate.new", "syncAll qem1r2genstate.new",
+                                              "rename qem1r2genstate.new qem1r2genstate", "syncAll ."};
+const std::vector<std::string> deleteState = {"syncAll .", "remove qem1r2genstate", "syncAll ."};
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+// Every output file is synchronised at its close; then the folder, then the state's side file, which
+// replaces the state, then the folder again. The third phase deletes the state between two folder syncs.
+TEST(Durability, EveryFileIsSafeBeforeThePhaseIsRecorded) {
+    const struct {
+        int32_t phase;  // the phase run
+        void (*body)();
+        std::vector<std::string> calls;
+    } cases[] = {
+        {1, [] { writeFirstPhaseFiles(); saveState(); },
+         synced({"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem", "chanhier.qem", "chantree.qem",
+                 "timehier.qem", "timetree.qem", "histsale.qem", "histinv.qem", "custship.qem", "prodcos.qem"}) +
+             recordState},
+        {2, runSecondPhase, synced({"budget.qem", "currsale.qem", "currinv.qem"}) + recordState},
+        {3, runThirdPhase, synced(queryFiles()) + deleteState},
+    };
+    qemtest::TempDir folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.phase);
+        setUpPhase(c.phase == 1 ? 1 : c.phase - 1);
+        RecordingStorage storage;
+        c.body();
+        EXPECT_EQ(storage.calls, c.calls);
+    }
+    EXPECT_FALSE(std::filesystem::exists(stateFileName));
+}
+
+// A failed sync is a failed write: the phase fails with status 1 and the state keeps the previous phase.
+TEST(Durability, AFailedSyncFailsThePhase) {
+    const std::string ioError = strerror(EIO);
+    const struct {
+        const char* failing;
+        int32_t phase;  // the phase run
+        std::string err;
+    } cases[] = {
+        {"syncData currsale.qem", 2, "error writing 'currsale.qem'\n" + ioError + "\nexception 'Oops' caught, exiting"},
+        {"syncAll .", 2, "error writing '.'\n" + ioError + "\n"},
+        {"syncAll qem1r2genstate.new", 2, "error writing to 'qem1r2genstate.new'\n" + ioError + "\n"},
+        {"rename qem1r2genstate.new qem1r2genstate", 2, "error writing to 'qem1r2genstate'\n" + ioError + "\n"},
+        {"syncData qry003.qem", 3, "error writing 'qry003.qem'\n" + ioError + "\nexception 'Oops' caught, exiting"},
+        {"syncAll .", 3, "error writing '.'\n" + ioError + "\n"},
+    };
+    qemtest::TempDir folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failing);
+        setUpPhase(c.phase - 1);
+        // The state file of the previous phase (six little-endian integers).
+        const int32_t fields[6] = {10, 10, 2, 1, 12345, c.phase - 1};
+        const std::string state(reinterpret_cast<const char*>(fields), sizeof fields);
+        std::ofstream(stateFileName, std::ios::binary) << state;
+        EXPECT_EXIT(
+            {
+                RecordingStorage storage(c.failing);
+                c.phase == 2 ? runSecondPhase() : runThirdPhase();
+            },
+            ::testing::ExitedWithCode(1), "^" + c.err + "$");
+        EXPECT_EQ(qemtest::readFile(stateFileName), state);
+        EXPECT_FALSE(std::filesystem::exists(stateSideFileName));
+    }
+}

@@ -1,0 +1,141 @@
+#pragma once
+// Runs the real program as a child process in a fresh folder, with the answers on its standard input, and
+// collects its console output and exit status; the process-level tests share it.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <bit>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "TestSupport.h"
+
+namespace qemtest {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    std::string out, err;
+    int status;  // the exit status, or -1 when the program did not exit (a signal ended it)
+};
+
+using StateFields = std::array<int32_t, 6>;
+static_assert(std::endian::native == std::endian::little, "state bytes are built from host integers below");
+
+inline const char* const stateName = "qem1r2genstate";
+inline const std::string validAnswers = "10\n0.1\n10\n";
+
+inline void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The state as its file holds it (six little-endian 32-bit integers), cut or padded with zeros to length.
+inline std::string stateBytes(const StateFields& fields, size_t length = 24) {
+    std::string bytes(std::max<size_t>(length, 24), '\0');
+    memcpy(bytes.data(), fields.data(), 24);
+    return bytes.substr(0, length);
+}
+
+inline StateFields stateOf(const std::string& bytes) {
+    StateFields fields{};
+    memcpy(fields.data(), bytes.data(), std::min<size_t>(bytes.size(), 24));
+    return fields;
+}
+
+inline std::set<std::string> entries(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+// What a child gets besides its input.
+struct ChildSetup {
+    // Writes beyond this many bytes fail with EFBIG (the signal that would end the program is ignored), as
+    // on a full disk.
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+    // Allocations beyond this much address space fail.
+    rlim_t addressSpaceLimit = RLIM_INFINITY;
+    // Run as the user nobody when the tests run as root.
+    bool unprivileged = false;
+};
+
+class ProgramRun : public ::testing::Test {
+protected:
+    struct Child {
+        pid_t pid;
+        fs::path out, err;
+    };
+
+    // The folders lie in memory (/dev/shm) where the system offers that, else under /tmp.
+    void SetUp() override {
+        for (const char* base : {"/dev/shm", "/tmp"}) {
+            std::string work = std::string(base) + "/qemdriverXXXXXX", output = std::string(base) + "/qemcaptureXXXXXX";
+            if (!mkdtemp(work.data())) continue;
+            ASSERT_TRUE(mkdtemp(output.data()));
+            dir = work;
+            capture = output;
+            return;
+        }
+        FAIL() << "no folder for the test";
+    }
+    void TearDown() override {
+        fs::remove_all(dir);
+        fs::remove_all(capture);
+    }
+
+    // Starts the program in workDir with input as its standard input; its output streams go to files
+    // outside workDir.
+    Child start(int input, const fs::path& workDir, const ChildSetup& setup = {}) {
+        const std::string tag = std::to_string(++children);
+        Child child{-1, capture / ("stdout" + tag), capture / ("stderr" + tag)};
+        child.pid = fork();
+        if (child.pid == 0) {
+            const int streams[] = {input, open(child.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+                                   open(child.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+            for (int fd = 0; fd < 3; ++fd)
+                if (streams[fd] < 0 || dup2(streams[fd], fd) < 0) _exit(126);
+            const rlimit files{setup.fileSizeLimit, setup.fileSizeLimit};
+            const rlimit memory{setup.addressSpaceLimit, setup.addressSpaceLimit};
+            if (chdir(workDir.c_str()) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
+                setrlimit(RLIMIT_FSIZE, &files) != 0 || setrlimit(RLIMIT_AS, &memory) != 0)
+                _exit(126);
+            const gid_t nobody = 65534;
+            if (setup.unprivileged && geteuid() == 0 &&
+                (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+                _exit(126);
+            execl(QEMGEN_PATH, QEMGEN_PATH, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return child;
+    }
+
+    Outcome finish(const Child& child) {
+        int status = -1;
+        if (child.pid < 0 || waitpid(child.pid, &status, 0) != child.pid) return {"", "fork failed", -1};
+        return {readFile(child.out), readFile(child.err), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    }
+
+    Outcome run(const std::string& input, const fs::path& workDir, const ChildSetup& setup = {}) {
+        const fs::path in = capture / "stdin";
+        writeFile(in, input);
+        const int fd = open(in.c_str(), O_RDONLY | O_CLOEXEC);
+        const Child child = start(fd, workDir, setup);
+        close(fd);
+        return finish(child);
+    }
+    Outcome run(const std::string& input) { return run(input, dir); }
+
+    fs::path dir, capture;
+    int children = 0;
+};
+
+}  // namespace qemtest
