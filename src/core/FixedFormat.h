@@ -1,11 +1,21 @@
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
-// Fast formatting of the fixed-width columns of the large fact files. Each
-// helper appends exactly what the printf conversion named beside it produces,
-// and returns the position after it.
+// Fast formatting of the fixed-width columns of the output files. Each helper
+// appends exactly what the printf conversion named beside it produces, and
+// returns the position after it.
 namespace fixed_format {
+
+// "%<N>s" and "%-<N>s" of a text of exactly N characters (a member code of
+// known length: 12 for Channel, Customer and Product codes, 6 for a month):
+// the text itself, copied without measuring it.
+template <size_t N>
+inline char* code(char* out, const char* text) {
+    memcpy(out, text, N);
+    return out + N;
+}
 
 // "%<width>s": right-justified, padded on the left with blanks.
 inline char* rightText(char* out, const char* text, int width) {
@@ -30,26 +40,59 @@ inline char* leftText(char* out, const char* text, int width) {
     return out;
 }
 
-// "%<width>d" (and "%<width>ld" for values that fit 32 bits).
-inline char* rightInt(char* out, int64_t value, int width) {
-    char digits[24];
-    int n = 0;
-    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+// Digits of magnitude written backward, ending just before end; returns the first digit.
+inline char* digitsBefore(char* end, uint64_t magnitude) {
     do {
-        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        *--end = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
-    if (value < 0) digits[n++] = '-';
-    for (int pad = width - n; pad > 0; --pad) *out++ = ' ';
-    while (n > 0) *out++ = digits[--n];
-    return out;
+    return end;
 }
 
-// "%10.2lf" for an amount; exact for every whole number of dollars below
-// 10^15, and falls back to the library for anything else.
-char* money(char* out, double value);
+// "%<width>d" (and "%<width>ld") of any value, also one wider than the column.
+char* anyInt(char* out, int64_t value, int width);
 
-// "%10.3lf" through the library (the cost files are small).
+// "%<Width>d" (and "%<Width>ld"). A value of 0 .. 10^Width - 1 (any value
+// that is not negative, from 19 columns on) fills exactly the column: blanks,
+// then its digits; anything else goes through anyInt().
+template <int Width>
+inline char* rightInt(char* out, int64_t value) {
+    static_assert(Width >= 1);
+    constexpr bool everyValueFits = Width >= 19;
+    constexpr int64_t limit = [] {
+        int64_t p = 1;
+        for (int i = 0; i < Width && i < 18; ++i) p *= 10;
+        return p;
+    }();
+    if (value < 0 || (!everyValueFits && value >= limit)) return anyInt(out, value, Width);
+    memset(out, ' ', Width);
+    digitsBefore(out + Width, static_cast<uint64_t>(value));
+    return out + Width;
+}
+
+// Anything "%10.2lf" may print for a value the fast path does not take.
+char* moneyByLibrary(char* out, double value);
+
+// "%10.2lf" of an amount. A whole number of dollars from 0 to 9,999,999 (every
+// amount of the data set) is its digits right-justified in 7 columns and
+// ".00"; anything else (fractions, negative values, -0.0, larger or
+// non-finite values) is printed by the library.
+inline char* money(char* out, double value) {
+    if (value >= 0.0 && value < 1e7 && !std::signbit(value)) {
+        const int64_t whole = static_cast<int64_t>(value);
+        if (static_cast<double>(whole) == value) {
+            memset(out, ' ', 7);
+            digitsBefore(out + 7, static_cast<uint64_t>(whole));
+            memcpy(out + 7, ".00", 3);
+            return out + 10;
+        }
+    }
+    return moneyByLibrary(out, value);
+}
+
+// "%10.3lf" of a cost. A value from 0 up to (not including) 1,000,000 is
+// rounded to thousandths from its exact binary value, halfway cases to even
+// as the library does; anything else is printed by the library.
 char* cost(char* out, double value);
 
 }  // namespace fixed_format

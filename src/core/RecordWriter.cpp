@@ -1,16 +1,16 @@
 #include "core/RecordWriter.h"
 
-#include <cstring>
 #include <optional>
 
 #include "core/OrderByKey.h"
 #include "core/RandomGenerator.h"
 
-RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t limit, WriterMutex* fileLock)
-    : file(f), recordLimit(limit), capacity(cap), lock(fileLock) {
-    if (capacity < 1) throw "Assert 001 failed";
+RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32_t limit, WriterMutex* fileLock)
+    : file(f), recordLimit(limit), capacity(cap), maxLine(lineLength), lock(fileLock) {
+    if (capacity < 1 || maxLine < 1) throw "Assert 001 failed";
     records.reset(new WriterRecord[capacity]());
     order.reset(new WriterRecord*[capacity]);
+    text.reset(new char[static_cast<size_t>(capacity) * static_cast<size_t>(maxLine) + lineOverrun]);
     cursor = records.get();
     shuffle(records.get() + capacity);
 }
@@ -58,10 +58,15 @@ void RecordWriter::flushRecords(WriterRecord* end) {
     // A full buffer keeps the order drawn at construction; a partial one draws its own.
     if (end != records.get() + capacity) shuffle(end);
     const std::ptrdiff_t k = end - records.get();
+    char* const block = text.get();
+    char* out = block;
+    for (std::ptrdiff_t i = 0; i < k; ++i) {
+        char* const next = writeRecord(*order[i], out);
+        if (next - out > maxLine) throw "Assert 002 failed";
+        out = next;
+    }
     std::optional<WriterMutexLock> guard;
     if (lock) guard.emplace(*lock);
-    for (std::ptrdiff_t i = 0; i < k; ++i) writeRecord(*order[i]);
+    file.write(block, static_cast<size_t>(out - block), writeFailureText);
     endOfBuffer();
 }
-
-void RecordWriter::writeLine(const char* line) { writeText(line, strlen(line)); }

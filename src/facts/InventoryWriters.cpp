@@ -22,17 +22,18 @@ int32_t clockAndThreadSeed() {
 
 }  // namespace
 
-InventoryWriter::InventoryWriter(OutputFile& f, int32_t cap, WriterMutex* lock, std::optional<int32_t> seed)
-    : AggregateWriter(f, cap, 0, 1, lock) {
+InventoryWriter::InventoryWriter(OutputFile& f, int32_t cap, int32_t lineLength, WriterMutex* lock,
+                                 std::optional<int32_t> seed)
+    : AggregateWriter(f, cap, lineLength, 0, 1, lock) {
     generator.seed(seed ? *seed : clockAndThreadSeed());
 }
 
 HistoricalInventoryWriter::HistoricalInventoryWriter(OutputFile& f, int32_t cap, std::optional<int32_t> seed)
-    : InventoryWriter(f, cap, &historicalInventoryLock, seed) {
+    : InventoryWriter(f, cap, lineLength, &historicalInventoryLock, seed) {
     for (int32_t m = 0; m < historicalMonthCount; ++m) monthTerms[m] = context.dimensionModel->inventoryMonthTerm(m);
 }
 
-void HistoricalInventoryWriter::writeRecord(const WriterRecord& r) {
+char* HistoricalInventoryWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex;
     int32_t values[historicalMonthCount];
@@ -40,29 +41,25 @@ void HistoricalInventoryWriter::writeRecord(const WriterRecord& r) {
     const double productTerm = model.inventoryProductTerm(p);
     for (int32_t m = 0; m < historicalMonthCount; ++m)
         values[m] = DimensionModel::inventoryValue(customerTerm, productTerm, monthTerms[m], generator.nextDouble());
-    // "%12s%12s" then 17 times "%10d", then "\n"; the whole line in one write.
-    char line[512];
-    char* out = line;
-    out = rightText(out, model.customer(c).code, 12);
-    out = rightText(out, model.product(p).code, 12);
-    for (int32_t v : values) out = rightInt(out, v, 10);
+    // "%12s%12s" then 17 times "%10d", then "\n": the codes fill their columns.
+    out = code<12>(out, model.customer(c).code);
+    out = code<12>(out, model.product(p).code);
+    for (int32_t v : values) out = rightInt<10>(out, v);
     *out++ = '\n';
-    writeText(line, static_cast<size_t>(out - line));
+    return out;
 }
 
 CurrentInventoryWriter::CurrentInventoryWriter(OutputFile& f, int32_t cap, std::optional<int32_t> seed)
-    : InventoryWriter(f, cap, nullptr, seed) {}
+    : InventoryWriter(f, cap, lineLength, nullptr, seed) {}
 
-void CurrentInventoryWriter::writeRecord(const WriterRecord& r) {
+char* CurrentInventoryWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex;
     const int32_t v = model.inventory(p, c, currentMonth, generator);
-    // "%-12s%-12s%10ld\n"
-    char line[128];
-    char* out = line;
-    out = leftText(out, model.customer(c).code, 12);
-    out = leftText(out, model.product(p).code, 12);
-    out = rightInt(out, v, 10);
+    // "%-12s%-12s%10ld\n": the codes fill their columns.
+    out = code<12>(out, model.customer(c).code);
+    out = code<12>(out, model.product(p).code);
+    out = rightInt<10>(out, v);
     *out++ = '\n';
-    writeText(line, static_cast<size_t>(out - line));
+    return out;
 }

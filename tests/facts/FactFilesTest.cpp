@@ -6,6 +6,7 @@
 
 #include "TestSupport.h"
 #include "core/RandomGenerator.h"
+#include "facts/BudgetWriter.h"
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
@@ -84,7 +85,7 @@ protected:
         const DimensionModel& model = *context.dimensionModel;
         std::vector<Key> cells;
         qemtest::forEachLine(name, [&](const std::string& line) {
-            ASSERT_EQ(line.size(), 56u) << line;
+            ASSERT_EQ(line.size() + 1, size_t{CurrentSalesWriter::lineLength}) << line;
             const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12), ch = channels.of(line, 24, 12);
             const double amount = model.dollarSales(0, ch, p, c, 17);
             ASSERT_EQ(line.substr(36), formatted("%10d%10.2f", model.units(0, ch, p, c, 17), amount)) << line;
@@ -107,7 +108,7 @@ TEST_F(FactFiles, SalesFilesHoldTheirQuotaOfWalkCells) {
     size_t count = 0;
     qemtest::forEachLine("histsale.qem", [&](const std::string& line) {
         ++count;
-        ASSERT_EQ(line.size(), 62u) << line;
+        ASSERT_EQ(line.size() + 1, size_t{HistoricalSalesWriter::lineLength}) << line;
         const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12), ch = channels.of(line, 24, 12);
         const int32_t m = times.of(line, 36, 6);
         int32_t& seen = months[cellKey(c, p, ch)];
@@ -155,13 +156,13 @@ TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
     const auto pairOf = [](const std::string& l) { return cellKey(customers.of(l, 0, 12), products.of(l, 12, 12)); };
     const auto inRange = [](const std::string& field) { return std::stoi(field) >= 1 && std::stoi(field) <= 12; };
     qemtest::forEachLine("histinv.qem", [&](const std::string& line) {
-        ASSERT_EQ(line.size(), 194u) << line;
+        ASSERT_EQ(line.size() + 1, size_t{HistoricalInventoryWriter::lineLength}) << line;
         ASSERT_TRUE(historical.insert(pairOf(line)).second) << line;
         for (size_t m = 0; m < 17; ++m) ASSERT_TRUE(inRange(line.substr(24 + 10 * m, 10))) << line;
     });
     RandomGenerator terms(inventorySeed);
     qemtest::forEachLine("currinv.qem", [&](const std::string& line) {
-        ASSERT_EQ(line.size(), 34u) << line;
+        ASSERT_EQ(line.size() + 1, size_t{CurrentInventoryWriter::lineLength}) << line;
         ASSERT_TRUE(current.insert(pairOf(line)).second && inRange(line.substr(24))) << line;
         const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12);
         ASSERT_EQ(std::stoi(line.substr(24)), model.inventory(p, c, 17, terms)) << line;
@@ -170,7 +171,7 @@ TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
     EXPECT_EQ(current, pairs);
     std::map<Key, int32_t> budgetMonths;  // cell -> bit set of its months
     qemtest::forEachLine("budget.qem", [&](const std::string& line) {
-        ASSERT_EQ(line.size(), 50u) << line;
+        ASSERT_EQ(line.size() + 1, size_t{BudgetWriter::lineLength}) << line;
         const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12), m = times.of(line, 24, 6);
         int32_t& seen = budgetMonths[cellKey(c, p)];
         ASSERT_TRUE(m >= 12 && m < 24 && !(seen & (1 << m))) << line;
@@ -195,7 +196,7 @@ TEST_F(FactFiles, CostFilesCoverEveryLeafInBothScenarios) {
     for (const auto& f : files) {
         std::unordered_set<Key> seen;
         qemtest::forEachLine(f.name, [&](const std::string& line) {
-            ASSERT_EQ(line.size(), 40u) << line;
+            ASSERT_EQ(line.size() + 1, size_t{CostWriter::lineLength}) << line;
             const int32_t leaf = f.leaves.of(line, 0, 12), month = times.of(line, 24, 6);
             const std::string scenario = line.substr(12, 12);
             const int32_t s = scenario == "Budget      ";
