@@ -1,5 +1,6 @@
 #include "core/FixedFormat.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace fixed_format {

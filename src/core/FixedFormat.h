@@ -1,5 +1,4 @@
 #pragma once
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -70,24 +69,19 @@ inline char* rightInt(char* out, int64_t value) {
     return out + Width;
 }
 
-// Anything "%10.2lf" may print for a value the fast path does not take.
+// "%10.2lf" of a value the fast path of wholeMoney() does not take.
 char* moneyByLibrary(char* out, double value);
 
-// "%10.2lf" of an amount. A whole number of dollars from 0 to 9,999,999 (every
-// amount of the data set) is its digits right-justified in 7 columns and
-// ".00"; anything else (fractions, negative values, -0.0, larger or
-// non-finite values) is printed by the library.
-inline char* money(char* out, double value) {
-    if (value >= 0.0 && value < 1e7 && !std::signbit(value)) {
-        const int64_t whole = static_cast<int64_t>(value);
-        if (static_cast<double>(whole) == value) {
-            memset(out, ' ', 7);
-            digitsBefore(out + 7, static_cast<uint64_t>(whole));
-            memcpy(out + 7, ".00", 3);
-            return out + 10;
-        }
-    }
-    return moneyByLibrary(out, value);
+// "%10.2lf" of an amount of whole dollars, printed as the double it converts
+// to. From 0 to 9,999,999 (every amount of the data set) that is its digits
+// right-justified in 7 columns and ".00"; anything else is printed by the
+// library.
+inline char* wholeMoney(char* out, int64_t dollars) {
+    if (dollars < 0 || dollars > 9999999) return moneyByLibrary(out, static_cast<double>(dollars));
+    memset(out, ' ', 7);
+    digitsBefore(out + 7, static_cast<uint64_t>(dollars));
+    memcpy(out + 7, ".00", 3);
+    return out + 10;
 }
 
 // "%10.3lf" of a cost. A value from 0 up to (not including) 1,000,000 is

@@ -12,7 +12,8 @@ RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32
     order.reset(new WriterRecord*[capacity]);
     text.reset(new char[static_cast<size_t>(capacity) * static_cast<size_t>(maxLine) + lineOverrun]);
     cursor = records.get();
-    shuffle(records.get() + capacity);
+    bufferEnd = records.get() + capacity;
+    shuffle(bufferEnd);
 }
 
 RecordWriter::~RecordWriter() = default;
@@ -32,15 +33,9 @@ void RecordWriter::run() {
     if (!limitReached) flushRecords(cursor);
 }
 
-bool RecordWriter::emit() {
-    ++cursor;
-    ++count;
-    limitReached = recordLimit > 0 && count >= recordLimit;
-    if (cursor == records.get() + capacity || limitReached) {
-        flushRecords(cursor);
-        cursor = records.get();
-    }
-    return !limitReached;
+void RecordWriter::flushAndRestart() {
+    flushRecords(cursor);
+    cursor = records.get();
 }
 
 void RecordWriter::shuffle(WriterRecord* end) {
@@ -60,7 +55,11 @@ void RecordWriter::flushRecords(WriterRecord* end) {
     const std::ptrdiff_t k = end - records.get();
     char* const block = text.get();
     char* out = block;
+    // The shuffled order reads the slots at random: ask for each slot a few
+    // lines ahead of its use.
+    constexpr std::ptrdiff_t prefetchDistance = 8;
     for (std::ptrdiff_t i = 0; i < k; ++i) {
+        if (i + prefetchDistance < k) __builtin_prefetch(order[i + prefetchDistance]);
         char* const next = writeRecord(*order[i], out);
         if (next - out > maxLine) throw "Assert 002 failed";
         out = next;

@@ -70,7 +70,14 @@ protected:
     // Takes the record in slot() and moves on; writes the buffer when it is
     // full or the record limit is reached. Returns false once the limit has
     // been reached: the walk must then stop.
-    bool emit();
+    bool emit() {
+        ++cursor;
+        ++count;
+        limitReached = recordLimit > 0 && count >= recordLimit;
+        if (cursor == bufferEnd || limitReached) [[unlikely]]
+            flushAndRestart();
+        return !limitReached;
+    }
     // Position of a slot in the buffer (the record's place in generation
     // order within its buffer).
     int32_t slotIndex(const WriterRecord& record) const { return static_cast<int32_t>(&record - records.get()); }
@@ -85,6 +92,8 @@ protected:
 private:
     // Draws a key for each slot before end and orders those entries of `order`.
     void shuffle(WriterRecord* end);
+    // Writes the filled slots and moves the cursor back to the first.
+    void flushAndRestart();
     // Formats the slots before end in shuffled order into the text block,
     // then writes the block under the lock if any and calls endOfBuffer().
     void flushRecords(WriterRecord* end);
@@ -96,6 +105,7 @@ private:
     std::unique_ptr<WriterRecord*[]> order;
     std::unique_ptr<char[]> text;
     WriterRecord* cursor;
+    WriterRecord* bufferEnd;
     int32_t count = 0;
     bool limitReached = false;
 };

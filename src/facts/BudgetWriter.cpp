@@ -21,7 +21,7 @@ char* BudgetWriter::writeRecord(const WriterRecord& r, char* out) {
     out = code<12>(out, model.product(p).code);
     out = code<6>(out, model.time(m).code);
     out = rightInt<10>(out, model.units(budgetScenario, 0, p, c, m));
-    out = money(out, model.dollarSales(budgetScenario, 0, p, c, m));
+    out = wholeMoney(out, model.wholeDollarSales(budgetScenario, 0, p, c, m));
     *out++ = '\n';
     return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <optional>
+#include <vector>
 
 #include "core/RandomGenerator.h"
 #include "dims/DimensionModel.h"
@@ -16,7 +17,12 @@ public:
                     std::optional<int32_t> seed);
 
 protected:
+    // Computes the factor tables, then walks.
+    void walk() override;
+
     RandomGenerator generator;
+    // inventoryCustomerTerm and inventoryProductTerm by position.
+    std::vector<double> customerTerms, productTerms;
 };
 
 // "histinv.qem": 17 months side by side; four threads, a buffer's text at a
@@ -43,4 +49,7 @@ public:
 
 protected:
     char* writeRecord(const WriterRecord& record, char* text) override;
+
+private:
+    double monthTerm;  // of month 17
 };

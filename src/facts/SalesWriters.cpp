@@ -57,7 +57,7 @@ char* HistoricalSalesWriter::writeRecord(const WriterRecord& r, char* out) {
     out = code<12>(out, model.channel(ch).code);
     out = code<6>(out, model.time(m).code);
     out = rightInt<10>(out, model.units(actualScenario, ch, p, c, m));
-    out = money(out, model.dollarSales(actualScenario, ch, p, c, m));
+    out = wholeMoney(out, model.wholeDollarSales(actualScenario, ch, p, c, m));
     *out++ = '\n';
     return out;
 }
@@ -73,7 +73,7 @@ char* CurrentSalesWriter::writeRecord(const WriterRecord& r, char* out) {
     out = code<12>(out, model.product(p).code);
     out = code<12>(out, model.channel(ch).code);
     out = rightInt<10>(out, model.units(actualScenario, ch, p, c, currentMonth));
-    out = money(out, model.dollarSales(actualScenario, ch, p, c, currentMonth));
+    out = wholeMoney(out, model.wholeDollarSales(actualScenario, ch, p, c, currentMonth));
     *out++ = '\n';
     return out;
 }
