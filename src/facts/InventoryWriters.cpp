@@ -49,14 +49,19 @@ HistoricalInventoryWriter::HistoricalInventoryWriter(OutputFile& f, int32_t cap,
 char* HistoricalInventoryWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex;
-    // "%12s%12s" then 17 times "%10d", then "\n": the codes fill their columns.
-    out = code<12>(out, model.customer(c).code);
-    out = code<12>(out, model.product(p).code);
+    const char* const customerCode = model.customer(c).code;
+    const char* const productCode = model.product(p).code;
+    // All 17 values first: no text is stored between the draws, so the
+    // generator's state can stay in registers.
     const double customerTerm = customerTerms[static_cast<size_t>(c)];
     const double productTerm = productTerms[static_cast<size_t>(p)];
+    int32_t values[historicalMonthCount];
     for (int32_t m = 0; m < historicalMonthCount; ++m)
-        out = rightInt<10>(out, DimensionModel::inventoryValue(customerTerm, productTerm, monthTerms[m],
-                                                              generator.nextDouble()));
+        values[m] = DimensionModel::inventoryValue(customerTerm, productTerm, monthTerms[m], generator.nextDouble());
+    // "%12s%12s" then 17 times "%10d", then "\n": the codes fill their columns.
+    out = code<12>(out, customerCode);
+    out = code<12>(out, productCode);
+    for (int32_t v : values) out = rightInt<10>(out, v);
     *out++ = '\n';
     return out;
 }
