@@ -48,6 +48,29 @@ inline char* digitsBefore(char* end, uint64_t magnitude) {
     return end;
 }
 
+// "%4d" of every value from 0 to 999: the counts and amounts of the data set
+// are copied from here as four characters.
+struct SmallNumberTable {
+    char text[1000][4];
+    constexpr SmallNumberTable() : text() {
+        for (int v = 0; v < 1000; ++v) {
+            text[v][0] = ' ';
+            text[v][1] = v >= 100 ? static_cast<char>('0' + v / 100) : ' ';
+            text[v][2] = v >= 10 ? static_cast<char>('0' + v / 10 % 10) : ' ';
+            text[v][3] = static_cast<char>('0' + v % 10);
+        }
+    }
+};
+inline constexpr SmallNumberTable smallNumbers;
+
+// value (0 .. 999) right-justified in the Width characters at out.
+template <int Width>
+inline void smallNumber(char* out, int64_t value) {
+    static_assert(Width >= 4);
+    memset(out, ' ', Width - 4);
+    memcpy(out + Width - 4, smallNumbers.text[value], 4);
+}
+
 // "%<width>d" (and "%<width>ld") of any value, also one wider than the column.
 char* anyInt(char* out, int64_t value, int width);
 
@@ -64,8 +87,12 @@ inline char* rightInt(char* out, int64_t value) {
         return p;
     }();
     if (value < 0 || (!everyValueFits && value >= limit)) return anyInt(out, value, Width);
-    memset(out, ' ', Width);
-    digitsBefore(out + Width, static_cast<uint64_t>(value));
+    if (Width >= 4 && value < 1000) {
+        smallNumber<(Width >= 4 ? Width : 4)>(out, value);
+    } else {
+        memset(out, ' ', Width);
+        digitsBefore(out + Width, static_cast<uint64_t>(value));
+    }
     return out + Width;
 }
 
@@ -78,8 +105,12 @@ char* moneyByLibrary(char* out, double value);
 // library.
 inline char* wholeMoney(char* out, int64_t dollars) {
     if (dollars < 0 || dollars > 9999999) return moneyByLibrary(out, static_cast<double>(dollars));
-    memset(out, ' ', 7);
-    digitsBefore(out + 7, static_cast<uint64_t>(dollars));
+    if (dollars < 1000) {
+        smallNumber<7>(out, dollars);
+    } else {
+        memset(out, ' ', 7);
+        digitsBefore(out + 7, static_cast<uint64_t>(dollars));
+    }
     memcpy(out + 7, ".00", 3);
     return out + 10;
 }

@@ -48,6 +48,11 @@ struct Member {
 struct DimensionTable {
     std::vector<Member> members;
     int32_t leafCount = 0;
+    // The same codes packed one after another, 12 characters each without a
+    // terminator, in position order (tables of drawn codes only: Channel,
+    // Customer, Product). A fact file line copies several codes picked at
+    // random; packed, a table takes less than a third of the cache.
+    std::vector<char> packedCodes;
 
     int32_t memberCount() const { return static_cast<int32_t>(members.size()); }
 };
@@ -76,6 +81,11 @@ public:
     const Member& customer(int32_t i) const { return memberAt(customerTable.get(), i, "cust out of bounds"); }
     const Member& product(int32_t i) const { return memberAt(productTable.get(), i, "Prod out of bounds"); }
     const Member& time(int32_t i) const { return memberAt(timeTable.get(), i, "Time out of bounds"); }
+    // The 12 characters of member i's code, from the packed copy (not
+    // terminated); the same exceptions as the member accessors.
+    const char* channelCode(int32_t i) const { return packedCode(channelTable.get(), i, "Chan out of bounds"); }
+    const char* customerCode(int32_t i) const { return packedCode(customerTable.get(), i, "cust out of bounds"); }
+    const char* productCode(int32_t i) const { return packedCode(productTable.get(), i, "Prod out of bounds"); }
 
     const char* levelName(int32_t dimension, int32_t i) const;
     const char* measureName(int32_t m) const;
@@ -107,6 +117,11 @@ private:
         if (!table || i < 0 || i >= table->memberCount()) [[unlikely]]
             throw error;
         return table->members[static_cast<size_t>(i)];
+    }
+    static const char* packedCode(const DimensionTable* table, int32_t i, const char* error) {
+        if (!table || i < 0 || static_cast<size_t>(i) >= table->packedCodes.size() / 12) [[unlikely]]
+            throw error;
+        return table->packedCodes.data() + 12 * static_cast<size_t>(i);
     }
 
     void buildChannels(int32_t channelCount);
@@ -147,7 +162,8 @@ inline int32_t DimensionModel::inventoryValue(double d, double e, double f, doub
     return static_cast<int32_t>(v + 1.0);
 }
 
-// Draws the 12-character codes of every member of a table, in position order.
+// Draws the 12-character codes of every member of a table, in position order
+// (and packs them).
 void generateCodes(DimensionTable& table);
 
 // Shares the consecutive children [firstChild, firstChild + P*base + remainder)

@@ -17,8 +17,8 @@ char* BudgetWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex, m = r.timeIndex;
     // "%12s%12s%6s%10d%10.2lf\n": the codes fill their columns.
-    out = code<12>(out, model.customer(c).code);
-    out = code<12>(out, model.product(p).code);
+    out = code<12>(out, model.customerCode(c));
+    out = code<12>(out, model.productCode(p));
     out = code<6>(out, model.time(m).code);
     out = rightInt<10>(out, model.units(budgetScenario, 0, p, c, m));
     out = wholeMoney(out, model.wholeDollarSales(budgetScenario, 0, p, c, m));

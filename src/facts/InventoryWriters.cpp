@@ -49,8 +49,8 @@ HistoricalInventoryWriter::HistoricalInventoryWriter(OutputFile& f, int32_t cap,
 char* HistoricalInventoryWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex;
-    const char* const customerCode = model.customer(c).code;
-    const char* const productCode = model.product(p).code;
+    const char* const customerCode = model.customerCode(c);
+    const char* const productCode = model.productCode(p);
     // All 17 values first: no text is stored between the draws, so the
     // generator's state can stay in registers.
     const double customerTerm = customerTerms[static_cast<size_t>(c)];
@@ -74,8 +74,8 @@ char* CurrentInventoryWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex;
     // "%-12s%-12s%10ld\n": the codes fill their columns; the value is inventory(p, c, 17, generator).
-    out = code<12>(out, model.customer(c).code);
-    out = code<12>(out, model.product(p).code);
+    out = code<12>(out, model.customerCode(c));
+    out = code<12>(out, model.productCode(p));
     out = rightInt<10>(out, DimensionModel::inventoryValue(customerTerms[static_cast<size_t>(c)],
                                                           productTerms[static_cast<size_t>(p)], monthTerm,
                                                           generator.nextDouble()));

@@ -52,9 +52,9 @@ char* HistoricalSalesWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex, ch = r.channelIndex, m = r.timeIndex;
     // "%12s%12s%12s%6s%10d%10.2lf\n": the codes fill their columns.
-    out = code<12>(out, model.customer(c).code);
-    out = code<12>(out, model.product(p).code);
-    out = code<12>(out, model.channel(ch).code);
+    out = code<12>(out, model.customerCode(c));
+    out = code<12>(out, model.productCode(p));
+    out = code<12>(out, model.channelCode(ch));
     out = code<6>(out, model.time(m).code);
     out = rightInt<10>(out, model.units(actualScenario, ch, p, c, m));
     out = wholeMoney(out, model.wholeDollarSales(actualScenario, ch, p, c, m));
@@ -69,9 +69,9 @@ char* CurrentSalesWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex, ch = r.channelIndex;
     // "%-12s%-12s%-12s%10d%10.2lf\n": the codes fill their columns.
-    out = code<12>(out, model.customer(c).code);
-    out = code<12>(out, model.product(p).code);
-    out = code<12>(out, model.channel(ch).code);
+    out = code<12>(out, model.customerCode(c));
+    out = code<12>(out, model.productCode(p));
+    out = code<12>(out, model.channelCode(ch));
     out = rightInt<10>(out, model.units(actualScenario, ch, p, c, currentMonth));
     out = wholeMoney(out, model.wholeDollarSales(actualScenario, ch, p, c, currentMonth));
     *out++ = '\n';
