@@ -146,6 +146,51 @@ TEST_F(FactFiles, SalesWriterStopsAtItsRecordLimit) {
     EXPECT_EQ(writeDirect(1000000), all);
 }
 
+// Four historical sales writers with small buffers run side by side: each
+// buffer's lines land as one contiguous run, and the file is the four
+// writers' buffers, each whole, in each writer's own order (a buffer holds
+// the next records of its writer's walk, the last one partly filled).
+TEST_F(FactFiles, LockedWritersLandEachBufferWhole) {
+    constexpr int32_t capacity = 13, quota = 5000;  // 384 full buffers and one of 8 per writer
+    {
+        OutputFile file("buffers.qem");
+        std::array<std::unique_ptr<HistoricalSalesWriter>, workerCount> writers;
+        Batch batch;
+        for (int t = 0; t < workerCount; ++t) {
+            writers[t] = std::make_unique<HistoricalSalesWriter>(file, capacity, quota);
+            writers[t]->setStride(workerCount).setSliceIndex(t);
+            batch[t] = writers[t].get();
+        }
+        runBatch(batch);
+        file.close();
+    }
+    // Each writer's records in the order it makes them: its slice of the walk, 17 months per cell.
+    const auto sliceOf = [](Key record) { return static_cast<int>(record / 32 / 16 % 100000 / 100 % workerCount); };
+    std::vector<Key> made[workerCount];
+    for (Key cell : walk)
+        for (Key m = 0; m < 17; ++m)
+            if (auto& own = made[sliceOf(cell * 32)]; own.size() < static_cast<size_t>(quota)) own.push_back(cell * 32 + m);
+    std::vector<Key> lines;
+    qemtest::forEachLine("buffers.qem", [&](const std::string& l) {
+        const Key cell = cellKey(customers.of(l, 0, 12), products.of(l, 12, 12), channels.of(l, 24, 12));
+        lines.push_back(cell * 32 + times.of(l, 36, 6));
+    });
+    ASSERT_EQ(lines.size(), size_t{workerCount} * quota);
+    size_t taken[workerCount] = {};
+    for (size_t at = 0; at < lines.size();) {
+        const int w = sliceOf(lines[at]);
+        const size_t n = std::min(static_cast<size_t>(capacity), made[w].size() - taken[w]);
+        ASSERT_GT(n, 0u) << "line " << at;
+        std::vector<Key> run(lines.begin() + static_cast<std::ptrdiff_t>(at), lines.begin() + static_cast<std::ptrdiff_t>(at + n));
+        std::vector<Key> buffer(made[w].begin() + static_cast<std::ptrdiff_t>(taken[w]),
+                                made[w].begin() + static_cast<std::ptrdiff_t>(taken[w] + n));
+        std::sort(run.begin(), run.end());
+        std::sort(buffer.begin(), buffer.end());
+        ASSERT_EQ(run, buffer) << "writer " << w << ", buffer from line " << at;
+        taken[w] += n, at += n;
+    }
+}
+
 // Inventory: the pairs of the walk, each once; currinv's values are the
 // month-17 values with the random terms of its seed, in the order written.
 TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
