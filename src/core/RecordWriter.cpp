@@ -13,7 +13,10 @@ RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32
     text.reset(new char[static_cast<size_t>(capacity) * static_cast<size_t>(maxLine) + lineOverrun]);
     cursor = records.get();
     bufferEnd = records.get() + capacity;
-    shuffle(bufferEnd);
+    // The keys of the full buffers' order are drawn now, on the constructing
+    // thread; ordering them waits for the first full buffer, so that a
+    // batch's writers do it on their own threads.
+    drawKeys(bufferEnd);
 }
 
 RecordWriter::~RecordWriter() = default;
@@ -38,7 +41,7 @@ void RecordWriter::flushAndRestart() {
     cursor = records.get();
 }
 
-void RecordWriter::shuffle(WriterRecord* end) {
+void RecordWriter::drawKeys(WriterRecord* end) {
     WriterRecord* const base = records.get();
     if (end < base || end - base > capacity) throw "Assert 001 failed";
     const std::ptrdiff_t k = end - base;
@@ -46,13 +49,24 @@ void RecordWriter::shuffle(WriterRecord* end) {
         order[i] = base + i;
         base[i].shuffleKey = randomInt();
     }
+    sortedSlots = 0;
+}
+
+void RecordWriter::sortOrder(std::ptrdiff_t k) {
     orderByKey(order.get(), order.get() + k, [](const WriterRecord* r) { return r->shuffleKey; });
+    sortedSlots = k;
 }
 
 void RecordWriter::flushRecords(WriterRecord* end) {
-    // A full buffer keeps the order drawn at construction; a partial one draws its own.
-    if (end != records.get() + capacity) shuffle(end);
+    // A full buffer keeps the order of the keys drawn at construction; a
+    // partial one draws keys of its own.
     const std::ptrdiff_t k = end - records.get();
+    if (end != bufferEnd) {
+        drawKeys(end);
+        sortOrder(k);
+    } else if (sortedSlots != k) {
+        sortOrder(k);
+    }
     char* const block = text.get();
     char* out = block;
     // The shuffled order reads the slots at random: ask for each slot a few

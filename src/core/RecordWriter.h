@@ -90,8 +90,11 @@ protected:
     const char* writeFailureText = "Oops";
 
 private:
-    // Draws a key for each slot before end and orders those entries of `order`.
-    void shuffle(WriterRecord* end);
+    // Draws a key for each slot before end, in slot order, and points the
+    // entries of `order` at those slots.
+    void drawKeys(WriterRecord* end);
+    // Orders the first k entries of `order` by their slots' keys.
+    void sortOrder(std::ptrdiff_t k);
     // Writes the filled slots and moves the cursor back to the first.
     void flushAndRestart();
     // Formats the slots before end in shuffled order into the text block,
@@ -106,6 +109,7 @@ private:
     std::unique_ptr<char[]> text;
     WriterRecord* cursor;
     WriterRecord* bufferEnd;
+    std::ptrdiff_t sortedSlots = 0;  // entries of `order` in key order
     int32_t count = 0;
     bool limitReached = false;
 };
