@@ -1,6 +1,7 @@
 #include "core/RecordWriter.h"
 
 #include <optional>
+#include <thread>
 
 #include "core/OrderByKey.h"
 #include "core/RandomGenerator.h"
@@ -78,8 +79,15 @@ void RecordWriter::flushRecords(WriterRecord* end) {
         if (next - out > maxLine) throw "Assert 002 failed";
         out = next;
     }
-    std::optional<WriterMutexLock> guard;
-    if (lock) guard.emplace(*lock);
-    file.write(block, static_cast<size_t>(out - block), writeFailureText);
-    endOfBuffer();
+    {
+        std::optional<WriterMutexLock> guard;
+        if (lock) guard.emplace(*lock);
+        file.write(block, static_cast<size_t>(out - block), writeFailureText);
+        endOfBuffer();
+    }
+    // This writer has only formatting ahead of it, while another one may be
+    // waiting with a whole buffer for the file: that one runs first. With
+    // more writers than cores the file would otherwise stand idle until the
+    // formatting threads' time slices end.
+    std::this_thread::yield();
 }
