@@ -54,18 +54,18 @@ char* cost(char* out, double value) {
         const uint64_t rest = scaled & ((uint64_t{1} << shift) - 1), half = uint64_t{1} << (shift - 1);
         if (rest > half || (rest == half && (thousandths & 1))) ++thousandths;
     }  // else value * 1000 < 2^63 / 2^64: below one half, rounds to 0
-    char text[24];
-    char* const end = text + sizeof text;
-    char* first = digitsBefore(end - 4, thousandths / 1000);
-    end[-4] = '.';
+    // Up to 999999.999 the text fits the 10 columns; a value that rounds up
+    // to 1000000.000 is one character wider.
+    const int width = thousandths < 1000000000 ? 10 : 11;
+    memset(out, ' ', 10);
+    char* const end = out + width;
     const uint64_t fraction = thousandths % 1000;
-    end[-3] = static_cast<char>('0' + fraction / 100);
-    end[-2] = static_cast<char>('0' + fraction / 10 % 10);
     end[-1] = static_cast<char>('0' + fraction % 10);
-    const int n = static_cast<int>(end - first);
-    for (int pad = 10 - n; pad > 0; --pad) *out++ = ' ';
-    memcpy(out, first, static_cast<size_t>(n));
-    return out + n;
+    end[-2] = static_cast<char>('0' + fraction / 10 % 10);
+    end[-3] = static_cast<char>('0' + fraction / 100);
+    end[-4] = '.';
+    digitsBefore(end - 4, thousandths / 1000);
+    return end;
 }
 
 }  // namespace fixed_format
