@@ -1,7 +1,8 @@
 # Convenience wrapper around the CMake build.
 #   make run  [CHANNELS=10 DENSITY=1 USERS=10 DATA=data]   build qemgen, then all three phases in DATA
 #   make test                                              build everything and run every test
-#   make bench                                             fact-file throughput
+#   make bench [BENCH_DIR=/dev/shm RUNS=5 COMPARE=path]    throughput of phases 1 and 2 (COMPARE: another qemgen
+#                                                          measured alongside)
 #   make bench-load                                        qemload into a throwaway PostgreSQL server
 #   make install [PREFIX=/usr/local]                       install the programs into PREFIX/bin
 # Each target first checks for the Debian packages it needs (scripts/ensure-tools):
@@ -17,6 +18,10 @@ USERS ?= 10
 DATA ?= data
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
+# The benchmark's folder: memory (tmpfs) where the system has it.
+BENCH_DIR ?= $(firstword $(wildcard /dev/shm) /tmp)
+RUNS ?= 5
+COMPARE ?=
 
 ENSURE = ./scripts/ensure-tools
 # $(call configure,ON|OFF): configure the build folder with or without the tests.
@@ -50,8 +55,9 @@ test: build
 bench:
 	$(ENSURE) build
 	$(call configure,OFF)
-	cmake --build $(BUILD) -j $(JOBS) --target factbench
-	$(BUILD)/factbench
+	cmake --build $(BUILD) -j $(JOBS) --target factbench qemgen
+	$(BUILD)/factbench --folder $(BENCH_DIR) --channels $(CHANNELS) --density $(DENSITY) --users $(USERS) \
+		--runs $(RUNS) $(if $(COMPARE),--compare $(COMPARE))
 
 install:
 	$(ENSURE) build

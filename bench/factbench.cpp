@@ -1,22 +1,40 @@
-// Throughput of the first two phases: each large file's MB/s and lines/s
-// beside the speed of writing the same number of bytes to the same folder with
-// a plain large-block write loop, measured in the same run.
+// Throughput of the first two phases, in two parts.
 //
-//   factbench [channels] [density-percent] [folder]     (defaults 10, 1, /tmp)
+// 1. Each large file written through the library in this process: MB/s,
+//    lines/s and CPU time, beside a plain write of the same number of bytes to
+//    the same folder (1 MiB per call), measured right after it.
+// 2. Phases 1 and 2 as whole processes: the real qemgen run as a child
+//    process (the answers piped to phase 1), median of several runs: wall
+//    time, CPU time (user + system of the child), CPU / wall, MB/s and peak
+//    memory, beside the plain write of the same bytes into the same folder in
+//    the same run, and the same again with the child held to one core, which
+//    gives the speed-up from one core to two. A second program (an older
+//    build) can be measured alongside, its runs interleaved with these.
+//
+//   factbench [--folder DIR] [--channels N] [--density PERCENT] [--users N]
+//             [--runs N] [--qemgen PATH] [--compare PATH] [--skip-files]
+//
+// Defaults: /tmp, 10 channels, 1 %, 10 users, 5 runs, the qemgen beside this
+// program. The folder gets a scratch folder of its own, removed at the end.
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "context/Context.h"
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
-#include "context/Context.h"
 #include "run/Dialogue.h"
 #include "run/FileCapacities.h"
 #include "run/Phases.h"
@@ -30,6 +48,28 @@ using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
+double cpuSeconds(const rusage& u) {
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double ownCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return cpuSeconds(u);
+}
+
+std::string loadAverage() {
+    FILE* f = fopen("/proc/loadavg", "r");
+    char text[64] = "?";
+    if (f) {
+        if (!fgets(text, sizeof text, f)) text[0] = '\0';
+        fclose(f);
+    }
+    std::string s = text;
+    return s.substr(0, s.find(' ', s.find(' ', s.find(' ') + 1) + 1));  // the 1, 5 and 15 minute averages
+}
+
 uint64_t countLines(const std::string& name) {
     FILE* f = fopen(name.c_str(), "rb");
     if (!f) return 0;
@@ -42,59 +82,245 @@ uint64_t countLines(const std::string& name) {
     return lines;
 }
 
-// Seconds to write bytes to a new file in the current folder, 1 MiB a call.
-double rawWrite(uint64_t bytes) {
-    static std::vector<char> block(1 << 20, 'x');
+// Seconds to write bytes to a new file in the current folder, 1 MiB a call,
+// as dd bs=1M does; the file is removed afterwards (not timed).
+double plainWrite(uint64_t bytes) {
+    static const std::vector<char> block(1 << 20, 'x');
     const auto start = Clock::now();
-    int fd = open("rawwrite.tmp", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fd = open("plainwrite.tmp", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return 0;
-    uint64_t left = bytes;
-    while (left > 0) {
+    for (uint64_t left = bytes; left > 0;) {
         const size_t chunk = left < block.size() ? static_cast<size_t>(left) : block.size();
         if (write(fd, block.data(), chunk) != static_cast<ssize_t>(chunk)) break;
         left -= chunk;
     }
     close(fd);
     const double elapsed = seconds(start);
-    unlink("rawwrite.tmp");
+    unlink("plainwrite.tmp");
     return elapsed;
 }
 
+// ---- Part 1: the large files one by one, in this process.
+
 struct Totals {
-    uint64_t bytes = 0;
-    uint64_t lines = 0;
-    double generate = 0;
-    double raw = 0;
+    uint64_t bytes = 0, lines = 0;
+    double wall = 0, cpu = 0, plain = 0;
 };
 
-void report(const char* label, uint64_t bytes, uint64_t lines, double generate, double raw) {
-    const double mb = static_cast<double>(bytes) / 1e6;
-    printf("%-14s %9.1f MB %11llu lines %7.2f s %8.1f MB/s %11.0f lines/s | raw write %7.2f s %8.1f MB/s | ratio %5.2f\n",
-           label, mb, static_cast<unsigned long long>(lines), generate, mb / generate,
-           static_cast<double>(lines) / generate, raw, raw > 0 ? mb / raw : 0.0, raw > 0 ? generate / raw : 0.0);
+void reportFile(const char* label, const Totals& t) {
+    const double mb = static_cast<double>(t.bytes) / 1e6;
+    printf("%-13s %8.1f MB %10llu lines %6.2f s %7.1f MB/s %10.0f lines/s  cpu %5.2f s (x%.2f) | plain write "
+           "%5.2f s %7.1f MB/s | ratio %5.2f\n",
+           label, mb, static_cast<unsigned long long>(t.lines), t.wall, mb / t.wall,
+           static_cast<double>(t.lines) / t.wall, t.cpu, t.cpu / t.wall, t.plain, t.plain > 0 ? mb / t.plain : 0.0,
+           t.plain > 0 ? t.wall / t.plain : 0.0);
     fflush(stdout);
 }
 
-void measure(const char* name, const std::function<void()>& produce, Totals& phase) {
+void measureFile(const char* name, const std::function<void()>& produce, Totals& phase) {
+    const double cpuBefore = ownCpuSeconds();
     const auto start = Clock::now();
     produce();
-    const double generate = seconds(start);
-    const uint64_t bytes = fs::file_size(name);
-    const uint64_t lines = countLines(name);
-    const double raw = rawWrite(bytes);
-    report(name, bytes, lines, generate, raw);
-    phase.bytes += bytes;
-    phase.lines += lines;
-    phase.generate += generate;
-    phase.raw += raw;
+    Totals t;
+    t.wall = seconds(start);
+    t.cpu = ownCpuSeconds() - cpuBefore;
+    t.bytes = fs::file_size(name);
+    t.lines = countLines(name);
+    t.plain = plainWrite(t.bytes);
+    reportFile(name, t);
+    phase.bytes += t.bytes, phase.lines += t.lines, phase.wall += t.wall, phase.cpu += t.cpu, phase.plain += t.plain;
+}
+
+void fileByFile(int channels, double percent) {
+    context.state = GeneratorState{channels, 10, densityCodeOf(percent), 1, 12345, 1};
+    const auto buildStart = Clock::now();
+    initContext();
+    printf("Files one by one, in this process (context built in %.2f s):\n", seconds(buildStart));
+    Totals first;
+    const double cpuBefore = ownCpuSeconds();
+    const auto dimensionStart = Clock::now();
+    writeDimensionFiles();
+    first.wall += seconds(dimensionStart);
+    first.cpu += ownCpuSeconds() - cpuBefore;
+    for (const auto& entry : fs::directory_iterator(".")) {
+        first.bytes += entry.file_size();
+        first.lines += countLines(entry.path());
+    }
+    measureFile("histsale.qem", [] { runHistoricalSales(historicalCells()); }, first);
+    const size_t salesStack = lastBatchStackUse();
+    measureFile("histinv.qem", [] { runHistoricalInventory(); }, first);
+    const size_t inventoryStack = lastBatchStackUse();
+    measureFile("custship.qem", [] { writeFile<ShippingCostWriter>("custship.qem", capacity::costFiles); }, first);
+    measureFile("prodcos.qem", [] { writeFile<ProductCostWriter>("prodcos.qem", capacity::costFiles); }, first);
+    reportFile("phase 1", first);
+
+    Totals second;
+    measureFile("budget.qem", [] { runBudget(); }, second);
+    const size_t budgetStack = lastBatchStackUse();
+    measureFile("currsale.qem", [] { runCurrentSales(currentCells()); }, second);
+    const size_t currentStack = lastBatchStackUse();
+    measureFile("currinv.qem", [] { writeFile<CurrentInventoryWriter>("currinv.qem", capacity::currentInventory); },
+                second);
+    reportFile("phase 2", second);
+    printf("deepest worker stack use (bytes of %zu): histsale %zu, histinv %zu, budget %zu, currsale %zu\n\n",
+           workerStackSize, salesStack, inventoryStack, budgetStack, currentStack);
+    for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
+}
+
+// ---- Part 2: phases 1 and 2 as whole processes.
+
+struct PhaseRun {
+    double wall = 0, cpu = 0, plain = 0;
+    uint64_t bytes = 0;
+    long peakKiB = 0;
+};
+
+uint64_t folderBytes() {
+    uint64_t bytes = 0;
+    for (const auto& entry : fs::directory_iterator("."))
+        if (entry.path().extension() == ".qem") bytes += entry.file_size();
+    return bytes;
+}
+
+// Runs program in the current folder with input on its standard input,
+// standard output discarded, on the given cores (all when empty).
+PhaseRun runPhase(const std::string& program, const std::string& input, const std::vector<int>& cores) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) throw "pipe failed";
+    const uint64_t before = folderBytes();
+    const auto start = Clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!cores.empty()) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            for (int c : cores) CPU_SET(c, &set);
+            sched_setaffinity(0, sizeof set, &set);
+        }
+        dup2(pipeEnds[0], 0);
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, 1);
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        perror(program.c_str());
+        _exit(127);
+    }
+    close(pipeEnds[0]);
+    if (!input.empty() && write(pipeEnds[1], input.data(), input.size()) < 0) perror("answers");
+    close(pipeEnds[1]);
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    PhaseRun r;
+    r.wall = seconds(start);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        fprintf(stderr, "%s ended with status %d\n", program.c_str(), status);
+        throw "phase failed";
+    }
+    r.cpu = cpuSeconds(usage);
+    r.peakKiB = usage.ru_maxrss;
+    r.bytes = folderBytes() - before;
+    r.plain = plainWrite(r.bytes);
+    return r;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// One row of the table: a program, its cores, a phase (or both) over all runs.
+struct Series {
+    std::vector<double> wall, cpu, plain, mb;
+    long peakKiB = 0;
+    void add(const PhaseRun& r) {
+        wall.push_back(r.wall), cpu.push_back(r.cpu), plain.push_back(r.plain);
+        mb.push_back(static_cast<double>(r.bytes) / 1e6);
+        peakKiB = std::max(peakKiB, r.peakKiB);
+    }
+};
+
+struct Program {
+    std::string label, path;
+    // [one core?][phase 1, phase 2, both]
+    Series series[2][3];
+};
+
+void printSeries(const Program& p, int oneCore, int phase) {
+    static const char* const phaseNames[] = {"1", "2", "1+2"};
+    const Series& s = p.series[oneCore][phase];
+    const double wall = median(s.wall), cpu = median(s.cpu), plain = median(s.plain), mb = median(s.mb);
+    printf("%-10s %-5s %-5s %8.1f %7.3f %7.3f %6.2f %8.1f %7.2f | %7.3f %8.1f %6.2f | %6.1f\n", p.label.c_str(),
+           oneCore ? "1" : "all", phaseNames[phase], mb, wall, cpu, cpu / wall, mb / wall, cpu / (mb / 1000), plain,
+           mb / plain, wall / plain, static_cast<double>(s.peakKiB) / 1024);
+}
+
+void wholeProcesses(std::vector<Program>& programs, int channels, double percent, int users, int runs) {
+    char answers[64];
+    snprintf(answers, sizeof answers, "%d\n%g\n%d\n", channels, percent, users);
+    const std::vector<int> oneCore = {0};
+    printf("Phases 1 and 2 as whole processes, median of %d runs (load average before: %s)\n", runs,
+           loadAverage().c_str());
+    for (int run = 0; run < runs; ++run) {
+        for (Program& p : programs) {
+            for (int single = 0; single < 2; ++single) {
+                for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
+                const std::vector<int> cores = single ? oneCore : std::vector<int>{};
+                const PhaseRun first = runPhase(p.path, answers, cores);
+                const PhaseRun second = runPhase(p.path, "", cores);
+                PhaseRun both;
+                both.wall = first.wall + second.wall, both.cpu = first.cpu + second.cpu;
+                both.plain = first.plain + second.plain, both.bytes = first.bytes + second.bytes;
+                both.peakKiB = std::max(first.peakKiB, second.peakKiB);
+                p.series[single][0].add(first);
+                p.series[single][1].add(second);
+                p.series[single][2].add(both);
+            }
+        }
+        fprintf(stderr, "run %d of %d done\n", run + 1, runs);
+    }
+    for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
+    printf("%-10s %-5s %-5s %8s %7s %7s %6s %8s %7s | %7s %8s %6s | %6s\n", "program", "cores", "phase", "MB", "wall s",
+           "cpu s", "cpu/w", "MB/s", "cpu s/GB", "plain s", "MB/s", "ratio", "RSS MB");
+    for (const Program& p : programs)
+        for (int single = 0; single < 2; ++single)
+            for (int phase = 0; phase < 3; ++phase) printSeries(p, single, phase);
+    printf("speed-up from one core to all (wall of phases 1+2, one core / all):");
+    for (const Program& p : programs)
+        printf("  %s %.2f", p.label.c_str(), median(p.series[1][2].wall) / median(p.series[0][2].wall));
+    printf("\nload average after: %s\n", loadAverage().c_str());
+}
+
+[[noreturn]] void usage() {
+    fprintf(stderr,
+            "usage: factbench [--folder DIR] [--channels N] [--density PERCENT] [--users N] [--runs N]\n"
+            "                 [--qemgen PATH] [--compare PATH] [--skip-files]\n");
+    exit(2);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int channels = argc > 1 ? atoi(argv[1]) : 10;
-    const double percent = argc > 2 ? atof(argv[2]) : 1.0;
-    const std::string parent = argc > 3 ? argv[3] : "/tmp";
+    std::string parent = "/tmp", qemgen = (fs::absolute(argv[0]).parent_path() / "qemgen").string(), other;
+    int channels = 10, users = 10, runs = 5;
+    double percent = 1.0;
+    bool files = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--skip-files") files = false;
+        else if (!hasValue) usage();
+        else if (a == "--folder") parent = argv[++i];
+        else if (a == "--channels") channels = atoi(argv[++i]);
+        else if (a == "--density") percent = atof(argv[++i]);
+        else if (a == "--users") users = atoi(argv[++i]);
+        else if (a == "--runs") runs = std::max(1, atoi(argv[++i]));
+        else if (a == "--qemgen") qemgen = fs::absolute(argv[++i]).string();
+        else if (a == "--compare") other = fs::absolute(argv[++i]).string();
+        else usage();
+    }
     std::string folder = parent + "/factbench.XXXXXX";
     if (!mkdtemp(folder.data())) {
         perror("mkdtemp");
@@ -102,45 +328,20 @@ int main(int argc, char** argv) {
     }
     const fs::path home = fs::current_path();
     fs::current_path(folder);
-
-    context.state = GeneratorState{channels, 10, densityCodeOf(percent), 1, 12345, 1};
-    const auto buildStart = Clock::now();
-    initContext();
-    printf("%d channels, %.2f %% (density code %d), folder %s\n", channels, percent, context.state.densityCode,
-           folder.c_str());
-    printf("context (model and pattern): %.2f s\n", seconds(buildStart));
-
+    printf("%d channels, %.2f %%, %d users; folder %s; %ld cores online\n\n", channels, percent, users,
+           folder.c_str(), sysconf(_SC_NPROCESSORS_ONLN));
+    int status = 0;
     try {
-        Totals first;
-        const auto dimensionStart = Clock::now();
-        writeDimensionFiles();
-        first.generate += seconds(dimensionStart);
-        for (const auto& entry : fs::directory_iterator(".")) {
-            first.bytes += entry.file_size();
-            first.lines += countLines(entry.path());
-        }
-        measure("histsale.qem", [] { runHistoricalSales(historicalCells()); }, first);
-        const size_t salesStack = lastBatchStackUse();
-        measure("histinv.qem", [] { runHistoricalInventory(); }, first);
-        const size_t inventoryStack = lastBatchStackUse();
-        measure("custship.qem", [] { writeFile<ShippingCostWriter>("custship.qem", capacity::costFiles); }, first);
-        measure("prodcos.qem", [] { writeFile<ProductCostWriter>("prodcos.qem", capacity::costFiles); }, first);
-        report("phase 1", first.bytes, first.lines, first.generate, first.raw);
-
-        Totals second;
-        measure("budget.qem", [] { runBudget(); }, second);
-        const size_t budgetStack = lastBatchStackUse();
-        measure("currsale.qem", [] { runCurrentSales(currentCells()); }, second);
-        const size_t currentStack = lastBatchStackUse();
-        measure("currinv.qem", [] { writeFile<CurrentInventoryWriter>("currinv.qem", capacity::currentInventory); }, second);
-        report("phase 2", second.bytes, second.lines, second.generate, second.raw);
-
-        printf("deepest worker stack use (bytes of %zu): histsale %zu, histinv %zu, budget %zu, currsale %zu\n",
-               workerStackSize, salesStack, inventoryStack, budgetStack, currentStack);
+        if (files) fileByFile(channels, percent);
+        std::vector<Program> programs = {{"this", qemgen, {}}};
+        if (!other.empty()) programs.push_back({"compared", other, {}});
+        wholeProcesses(programs, channels, percent, users, runs);
+        if (!other.empty()) printf("compared: %s\n", other.c_str());
     } catch (const char* text) {
         fprintf(stderr, "failed: %s\n", text);
+        status = 1;
     }
     fs::current_path(home);
     fs::remove_all(folder);
-    return 0;
+    return status;
 }

@@ -1,18 +1,23 @@
 #include "core/RecordWriter.h"
 
-#include <cstring>
 #include <optional>
+#include <thread>
 
 #include "core/OrderByKey.h"
 #include "core/RandomGenerator.h"
 
-RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t limit, WriterMutex* fileLock)
-    : file(f), recordLimit(limit), capacity(cap), lock(fileLock) {
-    if (capacity < 1) throw "Assert 001 failed";
+RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32_t limit, WriterMutex* fileLock)
+    : file(f), recordLimit(limit), capacity(cap), maxLine(lineLength), lock(fileLock) {
+    if (capacity < 1 || maxLine < 1) throw "Assert 001 failed";
     records.reset(new WriterRecord[capacity]());
     order.reset(new WriterRecord*[capacity]);
+    text.reset(new char[static_cast<size_t>(capacity) * static_cast<size_t>(maxLine) + lineOverrun]);
     cursor = records.get();
-    shuffle(records.get() + capacity);
+    bufferEnd = records.get() + capacity;
+    // The keys of the full buffers' order are drawn now, on the constructing
+    // thread; ordering them waits for the first full buffer, so that a
+    // batch's writers do it on their own threads.
+    drawKeys(bufferEnd);
 }
 
 RecordWriter::~RecordWriter() = default;
@@ -32,18 +37,12 @@ void RecordWriter::run() {
     if (!limitReached) flushRecords(cursor);
 }
 
-bool RecordWriter::emit() {
-    ++cursor;
-    ++count;
-    limitReached = recordLimit > 0 && count >= recordLimit;
-    if (cursor == records.get() + capacity || limitReached) {
-        flushRecords(cursor);
-        cursor = records.get();
-    }
-    return !limitReached;
+void RecordWriter::flushAndRestart() {
+    flushRecords(cursor);
+    cursor = records.get();
 }
 
-void RecordWriter::shuffle(WriterRecord* end) {
+void RecordWriter::drawKeys(WriterRecord* end) {
     WriterRecord* const base = records.get();
     if (end < base || end - base > capacity) throw "Assert 001 failed";
     const std::ptrdiff_t k = end - base;
@@ -51,17 +50,44 @@ void RecordWriter::shuffle(WriterRecord* end) {
         order[i] = base + i;
         base[i].shuffleKey = randomInt();
     }
+    sortedSlots = 0;
+}
+
+void RecordWriter::sortOrder(std::ptrdiff_t k) {
     orderByKey(order.get(), order.get() + k, [](const WriterRecord* r) { return r->shuffleKey; });
+    sortedSlots = k;
 }
 
 void RecordWriter::flushRecords(WriterRecord* end) {
-    // A full buffer keeps the order drawn at construction; a partial one draws its own.
-    if (end != records.get() + capacity) shuffle(end);
+    // A full buffer keeps the order of the keys drawn at construction; a
+    // partial one draws keys of its own.
     const std::ptrdiff_t k = end - records.get();
-    std::optional<WriterMutexLock> guard;
-    if (lock) guard.emplace(*lock);
-    for (std::ptrdiff_t i = 0; i < k; ++i) writeRecord(*order[i]);
-    endOfBuffer();
+    if (end != bufferEnd) {
+        drawKeys(end);
+        sortOrder(k);
+    } else if (sortedSlots != k) {
+        sortOrder(k);
+    }
+    char* const block = text.get();
+    char* out = block;
+    // The shuffled order reads the slots at random: ask for each slot a few
+    // lines ahead of its use.
+    constexpr std::ptrdiff_t prefetchDistance = 8;
+    for (std::ptrdiff_t i = 0; i < k; ++i) {
+        if (i + prefetchDistance < k) __builtin_prefetch(order[i + prefetchDistance]);
+        char* const next = writeRecord(*order[i], out);
+        if (next - out > maxLine) throw "Assert 002 failed";
+        out = next;
+    }
+    {
+        std::optional<WriterMutexLock> guard;
+        if (lock) guard.emplace(*lock);
+        file.write(block, static_cast<size_t>(out - block), writeFailureText);
+        endOfBuffer();
+    }
+    // This writer has only formatting ahead of it, while another one may be
+    // waiting with a whole buffer for the file: that one runs first. With
+    // more writers than cores the file would otherwise stand idle until the
+    // formatting threads' time slices end.
+    std::this_thread::yield();
 }
-
-void RecordWriter::writeLine(const char* line) { writeText(line, strlen(line)); }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -13,14 +14,24 @@
 // A concrete writer implements walk(), which visits its share of the data and
 // for every record fills slot() and calls emit(); the base writes a buffer
 // when it is full or when the record limit is reached, and after the walk the
-// partly filled rest. writeRecord() formats one record (or appends it to the
-// writer's own text); endOfBuffer() follows the last record of each buffer.
+// partly filled rest. writeRecord() formats one record's line into the
+// writer's text block.
+//
+// A buffer is written in two steps: first all of its records are formatted,
+// in shuffled order, into the writer's own text block, without any lock; then
+// the file's lock (if any) is taken only to hand the block to the file in one
+// write. So the writers of a shared file format side by side and meet only
+// for the copy into the file, and each buffer lands in the file as one
+// contiguous run of lines.
 class RecordWriter {
 public:
-    // capacity: slots per buffer (at least 1); recordLimit: the most records
-    // this writer produces, 0 for no limit; lock: held while a buffer is
-    // written, or none. Draws capacity keys from the global random stream.
-    RecordWriter(OutputFile& file, int32_t capacity, int32_t recordLimit = 0, WriterMutex* lock = nullptr);
+    // capacity: slots per buffer (at least 1); lineLength: the longest line
+    // the writer formats, line end included (the text block holds capacity of
+    // them); recordLimit: the most records this writer produces, 0 for no
+    // limit; lock: held while a buffer's text is written, or none. Draws
+    // capacity keys from the global random stream.
+    RecordWriter(OutputFile& file, int32_t capacity, int32_t lineLength, int32_t recordLimit = 0,
+                 WriterMutex* lock = nullptr);
     virtual ~RecordWriter();
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
@@ -35,10 +46,22 @@ public:
     // empty: then nothing is written or drawn, but endOfBuffer() is called).
     void run();
 
+    int32_t lineLength() const { return maxLine; }
+
+    // Room after the block for one line longer than lineLength: a line that
+    // overruns its length is detected once formatted (text exception
+    // "Assert 002 failed", nothing of the buffer written) before the next
+    // one starts. No line of any writer comes near it: codes and names fill
+    // at most their column, and a number field is at most a few hundred
+    // characters even for a value no formula yields.
+    static constexpr size_t lineOverrun = 1024;
+
 protected:
     virtual void walk() = 0;
-    virtual void writeRecord(const WriterRecord& record) = 0;
-    // Called once after each buffer's records were written, still under the lock.
+    // Formats one record's line (at most lineLength() characters, line end
+    // included) at text and returns the position after it.
+    virtual char* writeRecord(const WriterRecord& record, char* text) = 0;
+    // Called once after each buffer's text was written, still under the lock.
     virtual void endOfBuffer() {}
 
     // The slot that the next record goes into; its fields keep whatever an
@@ -47,32 +70,46 @@ protected:
     // Takes the record in slot() and moves on; writes the buffer when it is
     // full or the record limit is reached. Returns false once the limit has
     // been reached: the walk must then stop.
-    bool emit();
+    bool emit() {
+        ++cursor;
+        ++count;
+        limitReached = recordLimit > 0 && count >= recordLimit;
+        if (cursor == bufferEnd || limitReached) [[unlikely]]
+            flushAndRestart();
+        return !limitReached;
+    }
     // Position of a slot in the buffer (the record's place in generation
     // order within its buffer).
     int32_t slotIndex(const WriterRecord& record) const { return static_cast<int32_t>(&record - records.get()); }
-
-    // Write to the file with the failure report of OutputFile::write.
-    void writeText(const char* text, size_t length) { file.write(text, length); }
-    void writeLine(const char* line);
 
     OutputFile& file;
     const int32_t recordLimit;
     int32_t stride = 1;
     int32_t sliceIndex = 0;
+    // Thrown when a write to the file fails (after the report).
+    const char* writeFailureText = "Oops";
 
 private:
-    // Draws a key for each slot before end and orders those entries of `order`.
-    void shuffle(WriterRecord* end);
-    // Writes the slots before end in shuffled order, under the lock if any,
-    // then calls endOfBuffer().
+    // Draws a key for each slot before end, in slot order, and points the
+    // entries of `order` at those slots.
+    void drawKeys(WriterRecord* end);
+    // Orders the first k entries of `order` by their slots' keys.
+    void sortOrder(std::ptrdiff_t k);
+    // Writes the filled slots and moves the cursor back to the first.
+    void flushAndRestart();
+    // Formats the slots before end in shuffled order into the text block,
+    // then writes the block under the lock if any and calls endOfBuffer().
     void flushRecords(WriterRecord* end);
 
     const int32_t capacity;
+    const int32_t maxLine;
     WriterMutex* const lock;
     std::unique_ptr<WriterRecord[]> records;
     std::unique_ptr<WriterRecord*[]> order;
+    std::unique_ptr<char[]> text;
     WriterRecord* cursor;
+    WriterRecord* bufferEnd;
+    std::ptrdiff_t sortedSlots = 0;  // entries of `order` in key order
     int32_t count = 0;
     bool limitReached = false;
 };

@@ -40,11 +40,18 @@ public:
     PatternCell cell(int32_t k) const { return cells[static_cast<size_t>(k)]; }
 
 private:
+    // Marks a cell of the working set.
+    void include(int32_t customerOffset, int32_t productOffset) {
+        workingSet[static_cast<size_t>(customerOffset) * rowWords() + static_cast<size_t>(productOffset) / 64] |=
+            uint64_t{1} << (productOffset % 64);
+    }
+    size_t rowWords() const { return (static_cast<size_t>(blockProducts) + 63) / 64; }
+
     std::vector<PatternCell> cells;
-    // Membership of each cell (customerOffset * blockProducts + productOffset)
-    // while an aggregate is assembled; walked in that order it is the
-    // ascending cell order.
-    std::vector<uint8_t> workingSet;
+    // Membership of each cell while an aggregate is assembled: one bit per
+    // product offset, a row of words per customer offset; read row by row,
+    // bit by bit, it is the ascending cell order.
+    std::vector<uint64_t> workingSet;
     int32_t blockCustomers = 0;
     int32_t blockProducts = 0;
 };

@@ -12,20 +12,10 @@ const char* const measureNames[] = {"DollarSales", "DollarCost",      "Units",  
 
 const char* const scenarioNames[] = {"Actual", "Budget", "Forecast", "Scenario", "Base"};
 
-const Member& memberAt(const DimensionTable* table, int32_t i, const char* error) {
-    if (!table || i < 0 || i >= table->memberCount()) throw error;
-    return table->members[static_cast<size_t>(i)];
-}
-
 }  // namespace
 
 DimensionModel::DimensionModel() = default;
 DimensionModel::~DimensionModel() = default;
-
-const Member& DimensionModel::channel(int32_t i) const { return memberAt(channelTable.get(), i, "Chan out of bounds"); }
-const Member& DimensionModel::customer(int32_t i) const { return memberAt(customerTable.get(), i, "cust out of bounds"); }
-const Member& DimensionModel::product(int32_t i) const { return memberAt(productTable.get(), i, "Prod out of bounds"); }
-const Member& DimensionModel::time(int32_t i) const { return memberAt(timeTable.get(), i, "Time out of bounds"); }
 
 const char* DimensionModel::levelName(int32_t dimension, int32_t i) const {
     static const char* const* const levels[] = {channelLevels, customerLevels, productLevels, timeLevels};

@@ -1,4 +1,5 @@
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -47,6 +48,11 @@ struct Member {
 struct DimensionTable {
     std::vector<Member> members;
     int32_t leafCount = 0;
+    // The same codes packed one after another, 12 characters each without a
+    // terminator, in position order (tables of drawn codes only: Channel,
+    // Customer, Product). A fact file line copies several codes picked at
+    // random; packed, a table takes less than a third of the cache.
+    std::vector<char> packedCodes;
 
     int32_t memberCount() const { return static_cast<int32_t>(members.size()); }
 };
@@ -68,18 +74,31 @@ public:
     const DimensionTable& products() const { return *productTable; }
     const DimensionTable& times() const { return *timeTable; }
 
-    const Member& channel(int32_t i) const;
-    const Member& customer(int32_t i) const;
-    const Member& product(int32_t i) const;
-    const Member& time(int32_t i) const;
+    // The member at position i; a position outside the table throws "Chan out
+    // of bounds", "cust out of bounds", "Prod out of bounds" or "Time out of
+    // bounds". Inline: the fact writers look up several members per line.
+    const Member& channel(int32_t i) const { return memberAt(channelTable.get(), i, "Chan out of bounds"); }
+    const Member& customer(int32_t i) const { return memberAt(customerTable.get(), i, "cust out of bounds"); }
+    const Member& product(int32_t i) const { return memberAt(productTable.get(), i, "Prod out of bounds"); }
+    const Member& time(int32_t i) const { return memberAt(timeTable.get(), i, "Time out of bounds"); }
+    // The 12 characters of member i's code, from the packed copy (not
+    // terminated); the same exceptions as the member accessors.
+    const char* channelCode(int32_t i) const { return packedCode(channelTable.get(), i, "Chan out of bounds"); }
+    const char* customerCode(int32_t i) const { return packedCode(customerTable.get(), i, "cust out of bounds"); }
+    const char* productCode(int32_t i) const { return packedCode(productTable.get(), i, "Prod out of bounds"); }
 
     const char* levelName(int32_t dimension, int32_t i) const;
     const char* measureName(int32_t m) const;
     const char* scenarioName(int32_t s) const;
 
-    // Value formulas.
+    // Value formulas (units and dollarSales inline, below: they are computed
+    // for every line of the sales and budget files).
     int32_t units(int32_t scenario, int32_t channel, int32_t product, int32_t customer, int32_t month) const;
     double dollarSales(int32_t scenario, int32_t channel, int32_t product, int32_t customer, int32_t month) const;
+    // The sales amount is always a whole number of dollars: dollarSales() is
+    // exactly this number as a double.
+    int64_t wholeDollarSales(int32_t scenario, int32_t channel, int32_t product, int32_t customer,
+                             int32_t month) const;
     double stdShipCost(int32_t scenario, int32_t customer, int32_t month) const;
     double stdProdCost(int32_t scenario, int32_t product, int32_t month) const;
     int32_t inventory(int32_t product, int32_t customer, int32_t month, RandomGenerator& generator) const;
@@ -94,6 +113,17 @@ public:
     static int32_t inventoryValue(double customerTerm, double productTerm, double monthTerm, double r);
 
 private:
+    static const Member& memberAt(const DimensionTable* table, int32_t i, const char* error) {
+        if (!table || i < 0 || i >= table->memberCount()) [[unlikely]]
+            throw error;
+        return table->members[static_cast<size_t>(i)];
+    }
+    static const char* packedCode(const DimensionTable* table, int32_t i, const char* error) {
+        if (!table || i < 0 || static_cast<size_t>(i) >= table->packedCodes.size() / 12) [[unlikely]]
+            throw error;
+        return table->packedCodes.data() + 12 * static_cast<size_t>(i);
+    }
+
     void buildChannels(int32_t channelCount);
     void buildCustomers(int32_t channelCount);
     void buildProducts(int32_t channelCount);
@@ -105,7 +135,35 @@ private:
     std::unique_ptr<DimensionTable> timeTable;
 };
 
-// Draws the 12-character codes of every member of a table, in position order.
+inline int32_t DimensionModel::units(int32_t s, int32_t ch, int32_t p, int32_t c, int32_t m) const {
+    // The products may wrap around: only their low bits matter.
+    const uint32_t uc = static_cast<uint32_t>(c), up = static_cast<uint32_t>(p);
+    const uint32_t uch = static_cast<uint32_t>(ch), um = static_cast<uint32_t>(m);
+    const int32_t base = static_cast<int32_t>(((uc * up) & 10u) + ((uch * um) & 3u));
+    if (s == actualScenario) return base + 1;
+    const int32_t g = static_cast<int32_t>(((uc * um * up) >> 3) & 3u);
+    int32_t r = ((uc + up) & 1u) ? base + g : base - g;
+    if (r <= 0) r = -r;
+    return r + 1;
+}
+
+inline int64_t DimensionModel::wholeDollarSales(int32_t s, int32_t ch, int32_t p, int32_t c, int32_t m) const {
+    const int64_t t = ((m ^ 4) + ((m + 2) ^ 5)) & 7;
+    const int64_t priceCents = ((int64_t{p} + 20) * (t + 4 * int64_t{c} + 3 * (int64_t{ch} + 3))) % 5000;
+    return int64_t{units(s, ch, p, c, m)} * priceCents / 100;
+}
+
+inline double DimensionModel::dollarSales(int32_t s, int32_t ch, int32_t p, int32_t c, int32_t m) const {
+    return static_cast<double>(wholeDollarSales(s, ch, p, c, m));
+}
+
+inline int32_t DimensionModel::inventoryValue(double d, double e, double f, double r) {
+    const double v = std::fabs(2.0 * d) + r * 5.0 * f * f * e;
+    return static_cast<int32_t>(v + 1.0);
+}
+
+// Draws the 12-character codes of every member of a table, in position order
+// (and packs them).
 void generateCodes(DimensionTable& table);
 
 // Shares the consecutive children [firstChild, firstChild + P*base + remainder)

@@ -1,11 +1,28 @@
 #include "dims/DimensionWriters.h"
 
-#include <cstdio>
+#include "core/FixedFormat.h"
+
+using namespace fixed_format;
 
 namespace {
 
 // A missing parent prints as an empty column.
 const char* parentCode(const Member& m) { return m.parent ? m.parent->code : ""; }
+
+// The line end after a line's columns.
+char* endLine(char* out) {
+    *out++ = '\n';
+    return out;
+}
+
+// The three columns of a 12-wide tree file, "%-12s%-12s%-12s\n": the member's
+// code, its parent's code (blank for none), its level name.
+char* treeLine(char* out, const Member& m, const char* level) {
+    out = code<12>(out, m.code);
+    out = m.parent ? code<12>(out, m.parent->code) : leftText(out, "", 12);
+    out = leftText(out, level, 12);
+    return endLine(out);
+}
 
 }  // namespace
 
@@ -21,84 +38,67 @@ void DimensionWriter::walk() {
 // Product
 int32_t ProductHierarchyWriter::recordCount() const { return model.products().leafCount; }
 int32_t WriterRecord::*ProductHierarchyWriter::indexField() const { return &WriterRecord::productIndex; }
-void ProductHierarchyWriter::writeRecord(const WriterRecord& r) {
-    const Member& code = model.product(r.productIndex);
-    const Member* cls = code.parent;
-    const Member* group = cls->parent;
-    const Member* family = group->parent;
-    const Member* line = family->parent;
-    const Member* division = line->parent;
-    char text[128];
-    snprintf(text, sizeof text, "%-12s%-12s%-12s%-12s%-12s%-12s\n", code.code, cls->code, group->code, family->code,
-             line->code, division->code);
-    writeLine(text);
+char* ProductHierarchyWriter::writeRecord(const WriterRecord& r, char* out) {
+    // The Code and its Class, Group, Family, Line and Division; every code fills its column.
+    const Member* m = &model.product(r.productIndex);
+    for (int level = 0; level < 6; ++level, m = m->parent) out = code<12>(out, m->code);
+    return endLine(out);
 }
 
 int32_t ProductTreeWriter::recordCount() const { return model.products().memberCount(); }
 int32_t WriterRecord::*ProductTreeWriter::indexField() const { return &WriterRecord::productIndex; }
-void ProductTreeWriter::writeRecord(const WriterRecord& r) {
-    const Member& m = model.product(r.productIndex);
-    char text[64];
-    snprintf(text, sizeof text, "%-12s%-12s%-12s\n", m.code, parentCode(m),
-             model.levelName(productDimension, r.productIndex));
-    writeLine(text);
+char* ProductTreeWriter::writeRecord(const WriterRecord& r, char* out) {
+    return treeLine(out, model.product(r.productIndex), model.levelName(productDimension, r.productIndex));
 }
 
 // Customer
 int32_t CustomerHierarchyWriter::recordCount() const { return model.customers().leafCount; }
 int32_t WriterRecord::*CustomerHierarchyWriter::indexField() const { return &WriterRecord::customerIndex; }
-void CustomerHierarchyWriter::writeRecord(const WriterRecord& r) {
+char* CustomerHierarchyWriter::writeRecord(const WriterRecord& r, char* out) {
     const Member& m = model.customer(r.customerIndex);
-    char text[64];
-    snprintf(text, sizeof text, "%-12s%-12s\n", m.code, m.parent->code);
-    writeLine(text);
+    out = code<12>(out, m.code);
+    out = code<12>(out, m.parent->code);
+    return endLine(out);
 }
 
 int32_t CustomerTreeWriter::recordCount() const { return model.customers().memberCount(); }
 int32_t WriterRecord::*CustomerTreeWriter::indexField() const { return &WriterRecord::customerIndex; }
-void CustomerTreeWriter::writeRecord(const WriterRecord& r) {
-    const Member& m = model.customer(r.customerIndex);
-    char text[64];
-    snprintf(text, sizeof text, "%-12s%-12s%-12s\n", m.code, parentCode(m),
-             model.levelName(customerDimension, r.customerIndex));
-    writeLine(text);
+char* CustomerTreeWriter::writeRecord(const WriterRecord& r, char* out) {
+    return treeLine(out, model.customer(r.customerIndex), model.levelName(customerDimension, r.customerIndex));
 }
 
 // Channel
 int32_t ChannelHierarchyWriter::recordCount() const { return model.channels().leafCount; }
 int32_t WriterRecord::*ChannelHierarchyWriter::indexField() const { return &WriterRecord::channelIndex; }
-void ChannelHierarchyWriter::writeRecord(const WriterRecord& r) {
-    char text[64];
-    snprintf(text, sizeof text, "%-12s\n", model.channel(r.channelIndex).code);
-    writeLine(text);
+char* ChannelHierarchyWriter::writeRecord(const WriterRecord& r, char* out) {
+    return endLine(code<12>(out, model.channel(r.channelIndex).code));
 }
 
 int32_t ChannelTreeWriter::recordCount() const { return model.channels().memberCount(); }
 int32_t WriterRecord::*ChannelTreeWriter::indexField() const { return &WriterRecord::channelIndex; }
-void ChannelTreeWriter::writeRecord(const WriterRecord& r) {
-    const Member& m = model.channel(r.channelIndex);
-    char text[64];
-    snprintf(text, sizeof text, "%-12s%-12s%-12s\n", m.code, parentCode(m),
-             model.levelName(channelDimension, r.channelIndex));
-    writeLine(text);
+char* ChannelTreeWriter::writeRecord(const WriterRecord& r, char* out) {
+    return treeLine(out, model.channel(r.channelIndex), model.levelName(channelDimension, r.channelIndex));
 }
 
-// Time
+// Time: the codes have 4 (year) to 6 characters and are measured.
 int32_t TimeHierarchyWriter::recordCount() const { return model.times().leafCount; }
 int32_t WriterRecord::*TimeHierarchyWriter::indexField() const { return &WriterRecord::timeIndex; }
-void TimeHierarchyWriter::writeRecord(const WriterRecord& r) {
+char* TimeHierarchyWriter::writeRecord(const WriterRecord& r, char* out) {
+    // "%-6s%-6s%-4s\n"
     const Member& month = model.time(r.timeIndex);
-    char text[64];
-    snprintf(text, sizeof text, "%-6s%-6s%-4s\n", month.code, month.parent->code, month.parent->parent->code);
-    writeLine(text);
+    out = leftText(out, month.code, 6);
+    out = leftText(out, month.parent->code, 6);
+    out = leftText(out, month.parent->parent->code, 4);
+    return endLine(out);
 }
 
 int32_t TimeTreeWriter::recordCount() const { return model.times().memberCount(); }
 int32_t WriterRecord::*TimeTreeWriter::indexField() const { return &WriterRecord::timeIndex; }
-void TimeTreeWriter::writeRecord(const WriterRecord& r) {
+char* TimeTreeWriter::writeRecord(const WriterRecord& r, char* out) {
+    // "%-6s%-6s%-7s\n"
     const Member& m = model.time(r.timeIndex);
-    char text[64];
-    snprintf(text, sizeof text, "%-6s%-6s%-7s\n", m.code, parentCode(m),
-             model.levelName(timeDimension, r.timeIndex));
-    writeLine(text);
+    out = leftText(out, m.code, 6);
+    out = leftText(out, parentCode(m), 6);
+    out = leftText(out, model.levelName(timeDimension, r.timeIndex), 7);
+    return endLine(out);
 }

@@ -8,8 +8,8 @@
 // fixed-width line per record.
 class DimensionWriter : public RecordWriter {
 public:
-    DimensionWriter(OutputFile& file, int32_t capacity, const DimensionModel& model)
-        : RecordWriter(file, capacity), model(model) {}
+    DimensionWriter(OutputFile& file, int32_t capacity, int32_t lineLength, const DimensionModel& model)
+        : RecordWriter(file, capacity, lineLength), model(model) {}
 
 protected:
     void walk() override;
@@ -21,24 +21,27 @@ protected:
     const DimensionModel& model;
 };
 
-#define QEM_DIMENSION_WRITER(Name)                               \
-    class Name : public DimensionWriter {                        \
-    public:                                                      \
-        using DimensionWriter::DimensionWriter;                  \
-                                                                 \
-    protected:                                                   \
-        int32_t recordCount() const override;                    \
-        int32_t WriterRecord::*indexField() const override;      \
-        void writeRecord(const WriterRecord& record) override;   \
+// Name: the writer; longestLine: its file's line length, line end included.
+#define QEM_DIMENSION_WRITER(Name, longestLine)                               \
+    class Name : public DimensionWriter {                                     \
+    public:                                                                   \
+        static constexpr int32_t lineLength = longestLine;                    \
+        Name(OutputFile& file, int32_t capacity, const DimensionModel& model) \
+            : DimensionWriter(file, capacity, lineLength, model) {}           \
+                                                                              \
+    protected:                                                                \
+        int32_t recordCount() const override;                                 \
+        int32_t WriterRecord::*indexField() const override;                   \
+        char* writeRecord(const WriterRecord& record, char* text) override;   \
     };
 
-QEM_DIMENSION_WRITER(ProductHierarchyWriter)
-QEM_DIMENSION_WRITER(ProductTreeWriter)
-QEM_DIMENSION_WRITER(CustomerHierarchyWriter)
-QEM_DIMENSION_WRITER(CustomerTreeWriter)
-QEM_DIMENSION_WRITER(ChannelHierarchyWriter)
-QEM_DIMENSION_WRITER(ChannelTreeWriter)
-QEM_DIMENSION_WRITER(TimeHierarchyWriter)
-QEM_DIMENSION_WRITER(TimeTreeWriter)
+QEM_DIMENSION_WRITER(ProductHierarchyWriter, 73)   // "%-12s%-12s%-12s%-12s%-12s%-12s\n"
+QEM_DIMENSION_WRITER(ProductTreeWriter, 37)        // "%-12s%-12s%-12s\n"
+QEM_DIMENSION_WRITER(CustomerHierarchyWriter, 25)  // "%-12s%-12s\n"
+QEM_DIMENSION_WRITER(CustomerTreeWriter, 37)       // "%-12s%-12s%-12s\n"
+QEM_DIMENSION_WRITER(ChannelHierarchyWriter, 13)   // "%-12s\n"
+QEM_DIMENSION_WRITER(ChannelTreeWriter, 37)        // "%-12s%-12s%-12s\n"
+QEM_DIMENSION_WRITER(TimeHierarchyWriter, 17)      // "%-6s%-6s%-4s\n"
+QEM_DIMENSION_WRITER(TimeTreeWriter, 20)           // "%-6s%-6s%-7s\n"
 
 #undef QEM_DIMENSION_WRITER

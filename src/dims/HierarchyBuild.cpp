@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "core/RandomGenerator.h"
@@ -29,10 +30,14 @@ std::unique_ptr<DimensionTable> sizedTable(int64_t memberCount, const char* name
 }  // namespace
 
 void generateCodes(DimensionTable& table) {
+    table.packedCodes.resize(12 * table.members.size());
+    char* packed = table.packedCodes.data();
     for (Member& m : table.members) {
         m.code[0] = firstAlphabet[(randomInt() >> 4) % 26];
         for (int c = 1; c < 12; ++c) m.code[c] = restAlphabet[(randomInt() >> 4) % 36];
         m.code[12] = '\0';
+        memcpy(packed, m.code, 12);
+        packed += 12;
     }
 }
 

@@ -2,8 +2,9 @@
 
 #include "context/Context.h"
 
-AggregateWriter::AggregateWriter(OutputFile& f, int32_t cap, int32_t first, int32_t count, WriterMutex* lock)
-    : RecordWriter(f, cap, 0, lock), firstMonth(first), monthCount(count) {}
+AggregateWriter::AggregateWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32_t first, int32_t count,
+                                 WriterMutex* lock)
+    : RecordWriter(f, cap, lineLength, 0, lock), firstMonth(first), monthCount(count) {}
 
 void AggregateWriter::walk() {
     const DensityPattern& density = *context.densityPattern;

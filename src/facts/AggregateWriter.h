@@ -8,7 +8,8 @@
 // from firstMonth.
 class AggregateWriter : public RecordWriter {
 public:
-    AggregateWriter(OutputFile& file, int32_t capacity, int32_t firstMonth, int32_t monthCount, WriterMutex* lock);
+    AggregateWriter(OutputFile& file, int32_t capacity, int32_t lineLength, int32_t firstMonth, int32_t monthCount,
+                    WriterMutex* lock);
 
 protected:
     void walk() override;

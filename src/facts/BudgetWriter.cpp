@@ -11,21 +11,17 @@ WriterMutex budgetLock;
 }  // namespace
 
 BudgetWriter::BudgetWriter(OutputFile& f, int32_t cap)
-    : AggregateWriter(f, cap, firstBudgetMonth, budgetMonthCount, &budgetLock) {}
+    : AggregateWriter(f, cap, lineLength, firstBudgetMonth, budgetMonthCount, &budgetLock) {}
 
-void BudgetWriter::writeRecord(const WriterRecord& r) {
+char* BudgetWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex, m = r.timeIndex;
-    const int32_t u = model.units(budgetScenario, 0, p, c, m);
-    const double a = model.dollarSales(budgetScenario, 0, p, c, m);
-    // "%12s%12s%6s%10d%10.2lf\n"
-    char line[128];
-    char* out = line;
-    out = rightText(out, model.customer(c).code, 12);
-    out = rightText(out, model.product(p).code, 12);
-    out = rightText(out, model.time(m).code, 6);
-    out = rightInt(out, u, 10);
-    out = money(out, a);
+    // "%12s%12s%6s%10d%10.2lf\n": the codes fill their columns.
+    out = code<12>(out, model.customerCode(c));
+    out = code<12>(out, model.productCode(p));
+    out = code<6>(out, model.time(m).code);
+    out = rightInt<10>(out, model.units(budgetScenario, 0, p, c, m));
+    out = wholeMoney(out, model.wholeDollarSales(budgetScenario, 0, p, c, m));
     *out++ = '\n';
-    writeText(line, static_cast<size_t>(out - line));
+    return out;
 }

@@ -1,28 +1,11 @@
-// The value formulas behind every number of the fact and cost files. Four are
+// The value formulas behind every number of the fact and cost files (units,
+// dollarSales and inventoryValue are inline in the model's header). Four are
 // pure functions of positions and leaf counts; inventory adds one random term
 // from the caller's generator.
 #include <cmath>
 
 #include "core/RandomGenerator.h"
 #include "dims/DimensionModel.h"
-
-int32_t DimensionModel::units(int32_t s, int32_t ch, int32_t p, int32_t c, int32_t m) const {
-    // The products may wrap around: only their low bits matter.
-    const uint32_t uc = static_cast<uint32_t>(c), up = static_cast<uint32_t>(p);
-    const uint32_t uch = static_cast<uint32_t>(ch), um = static_cast<uint32_t>(m);
-    const int32_t base = static_cast<int32_t>(((uc * up) & 10u) + ((uch * um) & 3u));
-    if (s == actualScenario) return base + 1;
-    const int32_t g = static_cast<int32_t>(((uc * um * up) >> 3) & 3u);
-    int32_t r = ((uc + up) & 1u) ? base + g : base - g;
-    if (r <= 0) r = -r;
-    return r + 1;
-}
-
-double DimensionModel::dollarSales(int32_t s, int32_t ch, int32_t p, int32_t c, int32_t m) const {
-    const int64_t t = ((m ^ 4) + ((m + 2) ^ 5)) & 7;
-    const int64_t priceCents = ((int64_t{p} + 20) * (t + 4 * int64_t{c} + 3 * (int64_t{ch} + 3))) % 5000;
-    return static_cast<double>(int64_t{units(s, ch, p, c, m)} * priceCents / 100);
-}
 
 namespace {
 
@@ -66,11 +49,6 @@ double DimensionModel::inventoryProductTerm(int32_t p) const {
 double DimensionModel::inventoryMonthTerm(int32_t m) const {
     const double lt = static_cast<double>(timeTable->leafCount);
     return std::sin(std::sin(9.42 * (static_cast<double>(m) / lt) + 0.2) * 3.14 + 0.1);
-}
-
-int32_t DimensionModel::inventoryValue(double d, double e, double f, double r) {
-    const double v = std::fabs(2.0 * d) + r * 5.0 * f * f * e;
-    return static_cast<int32_t>(v + 1.0);
 }
 
 int32_t DimensionModel::inventory(int32_t p, int32_t c, int32_t m, RandomGenerator& generator) const {

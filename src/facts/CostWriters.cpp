@@ -23,32 +23,30 @@ void CostWriter::walk() {
     }
 }
 
-void CostWriter::writeCostLine(const char* code, int32_t scenario, int32_t month, double value) {
+char* CostWriter::writeCostLine(char* out, const char* leafCode, int32_t scenario, int32_t month, double value) {
     const DimensionModel& model = *context.dimensionModel;
-    char line[512];
-    char* out = line;
-    out = rightText(out, code, 12);
+    out = code<12>(out, leafCode);
     out = leftText(out, model.scenarioName(scenario), 12);
-    out = rightText(out, model.time(month).code, 6);
+    out = code<6>(out, model.time(month).code);
     out = cost(out, value);
     *out++ = '\n';
-    writeText(line, static_cast<size_t>(out - line));
+    return out;
 }
 
 int32_t ShippingCostWriter::leafCount() const { return context.dimensionModel->customers().leafCount; }
 int32_t ShippingCostWriter::blockSize() const { return context.blockCustomers; }
 int32_t WriterRecord::*ShippingCostWriter::indexField() const { return &WriterRecord::customerIndex; }
-void ShippingCostWriter::writeRecord(const WriterRecord& r) {
+char* ShippingCostWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
-    writeCostLine(model.customer(r.customerIndex).code, r.scenarioIndex, r.timeIndex,
-                  model.stdShipCost(r.scenarioIndex, r.customerIndex, r.timeIndex));
+    return writeCostLine(out, model.customer(r.customerIndex).code, r.scenarioIndex, r.timeIndex,
+                         model.stdShipCost(r.scenarioIndex, r.customerIndex, r.timeIndex));
 }
 
 int32_t ProductCostWriter::leafCount() const { return context.dimensionModel->products().leafCount; }
 int32_t ProductCostWriter::blockSize() const { return context.blockProducts; }
 int32_t WriterRecord::*ProductCostWriter::indexField() const { return &WriterRecord::productIndex; }
-void ProductCostWriter::writeRecord(const WriterRecord& r) {
+char* ProductCostWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
-    writeCostLine(model.product(r.productIndex).code, r.scenarioIndex, r.timeIndex,
-                  model.stdProdCost(r.scenarioIndex, r.productIndex, r.timeIndex));
+    return writeCostLine(out, model.product(r.productIndex).code, r.scenarioIndex, r.timeIndex,
+                         model.stdProdCost(r.scenarioIndex, r.productIndex, r.timeIndex));
 }

@@ -5,15 +5,17 @@
 // Actual months (0 .. 17) and 12 Budget months (12 .. 23) each.
 class CostWriter : public RecordWriter {
 public:
-    CostWriter(OutputFile& file, int32_t capacity) : RecordWriter(file, capacity) {}
+    static constexpr int32_t lineLength = 41;  // "%12s%-12s%6s%10.3lf\n"
+
+    CostWriter(OutputFile& file, int32_t capacity) : RecordWriter(file, capacity, lineLength) {}
 
 protected:
     void walk() override;
     virtual int32_t leafCount() const = 0;
     virtual int32_t blockSize() const = 0;
     virtual int32_t WriterRecord::*indexField() const = 0;
-    // Formats "%12s%-12s%6s%10.3lf\n" and writes it in one call.
-    void writeCostLine(const char* code, int32_t scenario, int32_t month, double cost);
+    // Formats "%12s%-12s%6s%10.3lf\n" at out; returns the position after it.
+    static char* writeCostLine(char* out, const char* leafCode, int32_t scenario, int32_t month, double cost);
 };
 
 // "custship.qem": standard shipping cost per store.
@@ -25,7 +27,7 @@ protected:
     int32_t leafCount() const override;
     int32_t blockSize() const override;
     int32_t WriterRecord::*indexField() const override;
-    void writeRecord(const WriterRecord& record) override;
+    char* writeRecord(const WriterRecord& record, char* text) override;
 };
 
 // "prodcos.qem": standard product cost per code.
@@ -37,5 +39,5 @@ protected:
     int32_t leafCount() const override;
     int32_t blockSize() const override;
     int32_t WriterRecord::*indexField() const override;
-    void writeRecord(const WriterRecord& record) override;
+    char* writeRecord(const WriterRecord& record, char* text) override;
 };

@@ -6,13 +6,13 @@
 using namespace fixed_format;
 
 namespace {
-constexpr size_t textPerRecord = 64;  // a line is 62 characters and the newline
 // The four writers of "histsale.qem" write a whole buffer at a time under it.
 WriterMutex historicalSalesLock;
 }  // namespace
 
-SalesWriter::SalesWriter(OutputFile& f, int32_t cap, int32_t limit, int32_t monthCount, WriterMutex* lock)
-    : RecordWriter(f, cap, limit, lock), months(monthCount) {}
+SalesWriter::SalesWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32_t limit, int32_t monthCount,
+                         WriterMutex* lock)
+    : RecordWriter(f, cap, lineLength, limit, lock), months(monthCount) {}
 
 void SalesWriter::walk() {
     // A writer with no share of the cells writes nothing.
@@ -46,48 +46,34 @@ void SalesWriter::walk() {
 }
 
 HistoricalSalesWriter::HistoricalSalesWriter(OutputFile& f, int32_t cap, int32_t limit)
-    : SalesWriter(f, cap, limit, historicalMonthCount, &historicalSalesLock),
-      textBuffer(new char[static_cast<size_t>(cap) * textPerRecord + 1]) {}
+    : SalesWriter(f, cap, lineLength, limit, historicalMonthCount, &historicalSalesLock) {}
 
-void HistoricalSalesWriter::writeRecord(const WriterRecord& r) {
+char* HistoricalSalesWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex, ch = r.channelIndex, m = r.timeIndex;
-    const int32_t u = model.units(actualScenario, ch, p, c, m);
-    const double a = model.dollarSales(actualScenario, ch, p, c, m);
-    // "%12s%12s%12s%6s%10d%10.2lf\n"
-    char* out = textBuffer.get() + textLength;
-    out = rightText(out, model.customer(c).code, 12);
-    out = rightText(out, model.product(p).code, 12);
-    out = rightText(out, model.channel(ch).code, 12);
-    out = rightText(out, model.time(m).code, 6);
-    out = rightInt(out, u, 10);
-    out = money(out, a);
+    // "%12s%12s%12s%6s%10d%10.2lf\n": the codes fill their columns.
+    out = code<12>(out, model.customerCode(c));
+    out = code<12>(out, model.productCode(p));
+    out = code<12>(out, model.channelCode(ch));
+    out = code<6>(out, model.time(m).code);
+    out = rightInt<10>(out, model.units(actualScenario, ch, p, c, m));
+    out = wholeMoney(out, model.wholeDollarSales(actualScenario, ch, p, c, m));
     *out++ = '\n';
-    textLength = static_cast<int32_t>(out - textBuffer.get());
-}
-
-void HistoricalSalesWriter::endOfBuffer() {
-    const size_t length = static_cast<size_t>(textLength);
-    textLength = 0;
-    writeText(textBuffer.get(), length);
+    return out;
 }
 
 CurrentSalesWriter::CurrentSalesWriter(OutputFile& f, int32_t cap, int32_t limit)
-    : SalesWriter(f, cap, limit, 1, nullptr) {}
+    : SalesWriter(f, cap, lineLength, limit, 1, nullptr) {}
 
-void CurrentSalesWriter::writeRecord(const WriterRecord& r) {
+char* CurrentSalesWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t p = r.productIndex, c = r.customerIndex, ch = r.channelIndex;
-    const int32_t u = model.units(actualScenario, ch, p, c, currentMonth);
-    const double a = model.dollarSales(actualScenario, ch, p, c, currentMonth);
-    // "%-12s%-12s%-12s%10d%10.2lf\n"
-    char line[128];
-    char* out = line;
-    out = leftText(out, model.customer(c).code, 12);
-    out = leftText(out, model.product(p).code, 12);
-    out = leftText(out, model.channel(ch).code, 12);
-    out = rightInt(out, u, 10);
-    out = money(out, a);
+    // "%-12s%-12s%-12s%10d%10.2lf\n": the codes fill their columns.
+    out = code<12>(out, model.customerCode(c));
+    out = code<12>(out, model.productCode(p));
+    out = code<12>(out, model.channelCode(ch));
+    out = rightInt<10>(out, model.units(actualScenario, ch, p, c, currentMonth));
+    out = wholeMoney(out, model.wholeDollarSales(actualScenario, ch, p, c, currentMonth));
     *out++ = '\n';
-    writeText(line, static_cast<size_t>(out - line));
+    return out;
 }

@@ -1,6 +1,4 @@
 #pragma once
-#include <memory>
-
 #include "core/RecordWriter.h"
 
 // Shared walk of the two sales files: customer blocks of the data region,
@@ -9,7 +7,8 @@
 // after recordLimit records.
 class SalesWriter : public RecordWriter {
 public:
-    SalesWriter(OutputFile& file, int32_t capacity, int32_t recordLimit, int32_t months, WriterMutex* lock);
+    SalesWriter(OutputFile& file, int32_t capacity, int32_t lineLength, int32_t recordLimit, int32_t months,
+                WriterMutex* lock);
 
 protected:
     void walk() override;
@@ -18,27 +17,27 @@ private:
     int32_t months;  // records per cell: 17 historical months, or 1
 };
 
-// "histsale.qem": 17 records per cell, each buffer's text handed to the file
-// in one write under the historical sales lock.
+// "histsale.qem": 17 records per cell; each buffer's text is written in one
+// piece under the historical sales lock.
 class HistoricalSalesWriter : public SalesWriter {
 public:
+    static constexpr int32_t lineLength = 63;  // "%12s%12s%12s%6s%10d%10.2lf\n"
+
     HistoricalSalesWriter(OutputFile& file, int32_t capacity, int32_t recordLimit);
 
 protected:
-    void writeRecord(const WriterRecord& record) override;
-    void endOfBuffer() override;
-
-private:
-    std::unique_ptr<char[]> textBuffer;
-    int32_t textLength = 0;
+    char* writeRecord(const WriterRecord& record, char* text) override;
 };
 
-// "currsale.qem": one record per cell, each line written with one call on the
-// shared stream, without a lock.
+// "currsale.qem": one record per cell; each buffer's text is written with one
+// call on the shared stream, without a lock (the stream keeps a call's text
+// together, so lines never split).
 class CurrentSalesWriter : public SalesWriter {
 public:
+    static constexpr int32_t lineLength = 57;  // "%-12s%-12s%-12s%10d%10.2lf\n"
+
     CurrentSalesWriter(OutputFile& file, int32_t capacity, int32_t recordLimit);
 
 protected:
-    void writeRecord(const WriterRecord& record) override;
+    char* writeRecord(const WriterRecord& record, char* text) override;
 };

@@ -1,8 +1,7 @@
 #include "queries/QueryWriter.h"
 
-#include <cstring>
-
 #include "context/Context.h"
+#include "core/FixedFormat.h"
 #include "core/RandomGenerator.h"
 #include "core/Report.h"
 #include "queries/QueryPickers.h"
@@ -64,17 +63,19 @@ void QueryWriter::walk() {
     }
 }
 
-void QueryWriter::writeRecord(const WriterRecord& r) {
+QueryWriter::QueryWriter(OutputFile& f, int32_t cap) : RecordWriter(f, cap, lineLength) {
+    // The query writer's own failure text is in lower case.
+    writeFailureText = "oops";
+}
+
+char* QueryWriter::writeRecord(const WriterRecord& r, char* out) {
     const DimensionModel& model = *context.dimensionModel;
     const int32_t kind = r.queryKind();
     const char* f[7] = {"", "", "", "", "", "", ""};
-    char kindText[4];
     if (kind < 1 || kind > 10) {
         reportError("bad query number writing '%s'\n", file.name());
         throw "oops";
     }
-    snprintf(kindText, sizeof kindText, "%d", kind);
-    f[0] = kindText;
     auto product = [&] { return model.product(r.productIndex).code; };
     auto customer = [&] { return model.customer(r.customerIndex).code; };
     auto channel = [&] { return model.channel(r.channelIndex).code; };
@@ -94,8 +95,9 @@ void QueryWriter::writeRecord(const WriterRecord& r) {
             f[6] = model.measureName(r.measureIndex());
             break;
     }
-    char line[256];
-    snprintf(line, sizeof line, "%24s%-24s%-24s%-24s%-24s%-24s%-24s\n", f[0], f[1], f[2], f[3], f[4], f[5], f[6]);
-    // The query writer's own failure text is in lower case.
-    file.write(line, strlen(line), "oops");
+    // "%24s%-24s%-24s%-24s%-24s%-24s%-24s\n" with the kind's number first.
+    out = fixed_format::rightInt<24>(out, kind);
+    for (int i = 1; i < 7; ++i) out = fixed_format::leftText(out, f[i], 24);
+    *out++ = '\n';
+    return out;
 }

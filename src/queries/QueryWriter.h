@@ -13,9 +13,11 @@ extern const std::array<QueryTemplate, 26> queryTemplates;
 // schedule order, each line seven 24-character fields.
 class QueryWriter : public RecordWriter {
 public:
-    QueryWriter(OutputFile& file, int32_t capacity) : RecordWriter(file, capacity) {}
+    static constexpr int32_t lineLength = 169;  // "%24s%-24s%-24s%-24s%-24s%-24s%-24s\n"
+
+    QueryWriter(OutputFile& file, int32_t capacity);
 
 protected:
     void walk() override;
-    void writeRecord(const WriterRecord& record) override;
+    char* writeRecord(const WriterRecord& record, char* text) override;
 };

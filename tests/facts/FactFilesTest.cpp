@@ -6,6 +6,7 @@
 
 #include "TestSupport.h"
 #include "core/RandomGenerator.h"
+#include "facts/BudgetWriter.h"
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
@@ -84,7 +85,7 @@ protected:
         const DimensionModel& model = *context.dimensionModel;
         std::vector<Key> cells;
         qemtest::forEachLine(name, [&](const std::string& line) {
-            ASSERT_EQ(line.size(), 56u) << line;
+            ASSERT_EQ(line.size() + 1, size_t{CurrentSalesWriter::lineLength}) << line;
             const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12), ch = channels.of(line, 24, 12);
             const double amount = model.dollarSales(0, ch, p, c, 17);
             ASSERT_EQ(line.substr(36), formatted("%10d%10.2f", model.units(0, ch, p, c, 17), amount)) << line;
@@ -107,7 +108,7 @@ TEST_F(FactFiles, SalesFilesHoldTheirQuotaOfWalkCells) {
     size_t count = 0;
     qemtest::forEachLine("histsale.qem", [&](const std::string& line) {
         ++count;
-        ASSERT_EQ(line.size(), 62u) << line;
+        ASSERT_EQ(line.size() + 1, size_t{HistoricalSalesWriter::lineLength}) << line;
         const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12), ch = channels.of(line, 24, 12);
         const int32_t m = times.of(line, 36, 6);
         int32_t& seen = months[cellKey(c, p, ch)];
@@ -145,6 +146,51 @@ TEST_F(FactFiles, SalesWriterStopsAtItsRecordLimit) {
     EXPECT_EQ(writeDirect(1000000), all);
 }
 
+// Four historical sales writers with small buffers run side by side: each
+// buffer's lines land as one contiguous run, and the file is the four
+// writers' buffers, each whole, in each writer's own order (a buffer holds
+// the next records of its writer's walk, the last one partly filled).
+TEST_F(FactFiles, LockedWritersLandEachBufferWhole) {
+    constexpr int32_t capacity = 13, quota = 5000;  // 384 full buffers and one of 8 per writer
+    {
+        OutputFile file("buffers.qem");
+        std::array<std::unique_ptr<HistoricalSalesWriter>, workerCount> writers;
+        Batch batch;
+        for (int t = 0; t < workerCount; ++t) {
+            writers[t] = std::make_unique<HistoricalSalesWriter>(file, capacity, quota);
+            writers[t]->setStride(workerCount).setSliceIndex(t);
+            batch[t] = writers[t].get();
+        }
+        runBatch(batch);
+        file.close();
+    }
+    // Each writer's records in the order it makes them: its slice of the walk, 17 months per cell.
+    const auto sliceOf = [](Key record) { return static_cast<int>(record / 32 / 16 % 100000 / 100 % workerCount); };
+    std::vector<Key> made[workerCount];
+    for (Key cell : walk)
+        for (Key m = 0; m < 17; ++m)
+            if (auto& own = made[sliceOf(cell * 32)]; own.size() < static_cast<size_t>(quota)) own.push_back(cell * 32 + m);
+    std::vector<Key> lines;
+    qemtest::forEachLine("buffers.qem", [&](const std::string& l) {
+        const Key cell = cellKey(customers.of(l, 0, 12), products.of(l, 12, 12), channels.of(l, 24, 12));
+        lines.push_back(cell * 32 + times.of(l, 36, 6));
+    });
+    ASSERT_EQ(lines.size(), size_t{workerCount} * quota);
+    size_t taken[workerCount] = {};
+    for (size_t at = 0; at < lines.size();) {
+        const int w = sliceOf(lines[at]);
+        const size_t n = std::min(static_cast<size_t>(capacity), made[w].size() - taken[w]);
+        ASSERT_GT(n, 0u) << "line " << at;
+        std::vector<Key> run(lines.begin() + static_cast<std::ptrdiff_t>(at), lines.begin() + static_cast<std::ptrdiff_t>(at + n));
+        std::vector<Key> buffer(made[w].begin() + static_cast<std::ptrdiff_t>(taken[w]),
+                                made[w].begin() + static_cast<std::ptrdiff_t>(taken[w] + n));
+        std::sort(run.begin(), run.end());
+        std::sort(buffer.begin(), buffer.end());
+        ASSERT_EQ(run, buffer) << "writer " << w << ", buffer from line " << at;
+        taken[w] += n, at += n;
+    }
+}
+
 // Inventory: the pairs of the walk, each once; currinv's values are the
 // month-17 values with the random terms of its seed, in the order written.
 TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
@@ -155,13 +201,13 @@ TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
     const auto pairOf = [](const std::string& l) { return cellKey(customers.of(l, 0, 12), products.of(l, 12, 12)); };
     const auto inRange = [](const std::string& field) { return std::stoi(field) >= 1 && std::stoi(field) <= 12; };
     qemtest::forEachLine("histinv.qem", [&](const std::string& line) {
-        ASSERT_EQ(line.size(), 194u) << line;
+        ASSERT_EQ(line.size() + 1, size_t{HistoricalInventoryWriter::lineLength}) << line;
         ASSERT_TRUE(historical.insert(pairOf(line)).second) << line;
         for (size_t m = 0; m < 17; ++m) ASSERT_TRUE(inRange(line.substr(24 + 10 * m, 10))) << line;
     });
     RandomGenerator terms(inventorySeed);
     qemtest::forEachLine("currinv.qem", [&](const std::string& line) {
-        ASSERT_EQ(line.size(), 34u) << line;
+        ASSERT_EQ(line.size() + 1, size_t{CurrentInventoryWriter::lineLength}) << line;
         ASSERT_TRUE(current.insert(pairOf(line)).second && inRange(line.substr(24))) << line;
         const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12);
         ASSERT_EQ(std::stoi(line.substr(24)), model.inventory(p, c, 17, terms)) << line;
@@ -170,7 +216,7 @@ TEST_F(FactFiles, InventoryAndBudgetCoverEveryCellWithSalesInAnyChannel) {
     EXPECT_EQ(current, pairs);
     std::map<Key, int32_t> budgetMonths;  // cell -> bit set of its months
     qemtest::forEachLine("budget.qem", [&](const std::string& line) {
-        ASSERT_EQ(line.size(), 50u) << line;
+        ASSERT_EQ(line.size() + 1, size_t{BudgetWriter::lineLength}) << line;
         const int32_t c = customers.of(line, 0, 12), p = products.of(line, 12, 12), m = times.of(line, 24, 6);
         int32_t& seen = budgetMonths[cellKey(c, p)];
         ASSERT_TRUE(m >= 12 && m < 24 && !(seen & (1 << m))) << line;
@@ -195,7 +241,7 @@ TEST_F(FactFiles, CostFilesCoverEveryLeafInBothScenarios) {
     for (const auto& f : files) {
         std::unordered_set<Key> seen;
         qemtest::forEachLine(f.name, [&](const std::string& line) {
-            ASSERT_EQ(line.size(), 40u) << line;
+            ASSERT_EQ(line.size() + 1, size_t{CostWriter::lineLength}) << line;
             const int32_t leaf = f.leaves.of(line, 0, 12), month = times.of(line, 24, 6);
             const std::string scenario = line.substr(12, 12);
             const int32_t s = scenario == "Budget      ";
