@@ -11,6 +11,7 @@
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "queries/QueryWriter.h"
+#include "run/DataSetSize.h"
 #include "run/Dialogue.h"
 #include "run/FileCapacities.h"
 #include "run/FolderLock.h"
@@ -75,11 +76,8 @@ void writeSecondPhaseFiles(const RunOptions& options) {
 }
 
 void writeQueryFiles() {
-    for (int64_t u = 1; u <= context.state.userCount; ++u) {
-        char name[32];
-        snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(u));
-        writeFile<QueryWriter>(name, capacity::queryFiles);
-    }
+    for (int64_t u = 1; u <= context.state.userCount; ++u)
+        writeFile<QueryWriter>(queryFileName(u).c_str(), capacity::queryFiles);
 }
 
 void runFirstPhase() {

@@ -89,19 +89,9 @@ void writeBatchFile(const char* name, int64_t batchCount, int32_t quota, MakeWri
     file.close();
 }
 
-// Records of the sales walk in one product block: every customer block of
-// the data region, every channel leaf, its densityCode cells, `months`
-// records a cell.
-double salesRecordsPerProductBlock(int32_t months) {
-    const int64_t customerBlocks = (int64_t{customerEnd()} + context.blockCustomers - 1) / context.blockCustomers;
-    return static_cast<double>(customerBlocks) * context.dimensionModel->channels().leafCount *
-           context.state.densityCode * months;
-}
-
 template <typename Writer>
 void writeSalesFile(const char* name, double cells, int32_t months, bool inOrder) {
-    const int64_t productBlocks = (int64_t{productEnd()} + context.blockProducts - 1) / context.blockProducts;
-    const SalesBatches batches(cells, salesRecordsPerProductBlock(months), productBlocks);
+    const SalesBatches batches = salesFileBatches(cells, months);
     writeBatchFile(
         name, batches.count(), batches.quota(),
         [](OutputFile& file, int32_t quota) {
@@ -124,15 +114,15 @@ void writeSingleBatchFile(const char* name, int32_t capacity, MakeWriter makeWri
 
 size_t lastBatchStackUse() { return measuredStackUse; }
 
-SalesBatches::SalesBatches(double cells, double recordsPerBlock, int64_t productBlocks) {
+SalesBatches::SalesBatches(double cells, double perBlock, int64_t blocks)
+    : recordsPerBlock(perBlock), productBlocks(blocks) {
     double q = cells / cellsPerBatch;
     if (q - std::trunc(q) != 0.0) q += 1.0;
     batchCount = static_cast<int64_t>(q);
     // The slices hold one of two numbers of blocks: `longer` of them one more.
     const double slices = static_cast<double>(batchCount * workerCount);
-    const int64_t longer = batchCount > 0 ? productBlocks % (batchCount * workerCount) : 0;
-    const double shortWalk = batchCount > 0 ? productBlocks / (batchCount * workerCount) * recordsPerBlock : 0.0;
-    const double longWalk = shortWalk + recordsPerBlock;
+    if (batchCount > 0) longer = productBlocks % (batchCount * workerCount);
+    const double shortWalk = walk(false), longWalk = walk(true);
     double limit;
     if (cells >= (slices - longer) * shortWalk + longer * longWalk)
         limit = longer > 0 ? longWalk : shortWalk;  // every slice writes all it holds
@@ -141,6 +131,30 @@ SalesBatches::SalesBatches(double cells, double recordsPerBlock, int64_t product
     else  // the short slices write all they hold, the longer ones share the rest
         limit = shortWalk + std::trunc((cells - slices * shortWalk) / static_cast<double>(longer));
     writerQuota = static_cast<int32_t>(std::min(limit, static_cast<double>(INT32_MAX)));
+}
+
+double SalesBatches::walk(bool longSlice) const {
+    const double shortWalk =
+        batchCount > 0 ? static_cast<double>(productBlocks / (batchCount * workerCount)) * recordsPerBlock : 0.0;
+    return longSlice ? shortWalk + recordsPerBlock : shortWalk;
+}
+
+uint64_t SalesBatches::records() const {
+    const double quota = writerQuota;
+    const uint64_t shortSlices = static_cast<uint64_t>(batchCount * workerCount - longer);
+    return static_cast<uint64_t>(longer) * static_cast<uint64_t>(std::min(quota, walk(true))) +
+           shortSlices * static_cast<uint64_t>(std::min(quota, walk(false)));
+}
+
+SalesBatches salesFileBatches(double cells, int32_t months) {
+    // Records of the walk in one product block: every customer block of the
+    // data region, every channel leaf, its densityCode cells, `months`
+    // records a cell.
+    const int64_t customerBlocks = (int64_t{customerEnd()} + context.blockCustomers - 1) / context.blockCustomers;
+    const int64_t productBlocks = (int64_t{productEnd()} + context.blockProducts - 1) / context.blockProducts;
+    const double perBlock = static_cast<double>(customerBlocks) * context.dimensionModel->channels().leafCount *
+                            context.state.densityCode * months;
+    return SalesBatches(cells, perBlock, productBlocks);
 }
 
 unsigned workerMain(RecordWriter* writer) {
