@@ -6,6 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <unistd.h>
+
 #include "core/Report.h"
 #include "dims/DimensionWriters.h"
 #include "facts/CostWriters.h"
@@ -91,6 +93,7 @@ void runFirstPhase() {
     context.state.seed = static_cast<int32_t>(static_cast<uint32_t>(::time(nullptr)));
     guardedPhase([] {
         initContext();
+        showPhaseStart(1);
         writeFirstPhaseFiles();
     });
     saveState();
@@ -98,17 +101,25 @@ void runFirstPhase() {
 
 void runSecondPhase() {
     context.state.phase = 2;
-    guardedPhase([] { writeSecondPhaseFiles(); });
+    guardedPhase([] {
+        showPhaseStart(2);
+        writeSecondPhaseFiles();
+    });
     saveState();
 }
 
 void runThirdPhase() {
     context.state.phase = 3;
-    guardedPhase(writeQueryFiles);
+    guardedPhase([] {
+        showPhaseStart(3);
+        writeQueryFiles();
+    });
     removeState();
 }
 
 int qemMain() {
+    // Progress lines only for a person watching: never into a file or a pipe.
+    if (isatty(STDERR_FILENO)) enableProgress();
     lockFolder();
     GeneratorState stored;
     if (readState(stored)) {

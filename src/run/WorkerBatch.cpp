@@ -19,6 +19,7 @@
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
 #include "run/FileCapacities.h"
+#include "run/Progress.h"
 
 // A writer's run() formats with the C library (whose floating-point
 // conversions alone take several kilobytes of stack), throws and unwinds on
@@ -74,6 +75,7 @@ size_t stackUse(const Worker& w) {
 template <typename MakeWriter>
 void writeBatchFile(const char* name, int64_t batchCount, int32_t quota, MakeWriter makeWriter, bool inOrder) {
     OutputFile file(name);
+    const FileProgress progress(file);
     const int32_t stride = static_cast<int32_t>(batchCount * workerCount);
     for (int64_t b = 0; b < batchCount; ++b) {
         std::array<std::unique_ptr<RecordWriter>, workerCount> owned;
@@ -162,11 +164,11 @@ unsigned workerMain(RecordWriter* writer) {
         writer->run();
         return 1;
     } catch (const char* text) {
-        fprintf(stderr, "%s\n", text);
+        reportError("%s\n", text);
         return 0;
     } catch (...) {
         const int err = errno;
-        fprintf(stderr, "mysterious exception caught\n%s\n", strerror(err));
+        reportError("mysterious exception caught\n%s\n", strerror(err));
         return 0;
     }
 }

@@ -1,0 +1,130 @@
+// The progress lines of the real program with its standard error on a pseudo-terminal. (With standard error
+// in a file, the driver tests hold both streams to the dialogue alone and an empty standard error.)
+#include <pty.h>
+#include <sys/mount.h>
+#include <termios.h>
+
+#include <regex>
+#include <vector>
+
+#include "ProgramRun.h"
+
+using namespace qemtest;
+
+namespace {
+
+class Progress : public ProgramRun {
+protected:
+    // Runs the program with standard error on a terminal of 200 columns that passes bytes unchanged; returns
+    // the outcome and everything the terminal received.
+    std::pair<Outcome, std::string> runOnTerminal(const std::string& input, const ChildSetup& base = {},
+                                                  const fs::path& workDir = {}) {
+        int master = -1, slave = -1;
+        winsize size{24, 200, 0, 0};
+        if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return {{"", "no terminal", -1}, ""};
+        termios raw{};
+        tcgetattr(slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+        const fs::path in = capture / "stdin";
+        writeFile(in, input);
+        const int fd = open(in.c_str(), O_RDONLY | O_CLOEXEC);
+        ChildSetup setup = base;
+        setup.errorStream = slave;
+        const Child child = start(fd, workDir.empty() ? dir : workDir, setup);
+        close(fd);
+        close(slave);
+        // The terminal ends (EIO) once the program's end has closed its side.
+        std::string terminal;
+        char buffer[4096];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) != 0;) {
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) break;
+            terminal.append(buffer, static_cast<size_t>(n));
+        }
+        close(master);
+        return {finish(child), terminal};
+    }
+};
+
+const std::vector<std::string> phaseFiles[] = {
+    {"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem", "chanhier.qem", "chantree.qem",
+     "timehier.qem", "timetree.qem", "histsale.qem", "histinv.qem", "custship.qem", "prodcos.qem"},
+    {"budget.qem", "currsale.qem", "currinv.qem"},
+    {"qry001.qem", "qry002.qem", "qry003.qem", "qry004.qem", "qry005.qem", "qry006.qem", "qry007.qem",
+     "qry008.qem", "qry009.qem", "qry010.qem"},
+};
+
+}  // namespace
+
+// Each phase: one line with its bytes and the free space, then for every file in writing order its status line
+// (drawn at least once, at the start) cleared and followed by the file's summary, whose lines and bytes are those
+// of the file written; the standard output is the dialogue alone.
+TEST_F(Progress, OnATerminalEveryPhaseAndFileShowsItsLines) {
+    for (int phase = 1; phase <= 3; ++phase) {
+        SCOPED_TRACE("phase " + std::to_string(phase));
+        const auto [r, terminal] = runOnTerminal(phase == 1 ? validAnswers : "");
+        ASSERT_EQ(r.status, 0) << terminal;
+        const std::string done = "starting phase " + std::to_string(phase) + "\n" +
+                                 (phase == 1 ? "Enter a number of channels (at least 10): Enter a density percentage "
+                                               "between 0.1 and 40: Enter a number of users (at least 10): "
+                                             : "") +
+                                 "Done\n";
+        EXPECT_TRUE(r.out.ends_with(done)) << r.out;
+        EXPECT_EQ(r.out.find('\r'), std::string::npos);
+
+        const std::regex phaseLine("phase " + std::to_string(phase) +
+                                   R"( writes [0-9.]+ MB \(([0-9]+) bytes\); [0-9.]+ [MG]B \([0-9]+ bytes\) free in this folder)");
+        const std::regex fileLine("((?:\rphase " + std::to_string(phase) +
+                                  R"(  ([a-z0-9]+\.qem)  [ 0-9.]+ %  [0-9.]+ MB  (?:--|[0-9.]+) MB/s  (?:--:--|[0-9:]+) left\x1b\[K)+)\r\x1b\[K([a-z0-9]+\.qem) +([0-9]+) lines +([0-9]+) bytes +[0-9.]+ s)");
+        std::vector<std::string> lines;
+        for (size_t from = 0, end; (end = terminal.find('\n', from)) != std::string::npos; from = end + 1)
+            lines.push_back(terminal.substr(from, end - from));
+        ASSERT_EQ(lines.size(), phaseFiles[phase - 1].size() + 1) << terminal;
+        EXPECT_EQ(terminal.back(), '\n');
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[0], m, phaseLine)) << lines[0];
+        const uint64_t expectedPhaseBytes = std::stoull(m[1]);
+        uint64_t phaseBytes = 0;
+        for (size_t i = 1; i < lines.size(); ++i) {
+            const std::string& name = phaseFiles[phase - 1][i - 1];
+            ASSERT_TRUE(std::regex_match(lines[i], m, fileLine)) << lines[i];
+            EXPECT_EQ(m[2], name);
+            EXPECT_EQ(m[3], name);
+            const std::string text = readFile(dir / name);
+            EXPECT_EQ(std::stoull(m[4]), static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'))) << name;
+            EXPECT_EQ(std::stoull(m[5]), text.size()) << name;
+            phaseBytes += text.size();
+        }
+        EXPECT_EQ(expectedPhaseBytes, phaseBytes);
+    }
+}
+
+// A diagnostic while a status line is shown starts at the line's beginning, the line cleared; no status line
+// follows it. On a disk too small for the phase, the phase's line is a warning, and the run goes on until a write
+// fails.
+TEST_F(Progress, ADiagnosticClearsTheStatusLineAndTooLittleSpaceIsAWarning) {
+    const auto expectCleared = [](const std::string& terminal, const std::string& file) {
+        const size_t report = terminal.find("error writing '" + file + "'\n");
+        ASSERT_NE(report, std::string::npos) << terminal;
+        ASSERT_GE(report, 4u);
+        EXPECT_NE(terminal.rfind("\rphase 1  " + file + "  ", report), std::string::npos) << terminal;
+        EXPECT_EQ(terminal.substr(report - 4, 4), "\r\x1b[K") << terminal;
+        EXPECT_EQ(terminal.find('\r', report), std::string::npos) << terminal;
+    };
+    auto [r, terminal] = runOnTerminal(validAnswers, {.fileSizeLimit = 100000});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(terminal.rfind("phase 1 writes ", 0), 0u) << terminal;
+    expectCleared(terminal, "prodhier.qem");
+
+    const fs::path disk = dir / "disk";
+    fs::create_directory(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "no tmpfs: " << strerror(errno);
+    std::tie(r, terminal) = runOnTerminal(validAnswers, {}, disk);
+    umount(disk.c_str());
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(std::regex_search(terminal, std::regex(R"(^warning: phase 1 writes [0-9.]+ MB \([0-9]+ bytes\), but )"
+                                                       R"(only [0-9.]+ MB \([0-9]+ bytes\) are free in this folder\n)")))
+        << terminal;
+    expectCleared(terminal, "histsale.qem");
+}
