@@ -23,9 +23,11 @@ void OutputFile::failWrite(int error, const char* failureText) const {
     throw failureText;
 }
 
-void OutputFile::write(const char* text, size_t length, const char* failureText) const {
+void OutputFile::write(const char* text, size_t length, uint64_t lines, const char* failureText) {
     if (length == 0) return;
     if (fwrite(text, 1, length, stream) != length) failWrite(errno, failureText);
+    writtenBytes.fetch_add(length, std::memory_order_relaxed);
+    writtenLines.fetch_add(lines, std::memory_order_relaxed);
 }
 
 void OutputFile::close() {

@@ -1,5 +1,7 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -18,10 +20,11 @@ public:
 
     const char* name() const { return fileName.c_str(); }
 
-    // Writes the whole text with one call on the stream (several threads may
-    // write at once: the stream keeps each call's text together). On failure
-    // reports "error writing '%s'\n%s\n" and throws failureText.
-    void write(const char* text, size_t length, const char* failureText = "Oops") const;
+    // Writes the whole text, `lines` lines, with one call on the stream
+    // (several threads may write at once: the stream keeps each call's text
+    // together) and counts them. On failure reports "error writing '%s'\n%s\n"
+    // and throws failureText.
+    void write(const char* text, size_t length, uint64_t lines, const char* failureText = "Oops");
 
     // Closes the file after putting its data on stable storage (fdatasync; a
     // pipe or a character device needs none). A failed close or sync, or an error
@@ -29,9 +32,17 @@ public:
     // the device: reported as a write error, then the text exception "Oops".
     void close();
 
+    // Bytes and lines written so far: counted once per write, readable from
+    // any thread at any time (a progress display reads them while the
+    // writers run).
+    uint64_t bytesWritten() const { return writtenBytes.load(std::memory_order_relaxed); }
+    uint64_t linesWritten() const { return writtenLines.load(std::memory_order_relaxed); }
+
 private:
     [[noreturn]] void failWrite(int error, const char* failureText) const;
 
     std::string fileName;
     FILE* stream;
+    std::atomic<uint64_t> writtenBytes{0};
+    std::atomic<uint64_t> writtenLines{0};
 };

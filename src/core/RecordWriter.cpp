@@ -90,7 +90,7 @@ void RecordWriter::flushRecords(WriterRecord* end) {
     {
         std::optional<WriterMutexLock> guard;
         if (lock) guard.emplace(*lock);
-        file.write(block, static_cast<size_t>(out - block), writeFailureText);
+        file.write(block, static_cast<size_t>(out - block), static_cast<uint64_t>(k), writeFailureText);
         endOfBuffer();
     }
     // This writer has only formatting ahead of it, while another one may be

@@ -1,9 +1,23 @@
 #include "core/Report.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
+namespace {
+
+std::atomic<void (*)()> reportPrelude{nullptr};
+
+void beforeReport() {
+    if (void (*prelude)() = reportPrelude.load()) prelude();
+}
+
+}  // namespace
+
+void setReportPrelude(void (*prelude)()) { reportPrelude.store(prelude); }
+
 void reportError(const char* format, ...) {
+    beforeReport();
     va_list arguments;
     va_start(arguments, format);
     vfprintf(stderr, format, arguments);
@@ -12,6 +26,7 @@ void reportError(const char* format, ...) {
 }
 
 void failOutOfMemory(const char* format, ...) {
+    beforeReport();
     fputs("not enough memory for ", stderr);
     va_list arguments;
     va_start(arguments, format);

@@ -1,5 +1,10 @@
 #pragma once
 
+// Sets a function that every diagnostic calls first (a progress display
+// clears its status line with it, so that the diagnostic starts a line of its
+// own); none by default.
+void setReportPrelude(void (*prelude)());
+
 // Writes a diagnostic (a printf format and its arguments) to standard error,
 // then flushes standard output, so that the dialogue shown so far is complete
 // when the diagnostic appears.

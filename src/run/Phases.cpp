@@ -6,11 +6,14 @@
 #include <cstring>
 #include <ctime>
 
+#include <unistd.h>
+
 #include "core/Report.h"
 #include "dims/DimensionWriters.h"
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "queries/QueryWriter.h"
+#include "run/DataSetSize.h"
 #include "run/Dialogue.h"
 #include "run/FileCapacities.h"
 #include "run/FolderLock.h"
@@ -75,11 +78,8 @@ void writeSecondPhaseFiles(const RunOptions& options) {
 }
 
 void writeQueryFiles() {
-    for (int64_t u = 1; u <= context.state.userCount; ++u) {
-        char name[32];
-        snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(u));
-        writeFile<QueryWriter>(name, capacity::queryFiles);
-    }
+    for (int64_t u = 1; u <= context.state.userCount; ++u)
+        writeFile<QueryWriter>(queryFileName(u).c_str(), capacity::queryFiles);
 }
 
 void runFirstPhase() {
@@ -93,6 +93,7 @@ void runFirstPhase() {
     context.state.seed = static_cast<int32_t>(static_cast<uint32_t>(::time(nullptr)));
     guardedPhase([] {
         initContext();
+        showPhaseStart(1);
         writeFirstPhaseFiles();
     });
     saveState();
@@ -100,17 +101,25 @@ void runFirstPhase() {
 
 void runSecondPhase() {
     context.state.phase = 2;
-    guardedPhase([] { writeSecondPhaseFiles(); });
+    guardedPhase([] {
+        showPhaseStart(2);
+        writeSecondPhaseFiles();
+    });
     saveState();
 }
 
 void runThirdPhase() {
     context.state.phase = 3;
-    guardedPhase(writeQueryFiles);
+    guardedPhase([] {
+        showPhaseStart(3);
+        writeQueryFiles();
+    });
     removeState();
 }
 
 int qemMain() {
+    // Progress lines only for a person watching: never into a file or a pipe.
+    if (isatty(STDERR_FILENO)) enableProgress();
     lockFolder();
     GeneratorState stored;
     if (readState(stored)) {

@@ -4,6 +4,7 @@
 
 #include "context/Context.h"
 #include "core/OutputFile.h"
+#include "run/Progress.h"
 #include "run/StateFile.h"
 #include "run/WorkerBatch.h"
 
@@ -31,6 +32,7 @@ double currentCells();
 template <typename Writer, typename... Extra>
 void writeFile(const char* name, int32_t capacity, const Extra&... extra) {
     OutputFile file(name);
+    const FileProgress progress(file);
     const auto writer = newWriter(file, capacity, [&] { return std::make_unique<Writer>(file, capacity, extra...); });
     writer->run();
     file.close();

@@ -19,6 +19,7 @@
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
 #include "run/FileCapacities.h"
+#include "run/Progress.h"
 
 // A writer's run() formats with the C library (whose floating-point
 // conversions alone take several kilobytes of stack), throws and unwinds on
@@ -74,6 +75,7 @@ size_t stackUse(const Worker& w) {
 template <typename MakeWriter>
 void writeBatchFile(const char* name, int64_t batchCount, int32_t quota, MakeWriter makeWriter, bool inOrder) {
     OutputFile file(name);
+    const FileProgress progress(file);
     const int32_t stride = static_cast<int32_t>(batchCount * workerCount);
     for (int64_t b = 0; b < batchCount; ++b) {
         std::array<std::unique_ptr<RecordWriter>, workerCount> owned;
@@ -89,19 +91,9 @@ void writeBatchFile(const char* name, int64_t batchCount, int32_t quota, MakeWri
     file.close();
 }
 
-// Records of the sales walk in one product block: every customer block of
-// the data region, every channel leaf, its densityCode cells, `months`
-// records a cell.
-double salesRecordsPerProductBlock(int32_t months) {
-    const int64_t customerBlocks = (int64_t{customerEnd()} + context.blockCustomers - 1) / context.blockCustomers;
-    return static_cast<double>(customerBlocks) * context.dimensionModel->channels().leafCount *
-           context.state.densityCode * months;
-}
-
 template <typename Writer>
 void writeSalesFile(const char* name, double cells, int32_t months, bool inOrder) {
-    const int64_t productBlocks = (int64_t{productEnd()} + context.blockProducts - 1) / context.blockProducts;
-    const SalesBatches batches(cells, salesRecordsPerProductBlock(months), productBlocks);
+    const SalesBatches batches = salesFileBatches(cells, months);
     writeBatchFile(
         name, batches.count(), batches.quota(),
         [](OutputFile& file, int32_t quota) {
@@ -124,15 +116,15 @@ void writeSingleBatchFile(const char* name, int32_t capacity, MakeWriter makeWri
 
 size_t lastBatchStackUse() { return measuredStackUse; }
 
-SalesBatches::SalesBatches(double cells, double recordsPerBlock, int64_t productBlocks) {
+SalesBatches::SalesBatches(double cells, double perBlock, int64_t blocks)
+    : recordsPerBlock(perBlock), productBlocks(blocks) {
     double q = cells / cellsPerBatch;
     if (q - std::trunc(q) != 0.0) q += 1.0;
     batchCount = static_cast<int64_t>(q);
     // The slices hold one of two numbers of blocks: `longer` of them one more.
     const double slices = static_cast<double>(batchCount * workerCount);
-    const int64_t longer = batchCount > 0 ? productBlocks % (batchCount * workerCount) : 0;
-    const double shortWalk = batchCount > 0 ? productBlocks / (batchCount * workerCount) * recordsPerBlock : 0.0;
-    const double longWalk = shortWalk + recordsPerBlock;
+    if (batchCount > 0) longer = productBlocks % (batchCount * workerCount);
+    const double shortWalk = walk(false), longWalk = walk(true);
     double limit;
     if (cells >= (slices - longer) * shortWalk + longer * longWalk)
         limit = longer > 0 ? longWalk : shortWalk;  // every slice writes all it holds
@@ -143,16 +135,40 @@ SalesBatches::SalesBatches(double cells, double recordsPerBlock, int64_t product
     writerQuota = static_cast<int32_t>(std::min(limit, static_cast<double>(INT32_MAX)));
 }
 
+double SalesBatches::walk(bool longSlice) const {
+    const double shortWalk =
+        batchCount > 0 ? static_cast<double>(productBlocks / (batchCount * workerCount)) * recordsPerBlock : 0.0;
+    return longSlice ? shortWalk + recordsPerBlock : shortWalk;
+}
+
+uint64_t SalesBatches::records() const {
+    const double quota = writerQuota;
+    const uint64_t shortSlices = static_cast<uint64_t>(batchCount * workerCount - longer);
+    return static_cast<uint64_t>(longer) * static_cast<uint64_t>(std::min(quota, walk(true))) +
+           shortSlices * static_cast<uint64_t>(std::min(quota, walk(false)));
+}
+
+SalesBatches salesFileBatches(double cells, int32_t months) {
+    // Records of the walk in one product block: every customer block of the
+    // data region, every channel leaf, its densityCode cells, `months`
+    // records a cell.
+    const int64_t customerBlocks = (int64_t{customerEnd()} + context.blockCustomers - 1) / context.blockCustomers;
+    const int64_t productBlocks = (int64_t{productEnd()} + context.blockProducts - 1) / context.blockProducts;
+    const double perBlock = static_cast<double>(customerBlocks) * context.dimensionModel->channels().leafCount *
+                            context.state.densityCode * months;
+    return SalesBatches(cells, perBlock, productBlocks);
+}
+
 unsigned workerMain(RecordWriter* writer) {
     try {
         writer->run();
         return 1;
     } catch (const char* text) {
-        fprintf(stderr, "%s\n", text);
+        reportError("%s\n", text);
         return 0;
     } catch (...) {
         const int err = errno;
-        fprintf(stderr, "mysterious exception caught\n%s\n", strerror(err));
+        reportError("mysterious exception caught\n%s\n", strerror(err));
         return 0;
     }
 }

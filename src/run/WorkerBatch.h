@@ -46,11 +46,25 @@ public:
     int64_t count() const { return batchCount; }
     // The record limit of every writer.
     int32_t quota() const { return writerQuota; }
+    // The records (lines) the file gets: each slice writes its quota, or all
+    // it holds where that is less.
+    uint64_t records() const;
 
 private:
+    // Records of a slice of the shorter or of the longer kind (`longer` of
+    // the slices hold one product block more than the others).
+    double walk(bool longSlice) const;
+
+    double recordsPerBlock;
+    int64_t productBlocks;
     int64_t batchCount;
+    int64_t longer = 0;
     int32_t writerQuota;
 };
+
+// The batches of a sales file for the parameters in the context: `cells`
+// records asked for, `months` records a cell (17 historical, 1 current).
+SalesBatches salesFileBatches(double cells, int32_t months);
 
 // Constructs a writer of file with make(). A failed allocation of its buffers
 // is reported ("not enough memory for a writer of '%s': buffers of %d

@@ -31,22 +31,26 @@ TEST(OutputFile, OpenWriteAndCloseFailuresAreReportedWithTheirTexts) {
     // (Capturing flushes every open stream, so the file is opened inside the captured part.)
     EXPECT_EQ(reported([] {
                   OutputFile late("/dev/full");
-                  late.write("short\n", 6);
+                  late.write("short\n", 6, 1);
                   late.close();
               }),
               std::pair(full, std::string("Oops")));
 
     const std::string big(1 << 20, 'x');
     OutputFile early("/dev/full");
-    EXPECT_EQ(reported([&] { early.write(big.data(), big.size(), "oops"); }), std::pair(full, std::string("oops")));
+    EXPECT_EQ(reported([&] { early.write(big.data(), big.size(), 0, "oops"); }), std::pair(full, std::string("oops")));
+    EXPECT_EQ(early.bytesWritten(), 0u) << "a failed write is not counted";
     // The stream remembers the failed write: closing reports it again, as data that never reached the file.
     EXPECT_EQ(reported([&] { early.close(); }).second, "Oops");
-    EXPECT_EQ(reported([] { OutputFile("/dev/full").write("lost\n", 5); }), std::pair(std::string(), std::string()))
+    EXPECT_EQ(reported([] { OutputFile("/dev/full").write("lost\n", 5, 1); }), std::pair(std::string(), std::string()))
         << "on the failure path the destructor closes without a report";
 
     OutputFile good("good.qem");
-    good.write("line\n", 5);
-    good.write("", 0);
+    good.write("line\n", 5, 1);
+    good.write("", 0, 0);
+    good.write("two\nmore\n", 9, 2);
+    EXPECT_EQ(good.bytesWritten(), 14u);
+    EXPECT_EQ(good.linesWritten(), 3u);
     EXPECT_EQ(reported([&] { good.close(); }), std::pair(std::string(), std::string()));
-    EXPECT_EQ(qemtest::readFile("good.qem"), "line\n");
+    EXPECT_EQ(qemtest::readFile("good.qem"), "line\ntwo\nmore\n");
 }

@@ -66,6 +66,8 @@ struct ChildSetup {
     rlim_t addressSpaceLimit = RLIM_INFINITY;
     // Run as the user nobody when the tests run as root.
     bool unprivileged = false;
+    // Standard error goes to this descriptor (a terminal, say) instead of a file.
+    int errorStream = -1;
 };
 
 class ProgramRun : public ::testing::Test {
@@ -100,7 +102,8 @@ protected:
         child.pid = fork();
         if (child.pid == 0) {
             const int streams[] = {input, open(child.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
-                                   open(child.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+                                   setup.errorStream >= 0 ? setup.errorStream
+                                                          : open(child.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
             for (int fd = 0; fd < 3; ++fd)
                 if (streams[fd] < 0 || dup2(streams[fd], fd) < 0) _exit(126);
             const rlimit files{setup.fileSizeLimit, setup.fileSizeLimit};
