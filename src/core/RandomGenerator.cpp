@@ -48,3 +48,8 @@ int32_t randomInt() {
     std::lock_guard<std::mutex> guard(globalRandomLock);
     return globalRandom.nextInt();
 }
+
+void randomInts(int32_t* out, size_t n) {
+    std::lock_guard<std::mutex> guard(globalRandomLock);
+    for (size_t i = 0; i < n; ++i) out[i] = globalRandom.nextInt();
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Combined multiplicative congruential generator (two Lehmer streams combined
@@ -55,9 +56,12 @@ private:
     int32_t lcg1;
 };
 
-// The process-wide stream, reached only through these three entry points:
-// worker threads draw from it at their final partial flush, so they share a
-// lock of their own.
+// The process-wide stream, reached only through these entry points: worker
+// threads draw from it at their final partial flush, so they share a lock of
+// their own.
 void seedRandom(int32_t s);
 double randomDouble();
 int32_t randomInt();
+// n values of randomInt() in a row, under one taking of the lock: the values
+// n calls of randomInt() would give.
+void randomInts(int32_t* out, size_t n);

@@ -70,9 +70,16 @@ void RecordWriter::drawKeys(WriterRecord* end) {
     WriterRecord* const base = records.get();
     if (end < base || end - base > capacity) throw "Assert 001 failed";
     const std::ptrdiff_t k = end - base;
-    for (std::ptrdiff_t i = 0; i < k; ++i) {
-        order[i] = base + i;
-        base[i].shuffleKey = randomInt();
+    // One draw per slot, in slot order; drawn in runs under one taking of the stream's lock.
+    constexpr std::ptrdiff_t run = 256;
+    int32_t keys[run];
+    for (std::ptrdiff_t first = 0; first < k; first += run) {
+        const std::ptrdiff_t n = std::min(run, k - first);
+        randomInts(keys, static_cast<size_t>(n));
+        for (std::ptrdiff_t i = 0; i < n; ++i) {
+            order[first + i] = base + first + i;
+            base[first + i].shuffleKey = keys[i];
+        }
     }
     sortedSlots = 0;
 }

@@ -33,8 +33,10 @@ void generateCodes(DimensionTable& table) {
     table.packedCodes.resize(12 * table.members.size());
     char* packed = table.packedCodes.data();
     for (Member& m : table.members) {
-        m.code[0] = firstAlphabet[(randomInt() >> 4) % 26];
-        for (int c = 1; c < 12; ++c) m.code[c] = restAlphabet[(randomInt() >> 4) % 36];
+        int32_t draws[12];  // one per character, in order
+        randomInts(draws, 12);
+        m.code[0] = firstAlphabet[(draws[0] >> 4) % 26];
+        for (int c = 1; c < 12; ++c) m.code[c] = restAlphabet[(draws[c] >> 4) % 36];
         m.code[12] = '\0';
         memcpy(packed, m.code, 12);
         packed += 12;

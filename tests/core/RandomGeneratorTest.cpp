@@ -78,15 +78,19 @@ TEST(RandomGenerator, LongRunStaysWithinRange) {
 }
 
 // The global entry points draw, in call order, exactly what a private instance
-// seeded alike draws.
+// seeded alike draws (a run of randomInts() as many single draws).
 TEST(RandomGenerator, GlobalEntryPointsFollowOneStream) {
     seedRandom(987654);
     RandomGenerator mirror(987654);
     for (int i = 0; i < 500; ++i) {
         if (i % 3 == 0) {
             ASSERT_EQ(randomDouble(), mirror.nextDouble());
-        } else {
+        } else if (i % 3 == 1) {
             ASSERT_EQ(randomInt(), mirror.nextInt());
+        } else {
+            int32_t run[7];
+            randomInts(run, 7);
+            for (int32_t value : run) ASSERT_EQ(value, mirror.nextInt());
         }
     }
 }
