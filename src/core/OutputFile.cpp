@@ -26,6 +26,7 @@ void OutputFile::failWrite(int error, const char* failureText) const {
 void OutputFile::write(const char* text, size_t length, const char* failureText) const {
     if (length == 0) return;
     if (fwrite(text, 1, length, stream) != length) failWrite(errno, failureText);
+    if (watcher) watcher->written(text, length);
 }
 
 void OutputFile::close() {

@@ -23,6 +23,16 @@ public:
     // reports "error writing '%s'\n%s\n" and throws failureText.
     void write(const char* text, size_t length, const char* failureText = "Oops") const;
 
+    // Something that sees every block of text written to the file, in file
+    // order, once it was written (qempart counts and digests its part files
+    // so). A file with a watcher is written by one thread.
+    class Watcher {
+    public:
+        virtual ~Watcher() = default;
+        virtual void written(const char* text, size_t length) = 0;
+    };
+    void setWatcher(Watcher* w) { watcher = w; }
+
     // Closes the file after putting its data on stable storage (fdatasync; a
     // pipe or a character device needs none). A failed close or sync, or an error
     // the stream had already met, means data that never reached the file or
@@ -34,4 +44,5 @@ private:
 
     std::string fileName;
     FILE* stream;
+    Watcher* watcher = nullptr;
 };

@@ -18,24 +18,6 @@
 
 namespace {
 
-// The failure handler that encloses a phase body: reports the text and ends
-// the process before the state file is written.
-template <typename Body>
-void guardedPhase(Body body) {
-    try {
-        body();
-    } catch (const char* text) {
-        fprintf(stderr, "exception '%s' caught, exiting", text);
-        fflush(stderr);
-        exit(1);
-    } catch (...) {
-        const int err = errno;
-        fprintf(stderr, "mysterious exception caught, exiting\n%s\n", strerror(err));
-        fflush(stderr);
-        exit(1);
-    }
-}
-
 double leafCells() {
     const DimensionModel& m = *context.dimensionModel;
     return static_cast<double>(m.channels().leafCount) * static_cast<double>(m.customers().leafCount) *
@@ -74,12 +56,14 @@ void writeSecondPhaseFiles(const RunOptions& options) {
     writeFile<CurrentInventoryWriter>("currinv.qem", capacity::currentInventory, options.inventorySeed);
 }
 
+std::string queryFileName(int64_t user) {
+    char name[32];
+    snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(user));
+    return name;
+}
+
 void writeQueryFiles() {
-    for (int64_t u = 1; u <= context.state.userCount; ++u) {
-        char name[32];
-        snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(u));
-        writeFile<QueryWriter>(name, capacity::queryFiles);
-    }
+    for (int64_t u = 1; u <= context.state.userCount; ++u) writeFile<QueryWriter>(queryFileName(u).c_str(), capacity::queryFiles);
 }
 
 void runFirstPhase() {

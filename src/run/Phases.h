@@ -1,6 +1,11 @@
 #pragma once
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "context/Context.h"
 #include "core/OutputFile.h"
@@ -12,6 +17,24 @@
 // status (failures exit directly with 1 or 2).
 int qemMain();
 
+// The failure handler that encloses a phase body: reports the text and ends
+// the process before the state file is written.
+template <typename Body>
+void guardedPhase(Body body) {
+    try {
+        body();
+    } catch (const char* text) {
+        fprintf(stderr, "exception '%s' caught, exiting", text);
+        fflush(stderr);
+        exit(1);
+    } catch (...) {
+        const int err = errno;
+        fprintf(stderr, "mysterious exception caught, exiting\n%s\n", strerror(err));
+        fflush(stderr);
+        exit(1);
+    }
+}
+
 void runFirstPhase();
 void writeFirstPhaseFiles(const RunOptions& options = {});
 // The first phase's eight hierarchy and tree files, in their order.
@@ -20,6 +43,8 @@ void runSecondPhase();
 void writeSecondPhaseFiles(const RunOptions& options = {});
 void runThirdPhase();
 void writeQueryFiles();
+// "qry001.qem" ...: the user number with at least three digits.
+std::string queryFileName(int64_t user);
 
 // Records the sales files are to hold: the leaf cells (channels x customers x
 // products) times the density, for the 17 historical months or the current one.
