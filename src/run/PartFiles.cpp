@@ -1,6 +1,9 @@
 #include "run/PartFiles.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <functional>
 
@@ -43,8 +46,8 @@ PhaseFile costFile(const char* name, int32_t leaves, int32_t block) {
     return singleFile<Writer>(name, capacity::costFiles, int64_t{leaves} / block * block * months);
 }
 
-// A file of worker batches: writer w is slice w of 4 x batches, limited to
-// `quota` records (0: no limit); make(file) constructs one.
+// A file of worker batches: writer w is slice w of 4 x batches; make(file, w)
+// constructs it.
 template <typename Writer, typename Make>
 PhaseFile batchFile(const char* name, int32_t capacity, int64_t batches, const std::vector<int64_t>& records,
                     Make make) {
@@ -54,7 +57,7 @@ PhaseFile batchFile(const char* name, int32_t capacity, int64_t batches, const s
     f.groupSize = workerCount;
     const int32_t stride = static_cast<int32_t>(batches * workerCount);
     f.make = [=](OutputFile& file, size_t w) -> std::unique_ptr<RecordWriter> {
-        std::unique_ptr<RecordWriter> writer = newWriter(file, capacity, [&] { return make(file); });
+        std::unique_ptr<RecordWriter> writer = newWriter(file, capacity, [&] { return make(file, w); });
         writer->setStride(stride).setSliceIndex(static_cast<int32_t>(w));
         return writer;
     };
@@ -81,7 +84,7 @@ PhaseFile salesFile(const char* name, double cells, int32_t months) {
         records.push_back(batches.quota() > 0 ? std::min<int64_t>(batches.quota(), walk) : walk);
     }
     const int32_t quota = batches.quota();
-    return batchFile<Writer>(name, capacity::sales, batches.count(), records, [=](OutputFile& file) {
+    return batchFile<Writer>(name, capacity::sales, batches.count(), records, [=](OutputFile& file, size_t) {
         return std::make_unique<Writer>(file, capacity::sales, quota);
     });
 }
@@ -93,6 +96,14 @@ std::vector<int64_t> aggregateRecords(int32_t months) {
         records.push_back(customerBlocks() * sliceProductBlocks(slice, workerCount) * aggregateCellsPerBlock() *
                           months);
     return records;
+}
+
+// The inventory writers' rule, the clock in seconds plus the thread's id: the
+// four writers of a part run on one thread, so the writer's number is added
+// as the four threads of a batch differ.
+std::optional<int32_t> clockSeed(size_t writer) {
+    return static_cast<int32_t>(static_cast<uint32_t>(::time(nullptr)) + static_cast<uint32_t>(gettid()) +
+                                static_cast<uint32_t>(writer));
 }
 
 }  // namespace
@@ -118,14 +129,15 @@ std::vector<PhaseFile> phaseFiles(int32_t phase, std::optional<int32_t> inventor
         files.push_back(dimensionFile<TimeTreeWriter>("timetree.qem", capacity::timeTree, m.times().memberCount()));
         files.push_back(salesFile<HistoricalSalesWriter>("histsale.qem", historicalCells(), historicalMonthCount));
         files.push_back(batchFile<HistoricalInventoryWriter>(
-            "histinv.qem", capacity::historicalInventory, 1, aggregateRecords(1), [=](OutputFile& file) {
-                return std::make_unique<HistoricalInventoryWriter>(file, capacity::historicalInventory, inventorySeed);
+            "histinv.qem", capacity::historicalInventory, 1, aggregateRecords(1), [=](OutputFile& file, size_t w) {
+                return std::make_unique<HistoricalInventoryWriter>(file, capacity::historicalInventory,
+                                                                   inventorySeed ? inventorySeed : clockSeed(w));
             }));
         files.push_back(costFile<ShippingCostWriter>("custship.qem", m.customers().leafCount, context.blockCustomers));
         files.push_back(costFile<ProductCostWriter>("prodcos.qem", m.products().leafCount, context.blockProducts));
     } else if (phase == 2) {
         files.push_back(batchFile<BudgetWriter>("budget.qem", capacity::budget, 1, aggregateRecords(budgetMonthCount),
-                                                [](OutputFile& file) {
+                                                [](OutputFile& file, size_t) {
                                                     return std::make_unique<BudgetWriter>(file, capacity::budget);
                                                 }));
         files.push_back(salesFile<CurrentSalesWriter>("currsale.qem", currentCells(), 1));

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -66,6 +67,9 @@ struct ChildSetup {
     rlim_t addressSpaceLimit = RLIM_INFINITY;
     // Run as the user nobody when the tests run as root.
     bool unprivileged = false;
+    // The program and its arguments.
+    std::string program = QEMGEN_PATH;
+    std::vector<std::string> arguments{};
 };
 
 class ProgramRun : public ::testing::Test {
@@ -97,6 +101,9 @@ protected:
     Child start(int input, const fs::path& workDir, const ChildSetup& setup = {}) {
         const std::string tag = std::to_string(++children);
         Child child{-1, capture / ("stdout" + tag), capture / ("stderr" + tag)};
+        std::vector<char*> argv{const_cast<char*>(setup.program.c_str())};
+        for (const std::string& a : setup.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
         child.pid = fork();
         if (child.pid == 0) {
             const int streams[] = {input, open(child.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
@@ -112,7 +119,7 @@ protected:
             if (setup.unprivileged && geteuid() == 0 &&
                 (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
                 _exit(126);
-            execl(QEMGEN_PATH, QEMGEN_PATH, static_cast<char*>(nullptr));
+            execv(setup.program.c_str(), argv.data());
             _exit(127);
         }
         return child;
