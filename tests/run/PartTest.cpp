@@ -22,6 +22,10 @@ struct PartCase {
     std::vector<int32_t> partCounts;
 };
 
+void PrintTo(const PartCase& c, std::ostream* out) {
+    *out << c.channels << " channels, density code " << c.densityCode << ", " << c.users << " users";
+}
+
 // The code columns of every line (customer and product codes, 24 characters).
 std::string codeColumns(const std::string& text) {
     std::string codes;
