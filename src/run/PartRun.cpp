@@ -14,6 +14,10 @@
 #include <numeric>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "context/Context.h"
 #include "core/Crc32.h"
 #include "core/OutputFile.h"
@@ -28,6 +32,28 @@
 
 namespace {
 
+// The line ends in a block of text: 16 bytes at a time where the processor
+// has SSE2 (every x86-64 one), which keeps the count far below the cost of
+// formatting the text. Each byte lane counts up to 255 matches, then the
+// lanes are summed.
+int64_t countLines(const char* text, size_t length) {
+    int64_t lines = 0;
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i lineEnd = _mm_set1_epi8('\n');
+    while (i + 16 <= length) {
+        __m128i counts = _mm_setzero_si128();
+        for (int round = 0; round < 255 && i + 16 <= length; ++round, i += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(bytes, lineEnd));
+        }
+        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+        lines += _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+    }
+#endif
+    return lines + std::count(text + i, text + length, '\n');
+}
+
 // What the manifest says of one file: the part's lines, bytes and CRC-32,
 // and the whole file's lines and bytes (the sum over all parts).
 struct PartFigures : OutputFile::Watcher {
@@ -36,7 +62,7 @@ struct PartFigures : OutputFile::Watcher {
     Crc32 digest;
 
     void written(const char* text, size_t length) override {
-        lines += std::count(text, text + length, '\n');
+        lines += countLines(text, length);
         bytes += static_cast<int64_t>(length);
         digest.add(text, length);
     }
