@@ -5,11 +5,13 @@
 // bytes equal means each writer's buffers are whole and in their order, and
 // the lines are the whole run's. Inventory values are random per run: those
 // files are compared by their code columns. The manifests must describe the
-// part files.
+// part files, every part has a file (maybe empty) of every file of its phase,
+// and the parts of a phase differ in size by less than a buffer.
 #include <filesystem>
 #include <sstream>
 
 #include "TestSupport.h"
+#include "run/PartFiles.h"
 #include "run/PartRun.h"
 #include "run/Phases.h"
 
@@ -95,10 +97,23 @@ TEST_P(Parts, JoinedPartsAreTheWholeRunsFiles) {
             fs::create_directory("parts");
             fs::current_path("parts");
             std::vector<std::map<std::string, std::pair<int64_t, int64_t>>> listed;
+            std::vector<int64_t> partBytes;
             for (int32_t part = 1; part <= parts; ++part) {
                 writePart(PartRequest{c.channels, c.densityCode, c.users, c.seed, phase, parts, part, inventorySeed});
                 listed.push_back(manifestFiles(manifestName(phase, part)));
+                partBytes.push_back(0);
+                for (const auto& [name, figures] : listed.back()) {
+                    EXPECT_TRUE(fs::exists(partFileName(name, part))) << name << " part " << part;
+                    partBytes.back() += figures.second;
+                }
             }
+            // The parts differ by less than the largest buffer of the phase.
+            int64_t largestBuffer = 0;
+            for (const PhaseFile& f : phaseFiles(phase))
+                largestBuffer = std::max(largestBuffer, std::min<int64_t>(byteCount(f.split),
+                                                                          int64_t{f.split.capacity} * f.split.lineLength));
+            const auto [least, most] = std::minmax_element(partBytes.begin(), partBytes.end());
+            EXPECT_LE(*most - *least, largestBuffer) << "phase " << phase;
             fs::current_path("..");
             // Each part file is the next stretch of the whole run's file.
             for (const auto& [name, unused] : listed[0]) {
