@@ -40,3 +40,10 @@ int32_t customerEnd() {
 int32_t productEnd() {
     return static_cast<int32_t>(int64_t{context.dimensionModel->products().leafCount} * dataRegionPercent / 100);
 }
+
+int64_t customerBlocks() { return (int64_t{customerEnd()} + context.blockCustomers - 1) / context.blockCustomers; }
+
+int64_t sliceProductBlocks(int32_t slice, int32_t stride) {
+    const int64_t blocks = (int64_t{productEnd()} + context.blockProducts - 1) / context.blockProducts;
+    return slice < blocks ? (blocks - 1 - slice) / stride + 1 : 0;
+}

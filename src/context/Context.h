@@ -50,3 +50,9 @@ void reportCorruptState();
 // Ends of the data region, where the fact files stop.
 int32_t customerEnd();
 int32_t productEnd();
+
+// Blocks of the data region that the fact writers walk: the customer blocks,
+// and the product blocks of slice `slice` of `stride` slices (blocks slice,
+// slice + stride, slice + 2 stride, ...).
+int64_t customerBlocks();
+int64_t sliceProductBlocks(int32_t slice, int32_t stride);

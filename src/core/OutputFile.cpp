@@ -28,6 +28,7 @@ void OutputFile::write(const char* text, size_t length, uint64_t lines, const ch
     if (fwrite(text, 1, length, stream) != length) failWrite(errno, failureText);
     writtenBytes.fetch_add(length, std::memory_order_relaxed);
     writtenLines.fetch_add(lines, std::memory_order_relaxed);
+    if (watcher) watcher->written(text, length);
 }
 
 void OutputFile::close() {

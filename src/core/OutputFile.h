@@ -26,6 +26,16 @@ public:
     // and throws failureText.
     void write(const char* text, size_t length, uint64_t lines, const char* failureText = "Oops");
 
+    // Something that sees every block of text written to the file, in file
+    // order, once it was written (qempart counts and digests its part files
+    // so). A file with a watcher is written by one thread.
+    class Watcher {
+    public:
+        virtual ~Watcher() = default;
+        virtual void written(const char* text, size_t length) = 0;
+    };
+    void setWatcher(Watcher* w) { watcher = w; }
+
     // Closes the file after putting its data on stable storage (fdatasync; a
     // pipe or a character device needs none). A failed close or sync, or an error
     // the stream had already met, means data that never reached the file or
@@ -45,4 +55,5 @@ private:
     FILE* stream;
     std::atomic<uint64_t> writtenBytes{0};
     std::atomic<uint64_t> writtenLines{0};
+    Watcher* watcher = nullptr;
 };

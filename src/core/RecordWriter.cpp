@@ -1,6 +1,7 @@
 #include "core/RecordWriter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <thread>
 
@@ -8,7 +9,12 @@
 #include "core/RandomGenerator.h"
 
 RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32_t limit, WriterMutex* fileLock)
-    : file(f), recordLimit(limit), capacity(cap), maxLine(lineLength), lock(fileLock) {
+    : file(f),
+      recordLimit(limit),
+      capacity(cap),
+      maxLine(lineLength),
+      lock(fileLock),
+      stopCount(limit > 0 ? limit : INT64_MAX) {
     if (capacity < 1 || maxLine < 1) throw "Assert 001 failed";
     records.reset(new WriterRecord[capacity]());
     order.reset(new WriterRecord*[capacity]);
@@ -33,7 +39,23 @@ RecordWriter& RecordWriter::setSliceIndex(int32_t i) {
     return *this;
 }
 
+RecordWriter& RecordWriter::setWindow(int64_t firstBuffer, int64_t endBuffer) {
+    if (firstBuffer < 0 || endBuffer < firstBuffer || count != 0) throw "Assert 001 failed";
+    windowFirst = firstBuffer;
+    windowEnd = endBuffer;
+    if (seeks()) {
+        // The buffers before the window count as produced; the walk ends
+        // with the window's last buffer (or earlier, at the record limit).
+        buffer = firstBuffer;
+        count = firstBuffer * capacity;
+        if (endBuffer <= INT64_MAX / capacity) stopCount = std::min(stopCount, endBuffer * capacity);
+    }
+    return *this;
+}
+
 void RecordWriter::run() {
+    // A seeking writer with an empty window has nothing to produce.
+    if (seeks() && windowFirst == windowEnd) return;
     walk();
     if (!limitReached) flushRecords(cursor);
 }
@@ -41,6 +63,7 @@ void RecordWriter::run() {
 void RecordWriter::flushAndRestart() {
     flushRecords(cursor);
     cursor = records.get();
+    ++buffer;
 }
 
 void RecordWriter::drawKeys(WriterRecord* end) {
@@ -76,6 +99,8 @@ void RecordWriter::flushRecords(WriterRecord* end) {
     } else if (sortedSlots != k) {
         sortOrder(k);
     }
+    // Outside a window nothing is written (the keys above were drawn all the same).
+    if (buffer < windowFirst || buffer >= windowEnd) return;
     char* const block = text.get();
     char* out = block;
     // The shuffled order reads the slots at random: ask for each slot a few

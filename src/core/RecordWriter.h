@@ -46,6 +46,17 @@ public:
     // empty: then nothing is written or drawn, but endOfBuffer() is called).
     void run();
 
+    // Part of a file (qempart): of this writer's buffers, numbered from 0 in
+    // the order a whole run writes them, only [firstBuffer, endBuffer) are
+    // written. A writer that seeks (seeks()) starts its walk at the first
+    // record of firstBuffer and ends it after endBuffer, so the records
+    // outside are never generated; any other writer walks as a whole run does
+    // (its walk draws from the global stream) and formats and writes only the
+    // buffers inside. Either way the keys are drawn as in a whole run: at
+    // construction, and at the final partial flush when it is reached. Set
+    // before run().
+    RecordWriter& setWindow(int64_t firstBuffer, int64_t endBuffer);
+
     int32_t lineLength() const { return maxLine; }
 
     // Room after the block for one line longer than lineLength: a line that
@@ -63,6 +74,12 @@ protected:
     virtual char* writeRecord(const WriterRecord& record, char* text) = 0;
     // Called once after each buffer's text was written, still under the lock.
     virtual void endOfBuffer() {}
+    // True for a writer whose walk starts at walkStart() and stops when emit()
+    // says so: its walk draws nothing from the global stream.
+    virtual bool seeks() const { return false; }
+    // The number of the first record the walk produces: 0, or in a window the
+    // first record of its first buffer (writers that seek only).
+    int64_t walkStart() const { return seeks() ? windowFirst * capacity : 0; }
 
     // The slot that the next record goes into; its fields keep whatever an
     // earlier record of the slot left until the walk sets them.
@@ -73,7 +90,7 @@ protected:
     bool emit() {
         ++cursor;
         ++count;
-        limitReached = recordLimit > 0 && count >= recordLimit;
+        limitReached = count >= stopCount;
         if (cursor == bufferEnd || limitReached) [[unlikely]]
             flushAndRestart();
         return !limitReached;
@@ -110,6 +127,12 @@ private:
     WriterRecord* cursor;
     WriterRecord* bufferEnd;
     std::ptrdiff_t sortedSlots = 0;  // entries of `order` in key order
-    int32_t count = 0;
+    int64_t count = 0;               // records produced, those a window skips included
+    // The walk ends when count reaches it: the record limit, or the end of a
+    // seeking writer's window, whichever comes first.
+    int64_t stopCount;
     bool limitReached = false;
+    // The window: buffers outside it are not written. `buffer` is the number
+    // of the buffer being filled.
+    int64_t windowFirst = 0, windowEnd = INT64_MAX, buffer = 0;
 };

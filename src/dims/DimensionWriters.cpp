@@ -29,9 +29,10 @@ char* treeLine(char* out, const Member& m, const char* level) {
 void DimensionWriter::walk() {
     const int32_t count = recordCount();
     const auto field = indexField();
-    for (int32_t i = 0; i < count; ++i) {
-        slot().*field = i;
-        emit();
+    // A window starts at its first record.
+    for (int64_t i = walkStart(); i < count; ++i) {
+        slot().*field = static_cast<int32_t>(i);
+        if (!emit()) return;
     }
 }
 

@@ -13,6 +13,7 @@ public:
 
 protected:
     void walk() override;
+    bool seeks() const override { return true; }
     // Number of records: member count or leaf count of the writer's table.
     virtual int32_t recordCount() const = 0;
     // The record field that carries the member position.

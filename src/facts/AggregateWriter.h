@@ -13,6 +13,7 @@ public:
 
 protected:
     void walk() override;
+    bool seeks() const override { return true; }
 
 private:
     int32_t firstMonth;

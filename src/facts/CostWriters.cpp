@@ -2,23 +2,29 @@
 
 #include "context/Context.h"
 #include "core/FixedFormat.h"
+#include "core/WalkPosition.h"
 
 using namespace fixed_format;
 
 void CostWriter::walk() {
     const int32_t leaves = leafCount(), block = blockSize();
     const auto field = indexField();
-    auto add = [&](int32_t scenario, int32_t month, int32_t leaf) {
-        WriterRecord& r = slot();
-        r.scenarioIndex = scenario;
-        r.timeIndex = month;
-        r.*field = leaf;
-        emit();
-    };
-    for (int32_t a = leaves - block; a >= 0; a -= block) {
-        for (int32_t i = 0; i < block; ++i) {
-            for (int32_t m = 0; m <= lastActualMonth; ++m) add(actualScenario, m, a + i);
-            for (int32_t m = firstBudgetMonth; m <= lastBudgetMonth; ++m) add(budgetScenario, m, a + i);
+    // Per leaf the 18 Actual months 0 .. 17, then the 12 Budget months 12 .. 23.
+    constexpr int32_t actualMonths = lastActualMonth + 1;
+    constexpr int32_t recordsPerLeaf = actualMonths + budgetMonthCount;
+    // A window starts the loops where its first record lies.
+    const auto start = walkPosition<2>(walkStart(), {block, recordsPerLeaf});
+    int32_t i0 = static_cast<int32_t>(start[1]), j0 = static_cast<int32_t>(start[2]);
+    for (int64_t a = leaves - block - start[0] * block; a >= 0; a -= block, i0 = 0) {
+        for (int32_t i = i0; i < block; ++i, j0 = 0) {
+            for (int32_t j = j0; j < recordsPerLeaf; ++j) {
+                WriterRecord& r = slot();
+                const bool actual = j < actualMonths;
+                r.scenarioIndex = actual ? actualScenario : budgetScenario;
+                r.timeIndex = actual ? j : firstBudgetMonth + (j - actualMonths);
+                r.*field = static_cast<int32_t>(a) + i;
+                if (!emit()) return;
+            }
         }
     }
 }

@@ -11,6 +11,7 @@ public:
 
 protected:
     void walk() override;
+    bool seeks() const override { return true; }
     virtual int32_t leafCount() const = 0;
     virtual int32_t blockSize() const = 0;
     virtual int32_t WriterRecord::*indexField() const = 0;

@@ -2,6 +2,7 @@
 
 #include "context/Context.h"
 #include "core/FixedFormat.h"
+#include "core/WalkPosition.h"
 
 using namespace fixed_format;
 
@@ -22,16 +23,24 @@ void SalesWriter::walk() {
     const int32_t bc = context.blockCustomers, bp = context.blockProducts;
     const int32_t channelLeaves = context.dimensionModel->channels().leafCount;
     const int32_t d = context.state.densityCode;
-    const int64_t productStep = int64_t{bp} * stride;
-    for (int32_t c0 = 0; c0 < cEnd; c0 += bc) {
-        for (int64_t p0 = int64_t{bp} * sliceIndex; p0 < pEnd; p0 += productStep) {
-            for (int32_t ch = 0; ch < channelLeaves; ++ch) {
+    const int64_t productStep = int64_t{bp} * stride, firstProduct = int64_t{bp} * sliceIndex;
+    // A window starts the loops where its first record lies.
+    const int64_t sliceBlocks = sliceProductBlocks(sliceIndex, stride);
+    if (sliceBlocks == 0) return;
+    const auto start = walkPosition<4>(walkStart(), {sliceBlocks, channelLeaves, d, months});
+    int32_t c0 = static_cast<int32_t>(start[0] * bc);
+    int64_t p0 = firstProduct + start[1] * productStep;
+    int32_t ch0 = static_cast<int32_t>(start[2]), k0 = static_cast<int32_t>(start[3]);
+    int32_t m0 = static_cast<int32_t>(start[4]);
+    for (; c0 < cEnd; c0 += bc, p0 = firstProduct) {
+        for (; p0 < pEnd; p0 += productStep, ch0 = 0) {
+            for (int32_t ch = ch0; ch < channelLeaves; ++ch, k0 = 0) {
                 const CellPattern* pattern = density.channelPattern(ch);
-                for (int32_t k = 0; k < d; ++k) {
+                for (int32_t k = k0; k < d; ++k, m0 = 0) {
                     const PatternCell cell = pattern->shiftedCell(k, c0, static_cast<int32_t>(p0));
                     const int32_t customer = c0 + cell.customerOffset;
                     const int32_t product = static_cast<int32_t>(p0) + cell.productOffset;
-                    for (int32_t m = 0; m < months; ++m) {
+                    for (int32_t m = m0; m < months; ++m) {
                         WriterRecord& r = slot();
                         r.channelIndex = ch;
                         r.timeIndex = m;

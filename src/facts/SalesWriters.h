@@ -12,6 +12,7 @@ public:
 
 protected:
     void walk() override;
+    bool seeks() const override { return true; }
 
 private:
     int32_t months;  // records per cell: 17 historical months, or 1

@@ -21,24 +21,6 @@
 
 namespace {
 
-// The failure handler that encloses a phase body: reports the text and ends
-// the process before the state file is written.
-template <typename Body>
-void guardedPhase(Body body) {
-    try {
-        body();
-    } catch (const char* text) {
-        fprintf(stderr, "exception '%s' caught, exiting", text);
-        fflush(stderr);
-        exit(1);
-    } catch (...) {
-        const int err = errno;
-        fprintf(stderr, "mysterious exception caught, exiting\n%s\n", strerror(err));
-        fflush(stderr);
-        exit(1);
-    }
-}
-
 double leafCells() {
     const DimensionModel& m = *context.dimensionModel;
     return static_cast<double>(m.channels().leafCount) * static_cast<double>(m.customers().leafCount) *

@@ -1,10 +1,16 @@
 #pragma once
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "context/Context.h"
 #include "core/OutputFile.h"
 #include "run/Progress.h"
+#include "run/DataSetSize.h"
 #include "run/StateFile.h"
 #include "run/WorkerBatch.h"
 
@@ -12,6 +18,24 @@
 // state file, or starts a new data set with the dialogue. Returns the exit
 // status (failures exit directly with 1 or 2).
 int qemMain();
+
+// The failure handler that encloses a phase body: reports the text and ends
+// the process before the state file is written.
+template <typename Body>
+void guardedPhase(Body body) {
+    try {
+        body();
+    } catch (const char* text) {
+        fprintf(stderr, "exception '%s' caught, exiting", text);
+        fflush(stderr);
+        exit(1);
+    } catch (...) {
+        const int err = errno;
+        fprintf(stderr, "mysterious exception caught, exiting\n%s\n", strerror(err));
+        fflush(stderr);
+        exit(1);
+    }
+}
 
 void runFirstPhase();
 void writeFirstPhaseFiles(const RunOptions& options = {});

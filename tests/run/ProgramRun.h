@@ -16,6 +16,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -68,6 +69,9 @@ struct ChildSetup {
     bool unprivileged = false;
     // Standard error goes to this descriptor (a terminal, say) instead of a file.
     int errorStream = -1;
+    // The program and its arguments.
+    std::string program = QEMGEN_PATH;
+    std::vector<std::string> arguments{};
 };
 
 class ProgramRun : public ::testing::Test {
@@ -99,6 +103,9 @@ protected:
     Child start(int input, const fs::path& workDir, const ChildSetup& setup = {}) {
         const std::string tag = std::to_string(++children);
         Child child{-1, capture / ("stdout" + tag), capture / ("stderr" + tag)};
+        std::vector<char*> argv{const_cast<char*>(setup.program.c_str())};
+        for (const std::string& a : setup.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
         child.pid = fork();
         if (child.pid == 0) {
             const int streams[] = {input, open(child.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
@@ -115,7 +122,7 @@ protected:
             if (setup.unprivileged && geteuid() == 0 &&
                 (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
                 _exit(126);
-            execl(QEMGEN_PATH, QEMGEN_PATH, static_cast<char*>(nullptr));
+            execv(setup.program.c_str(), argv.data());
             _exit(127);
         }
         return child;

@@ -1,0 +1,35 @@
+// qempart: one part of one phase of a data set, on its own (see README).
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "run/PartCommandLine.h"
+
+int main(int argc, char* argv[]) {
+    PartCommand command;
+    std::string error;
+    if (!parsePartCommand(argc, argv, command, error)) {
+        fprintf(stderr, "qempart: %s\n%s", error.c_str(), partUsage);
+        return 1;
+    }
+    if (command.help) {
+        fputs(partUsage, stdout);
+        return 0;
+    }
+    if (chdir(command.folder.c_str()) != 0) {
+        fprintf(stderr, "qempart: --out '%s': %s\n", command.folder.c_str(), strerror(errno));
+        return 1;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const long long bytes = writePart(command.request);
+    if (isatty(STDERR_FILENO)) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        fprintf(stderr, "phase %d, part %d of %d: %lld bytes in %.2f s\n", command.request.phase,
+                command.request.part, command.request.parts, bytes, seconds);
+    }
+    return 0;
+}

@@ -1,0 +1,44 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// One part of one phase of a data set (qempart): the answers, the seed, the
+// phase and which part of how many.
+struct PartRequest {
+    int32_t channelCount = 0;
+    int32_t densityCode = 0;
+    int32_t userCount = 0;
+    int32_t seed = 0;
+    int32_t phase = 1;
+    int32_t parts = 1;
+    int32_t part = 1;
+    // Replaces the clock rule of the inventory writers (tests).
+    std::optional<int32_t> inventorySeed;
+};
+
+// At most this many parts: part numbers have four digits, so the part files
+// of a file list in part order.
+constexpr int32_t maxPartCount = 9999;
+
+// "histsale.qem.part0003": the file of part `part` of `name`.
+std::string partFileName(const std::string& name, int32_t part);
+// "phase1.manifest.part0003": what part `part` of a phase wrote.
+std::string manifestName(int32_t phase, int32_t part);
+
+// Writes part `part` of every file of the phase into the current folder (an
+// empty part file where the part has none of a file), then its manifest.
+// Runs initContext() (the model and the density pattern are built from the
+// seed, as each phase of qemgen does). Failures end the process with
+// qemgen's messages and statuses: 1, or 2 when a writer of a worker file
+// failed. Returns the bytes written.
+//
+// The global random stream goes through every draw of a whole run of the
+// phase up to the last file the part writes: writers of the part's windows
+// are constructed where qemgen constructs them; the keys of writers the part
+// does not run, and the last partial buffers' keys it does not need, are
+// drawn and dropped (the writers of a batch draw those in writer order, one
+// of the orders of a whole run); the query files of earlier users, and the
+// buffers of a user's file before the part's, are generated without being
+// written, as their draws decide the rest.
+int64_t writePart(const PartRequest& request);

@@ -1,0 +1,96 @@
+#!/usr/bin/python3
+"""qemdist end to end on a local cluster of two workers.
+
+    qemdist_test.py QEMDIST QEMPART
+
+A data set of the smallest size in three parts per phase, the first attempt
+of one part made to fail: qemdist retries it, and the joined parts equal
+the files that qempart writes as one part (which the C++ tests compare
+with a whole run); inventory by its code columns. A part that fails on
+every attempt, and bad commands, end with status 1. Exits 77 (skipped)
+where Dask is not installed.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+try:
+    import distributed  # noqa: F401
+except ImportError:
+    print("skipped: Dask is not installed (apt-get install python3-distributed python3-dask)")
+    sys.exit(77)
+
+QEMDIST, QEMPART = sys.argv[1], sys.argv[2]
+ANSWERS = ["--channels", "10", "--density", "0.1", "--users", "10", "--seed", "4000000000"]
+INVENTORY = ("histinv.qem", "currinv.qem")
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL, **kwargs)
+
+
+def code_columns(data):
+    return b"\n".join(line[:24] for line in data.split(b"\n"))
+
+
+class Qemdist(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        self.dir = self.folder.name
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def qemdist(self, *arguments, env=None):
+        return run([QEMDIST, "--local", "2", "--qempart", QEMPART] + list(arguments), env=env)
+
+    def test_joined_parts_are_the_single_part_files_after_a_retry(self):
+        parts = os.path.join(self.dir, "parts")
+        env = dict(os.environ, QEMDIST_TEST_FAIL_ONCE="1:2")
+        done = self.qemdist(*ANSWERS, "--parts", "3", "--out", parts, "--verify-digests", env=env)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("failure made for a test", done.stderr)
+        self.assertTrue(done.stdout.startswith("seed -294967296\n"), done.stdout)
+        self.assertIn("9 of 9 parts", done.stdout)
+        whole = os.path.join(self.dir, "whole")
+        os.mkdir(whole)
+        for phase in "123":
+            one = run([QEMPART] + ANSWERS + ["--phase", phase, "--parts", "1", "--part", "1", "--out", whole])
+            self.assertEqual(one.returncode, 0, one.stderr)
+        names = sorted(n[:-len(".part0001")] for n in os.listdir(whole) if n.endswith(".qem.part0001"))
+        self.assertEqual(len(names), 12 + 3 + 10)
+        self.assertEqual(sorted(os.listdir(parts)),
+                         sorted("%s.part%04d" % (n, k) for n in names + ["phase1.manifest", "phase2.manifest",
+                                                                         "phase3.manifest"] for k in (1, 2, 3)))
+        for name in names:
+            joined = b"".join(open(os.path.join(parts, "%s.part%04d" % (name, k)), "rb").read() for k in (1, 2, 3))
+            expected = open(os.path.join(whole, name + ".part0001"), "rb").read()
+            if name in INVENTORY:
+                joined, expected = code_columns(joined), code_columns(expected)
+            self.assertTrue(joined == expected, name)
+
+    def test_a_part_failing_on_every_attempt_fails_the_run(self):
+        done = run([QEMDIST, "--local", "2", "--qempart", "/bin/false", "--retries", "1"] + ANSWERS +
+                   ["--parts", "2", "--phases", "3", "--out", self.dir])
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("0 of 2 parts", done.stdout)
+        self.assertIn("phase 3 part 1 on", done.stderr)
+        self.assertIn("phase 3 part 2: missing", done.stderr)
+
+    def test_bad_commands(self):
+        for arguments, message in [
+                (ANSWERS + ["--parts", "0", "--out", self.dir], "--parts"),
+                (ANSWERS[:-2] + ["--seed", "4294967296", "--parts", "2", "--out", self.dir], "--seed"),
+                (["--channels", "9"] + ANSWERS[2:] + ["--parts", "2", "--out", self.dir], "--channels 9"),
+                (ANSWERS + ["--parts", "2"], "--out"),
+                (ANSWERS + ["--parts", "2", "--out", self.dir, "--phases", "4"], "--phases")]:
+            done = self.qemdist(*arguments)
+            self.assertEqual(done.returncode, 1, arguments)
+            self.assertIn(message, done.stderr)
+        self.assertEqual(os.listdir(self.dir), [])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])

@@ -1,0 +1,156 @@
+// Parts of a phase (qempart's work) against a whole run: for every file, the
+// parts 1..P joined in order are the file a whole run writes when the four
+// writers of a batch run one after another (the keys of their last partial
+// buffers then come in writer order, as the parts give them out). Joined
+// bytes equal means each writer's buffers are whole and in their order, and
+// the lines are the whole run's. Inventory values are random per run: those
+// files are compared by their code columns. The manifests must describe the
+// part files, every part has a file (maybe empty) of every file of its phase,
+// and the parts of a phase differ in size by less than a buffer.
+#include <filesystem>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "run/PartFiles.h"
+#include "run/PartRun.h"
+#include "run/Phases.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct PartCase {
+    int32_t channels, densityCode, users, seed;
+    std::vector<int32_t> partCounts;
+};
+
+void PrintTo(const PartCase& c, std::ostream* out) {
+    *out << c.channels << " channels, density code " << c.densityCode << ", " << c.users << " users";
+}
+
+// The code columns of every line (customer and product codes, 24 characters).
+std::string codeColumns(const std::string& text) {
+    std::string codes;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        codes.append(text, start, std::min<size_t>(24, end - start)).push_back('\n');
+        start = end + 1;
+    }
+    return codes;
+}
+
+// What a part's manifest says of its files: name -> (lines, bytes).
+std::map<std::string, std::pair<int64_t, int64_t>> manifestFiles(const std::string& path) {
+    std::map<std::string, std::pair<int64_t, int64_t>> files;
+    std::istringstream in(qemtest::readFile(path));
+    for (std::string key; in >> key;) {
+        std::string rest;
+        if (key == "file") {
+            std::string name;
+            int64_t lines, bytes;
+            in >> name >> lines >> bytes;
+            files[name] = {lines, bytes};
+        }
+        std::getline(in, rest);
+    }
+    return files;
+}
+
+void writeWholeRun(const PartCase& c, int32_t inventorySeed) {
+    RunOptions options;
+    options.inventorySeed = inventorySeed;
+    options.writersInOrder = true;
+    for (int32_t phase = 1; phase <= 3; ++phase) {
+        context.state = GeneratorState{c.channels, c.users, c.densityCode, 1, c.seed, phase};
+        initContext();
+        if (phase == 1) writeFirstPhaseFiles(options);
+        if (phase == 2) writeSecondPhaseFiles(options);
+        if (phase == 3) writeQueryFiles();
+    }
+}
+
+class Parts : public ::testing::TestWithParam<PartCase> {};
+
+// The next `length` bytes of a stream.
+std::string nextBytes(std::ifstream& in, size_t length) {
+    std::string bytes(length, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(length));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    return bytes;
+}
+
+TEST_P(Parts, JoinedPartsAreTheWholeRunsFiles) {
+    const PartCase& c = GetParam();
+    constexpr int32_t inventorySeed = 424242;
+    qemtest::TempDir top;
+    fs::create_directory("whole");
+    fs::current_path("whole");
+    writeWholeRun(c, inventorySeed);
+    fs::current_path("..");
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator("whole")) names.insert(e.path().filename().string());
+
+    for (const int32_t parts : c.partCounts) {
+        SCOPED_TRACE("parts " + std::to_string(parts));
+        std::set<std::string> written;
+        for (int32_t phase = 1; phase <= 3; ++phase) {
+            fs::create_directory("parts");
+            fs::current_path("parts");
+            std::vector<std::map<std::string, std::pair<int64_t, int64_t>>> listed;
+            std::vector<int64_t> partBytes;
+            for (int32_t part = 1; part <= parts; ++part) {
+                writePart(PartRequest{c.channels, c.densityCode, c.users, c.seed, phase, parts, part, inventorySeed});
+                listed.push_back(manifestFiles(manifestName(phase, part)));
+                partBytes.push_back(0);
+                for (const auto& [name, figures] : listed.back()) {
+                    EXPECT_TRUE(fs::exists(partFileName(name, part))) << name << " part " << part;
+                    partBytes.back() += figures.second;
+                }
+            }
+            // The parts differ by less than the largest buffer of the phase.
+            int64_t largestBuffer = 0;
+            for (const PhaseFile& f : phaseFiles(phase))
+                largestBuffer = std::max(largestBuffer, std::min<int64_t>(byteCount(f.split),
+                                                                          int64_t{f.split.capacity} * f.split.lineLength));
+            const auto [least, most] = std::minmax_element(partBytes.begin(), partBytes.end());
+            EXPECT_LE(*most - *least, largestBuffer) << "phase " << phase;
+            fs::current_path("..");
+            // Each part file is the next stretch of the whole run's file.
+            for (const auto& [name, unused] : listed[0]) {
+                written.insert(name);
+                std::ifstream whole("whole/" + name, std::ios::binary);
+                for (int32_t part = 1; part <= parts; ++part) {
+                    const std::string text = qemtest::readFile("parts/" + partFileName(name, part));
+                    const auto [lines, bytes] = listed[static_cast<size_t>(part - 1)].at(name);
+                    EXPECT_EQ(bytes, static_cast<int64_t>(text.size())) << name << " part " << part;
+                    EXPECT_EQ(lines, std::count(text.begin(), text.end(), '\n')) << name << " part " << part;
+                    const std::string expected = nextBytes(whole, text.size());
+                    const bool inventory = name == "histinv.qem" || name == "currinv.qem";
+                    ASSERT_TRUE(inventory ? codeColumns(text) == codeColumns(expected) : text == expected)
+                        << name << " part " << part;
+                }
+                EXPECT_EQ(whole.peek(), EOF) << name << ": the parts end before the whole file";
+            }
+            fs::remove_all("parts");
+        }
+        EXPECT_EQ(written, names);
+    }
+}
+
+// The smallest data sets: 10 channels at 0.1 % (157 MB), 13 channels at
+// 0.1 % with 12 users (leaf counts that are not whole blocks, three
+// hierarchy levels more). Small files (the channel and time files, one
+// buffer) get fewer buffers than parts from P = 2 on, so parts get empty
+// files; the sales and aggregate writers are cut inside at every P > 1.
+// P = 1 (the whole file), 2 and 3 (long ranges), 7 (cuts that fall across
+// the four writers unevenly) and 40 (more parts than the buffers of most
+// files) are spread over the two sizes.
+INSTANTIATE_TEST_SUITE_P(Sizes, Parts,
+                         ::testing::Values(PartCase{10, 2, 10, 1718000000, {1, 3, 40}},
+                                           PartCase{13, 2, 12, -123456789, {2, 7}}),
+                         [](const auto& info) {
+                             return "Channels" + std::to_string(info.param.channels) + "Users" +
+                                    std::to_string(info.param.users);
+                         });
+
+}  // namespace
