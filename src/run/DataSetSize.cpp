@@ -1,78 +1,22 @@
 #include "run/DataSetSize.h"
 
-#include <array>
 #include <cstdio>
+#include <vector>
 
 #include "context/Context.h"
-#include "dims/DimensionWriters.h"
-#include "facts/BudgetWriter.h"
-#include "facts/CostWriters.h"
-#include "facts/InventoryWriters.h"
-#include "facts/SalesWriters.h"
 #include "queries/QueryWriter.h"
-#include "run/Phases.h"
-#include "run/WorkerBatch.h"
+#include "run/PartFiles.h"
 
 namespace {
 
-const DimensionModel& model() { return *context.dimensionModel; }
-
-// Blocks of blockSize whose first position lies below end.
-uint64_t blocksBelow(int32_t end, int32_t blockSize) {
-    return (static_cast<uint64_t>(end) + static_cast<uint64_t>(blockSize) - 1) / static_cast<uint64_t>(blockSize);
+// A file of phase 1 or 2: the records of its writers, each a line.
+FileSize sizeOf(const PhaseFile& f) {
+    uint64_t lines = 0;
+    for (const int64_t records : f.split.writerRecords) lines += static_cast<uint64_t>(records);
+    return {lines, static_cast<uint64_t>(f.split.lineLength)};
 }
 
-// Customer-product cells of the data region with data in at least one
-// channel. The union of the channels' cells has the same size in every block
-// (one shift moves every channel's cells of a block alike), so the first
-// block's aggregate gives it.
-uint64_t aggregateCells() {
-    const uint64_t perBlock = static_cast<uint64_t>(context.densityPattern->aggregate(0, 0)->cellCount());
-    return blocksBelow(customerEnd(), context.blockCustomers) * blocksBelow(productEnd(), context.blockProducts) *
-           perBlock;
-}
-
-// A cost file: every leaf of the whole blocks, from the top block down, 18
-// Actual and 12 Budget months each.
-uint64_t costLines(int32_t leaves, int32_t blockSize) {
-    constexpr uint64_t months = (lastActualMonth + 1) + budgetMonthCount;
-    return uint64_t(leaves / blockSize) * uint64_t(blockSize) * months;
-}
-
-uint64_t queryLines() { return uint64_t{250} * static_cast<uint64_t>(model().channels().memberCount()); }
-
-struct FixedFile {
-    const char* name;
-    int32_t phase;
-    int32_t lineLength;
-    uint64_t (*lines)();
-};
-
-// The files of phases 1 and 2, in writing order.
-const std::array<FixedFile, 15> fixedFiles = {{
-    {"prodhier.qem", 1, ProductHierarchyWriter::lineLength, [] { return uint64_t(model().products().leafCount); }},
-    {"prodtree.qem", 1, ProductTreeWriter::lineLength, [] { return uint64_t(model().products().memberCount()); }},
-    {"custhier.qem", 1, CustomerHierarchyWriter::lineLength, [] { return uint64_t(model().customers().leafCount); }},
-    {"custtree.qem", 1, CustomerTreeWriter::lineLength, [] { return uint64_t(model().customers().memberCount()); }},
-    {"chanhier.qem", 1, ChannelHierarchyWriter::lineLength, [] { return uint64_t(model().channels().leafCount); }},
-    {"chantree.qem", 1, ChannelTreeWriter::lineLength, [] { return uint64_t(model().channels().memberCount()); }},
-    {"timehier.qem", 1, TimeHierarchyWriter::lineLength, [] { return uint64_t(model().times().leafCount); }},
-    {"timetree.qem", 1, TimeTreeWriter::lineLength, [] { return uint64_t(model().times().memberCount()); }},
-    {"histsale.qem", 1, HistoricalSalesWriter::lineLength,
-     [] { return salesFileBatches(historicalCells(), historicalMonthCount).records(); }},
-    {"histinv.qem", 1, HistoricalInventoryWriter::lineLength, aggregateCells},
-    {"custship.qem", 1, CostWriter::lineLength,
-     [] { return costLines(model().customers().leafCount, context.blockCustomers); }},
-    {"prodcos.qem", 1, CostWriter::lineLength,
-     [] { return costLines(model().products().leafCount, context.blockProducts); }},
-    {"budget.qem", 2, BudgetWriter::lineLength, [] { return uint64_t{budgetMonthCount} * aggregateCells(); }},
-    {"currsale.qem", 2, CurrentSalesWriter::lineLength, [] { return salesFileBatches(currentCells(), 1).records(); }},
-    {"currinv.qem", 2, CurrentInventoryWriter::lineLength, aggregateCells},
-}};
-
-FileSize sizeOf(const FixedFile& f) { return {f.lines(), static_cast<uint64_t>(f.lineLength)}; }
-
-FileSize querySize() { return {queryLines(), QueryWriter::lineLength}; }
+FileSize querySize() { return {static_cast<uint64_t>(queryFileLines()), QueryWriter::lineLength}; }
 
 // The user whose query file `name` is, or 0.
 int64_t queryUser(std::string_view name) {
@@ -95,23 +39,24 @@ std::string queryFileName(int64_t user) {
     return name;
 }
 
+int64_t queryFileLines() { return int64_t{250} * context.dimensionModel->channels().memberCount(); }
+
 int64_t phaseFileCount(int32_t phase) {
     if (phase == 3) return context.state.userCount;
-    int64_t count = 0;
-    for (const FixedFile& f : fixedFiles) count += f.phase == phase;
-    return count;
+    return static_cast<int64_t>(phaseFiles(phase).size());
 }
 
 std::string phaseFileName(int32_t phase, int64_t index) {
     if (phase == 3) return queryFileName(index + 1);
-    for (const FixedFile& f : fixedFiles)
-        if (f.phase == phase && index-- == 0) return f.name;
-    return {};
+    const std::vector<PhaseFile> files = phaseFiles(phase);
+    return index >= 0 && index < static_cast<int64_t>(files.size()) ? files[static_cast<size_t>(index)].name
+                                                                      : std::string{};
 }
 
 std::optional<FileSize> expectedFileSize(std::string_view name) {
-    for (const FixedFile& f : fixedFiles)
-        if (name == f.name) return sizeOf(f);
+    for (const int32_t phase : {1, 2})
+        for (const PhaseFile& f : phaseFiles(phase))
+            if (name == f.name) return sizeOf(f);
     if (queryUser(name) > 0) return querySize();
     return std::nullopt;
 }
@@ -119,7 +64,6 @@ std::optional<FileSize> expectedFileSize(std::string_view name) {
 uint64_t expectedPhaseBytes(int32_t phase) {
     if (phase == 3) return static_cast<uint64_t>(context.state.userCount) * querySize().bytes();
     uint64_t bytes = 0;
-    for (const FixedFile& f : fixedFiles)
-        if (f.phase == phase) bytes += sizeOf(f).bytes();
+    for (const PhaseFile& f : phaseFiles(phase)) bytes += sizeOf(f).bytes();
     return bytes;
 }

@@ -14,6 +14,7 @@
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
 #include "queries/QueryWriter.h"
+#include "run/DataSetSize.h"
 #include "run/FileCapacities.h"
 #include "run/Phases.h"
 #include "run/WorkerBatch.h"
@@ -64,25 +65,16 @@ PhaseFile batchFile(const char* name, int32_t capacity, int64_t batches, const s
     return f;
 }
 
-// Records per product block of the sales walk, and per cell-block of the
-// aggregate walk (inventory, budget): every block holds the same number of
-// cells with data in some channel.
-int64_t salesRecordsPerBlock(int32_t months) {
-    return customerBlocks() * model().channels().leafCount * context.state.densityCode * months;
-}
+// Records per cell-block of the aggregate walk (inventory, budget): every
+// block holds the same number of cells with data in some channel.
 int64_t aggregateCellsPerBlock() { return context.densityPattern->aggregate(0, 0)->cellCount(); }
 
 template <typename Writer>
 PhaseFile salesFile(const char* name, double cells, int32_t months) {
-    const int64_t productBlocks = sliceProductBlocks(0, 1);
-    const SalesBatches batches(cells, static_cast<double>(salesRecordsPerBlock(months)), productBlocks);
-    const int32_t stride = static_cast<int32_t>(batches.count() * workerCount);
+    const SalesBatches batches = salesFileBatches(cells, months);
     std::vector<int64_t> records;
-    for (int32_t slice = 0; slice < stride; ++slice) {
-        const int64_t walk = salesRecordsPerBlock(months) * sliceProductBlocks(slice, stride);
-        // A quota of 0 is no limit (a writer's record limit 0).
-        records.push_back(batches.quota() > 0 ? std::min<int64_t>(batches.quota(), walk) : walk);
-    }
+    for (int64_t slice = 0; slice < batches.count() * workerCount; ++slice)
+        records.push_back(batches.sliceRecords(slice));
     const int32_t quota = batches.quota();
     return batchFile<Writer>(name, capacity::sales, batches.count(), records, [=](OutputFile& file, size_t) {
         return std::make_unique<Writer>(file, capacity::sales, quota);
@@ -145,9 +137,8 @@ std::vector<PhaseFile> phaseFiles(int32_t phase, std::optional<int32_t> inventor
             "currinv.qem", capacity::currentInventory, customerBlocks() * sliceProductBlocks(0, 1) * aggregateCellsPerBlock(),
             inventorySeed));
     } else {
-        const int64_t queries = int64_t{250} * m.channels().memberCount();
         for (int64_t u = 1; u <= context.state.userCount; ++u) {
-            PhaseFile f = singleFile<QueryWriter>("", capacity::queryFiles, queries);
+            PhaseFile f = singleFile<QueryWriter>("", capacity::queryFiles, queryFileLines());
             f.name = queryFileName(u);
             f.replays = true;
             files.push_back(std::move(f));

@@ -141,22 +141,24 @@ double SalesBatches::walk(bool longSlice) const {
     return longSlice ? shortWalk + recordsPerBlock : shortWalk;
 }
 
+int64_t SalesBatches::sliceRecords(int64_t slice) const {
+    return static_cast<int64_t>(std::min(static_cast<double>(writerQuota), walk(slice < longer)));
+}
+
 uint64_t SalesBatches::records() const {
-    const double quota = writerQuota;
+    // The first `longer` slices hold one block more than the rest.
     const uint64_t shortSlices = static_cast<uint64_t>(batchCount * workerCount - longer);
-    return static_cast<uint64_t>(longer) * static_cast<uint64_t>(std::min(quota, walk(true))) +
-           shortSlices * static_cast<uint64_t>(std::min(quota, walk(false)));
+    return static_cast<uint64_t>(longer) * static_cast<uint64_t>(sliceRecords(0)) +
+           shortSlices * static_cast<uint64_t>(sliceRecords(longer));
 }
 
 SalesBatches salesFileBatches(double cells, int32_t months) {
     // Records of the walk in one product block: every customer block of the
     // data region, every channel leaf, its densityCode cells, `months`
     // records a cell.
-    const int64_t customerBlocks = (int64_t{customerEnd()} + context.blockCustomers - 1) / context.blockCustomers;
-    const int64_t productBlocks = (int64_t{productEnd()} + context.blockProducts - 1) / context.blockProducts;
-    const double perBlock = static_cast<double>(customerBlocks) * context.dimensionModel->channels().leafCount *
+    const double perBlock = static_cast<double>(customerBlocks()) * context.dimensionModel->channels().leafCount *
                             context.state.densityCode * months;
-    return SalesBatches(cells, perBlock, productBlocks);
+    return SalesBatches(cells, perBlock, sliceProductBlocks(0, 1));
 }
 
 unsigned workerMain(RecordWriter* writer) {

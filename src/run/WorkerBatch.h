@@ -49,6 +49,9 @@ public:
     // The records (lines) the file gets: each slice writes its quota, or all
     // it holds where that is less.
     uint64_t records() const;
+    // The records of slice `slice` (0 .. 4 x count() - 1): the slices before
+    // the remainder of the product blocks hold one block more.
+    int64_t sliceRecords(int64_t slice) const;
 
 private:
     // Records of a slice of the shorter or of the longer kind (`longer` of
