@@ -36,9 +36,11 @@
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "run/Dialogue.h"
-#include "run/FileCapacities.h"
+#include "phase/FileCapacities.h"
 #include "run/Phases.h"
 #include "run/WorkerBatch.h"
+
+using namespace qem;
 
 namespace fs = std::filesystem;
 
@@ -186,7 +188,7 @@ uint64_t folderBytes() {
 // standard output discarded, on the given cores (all when empty).
 PhaseRun runPhase(const std::string& program, const std::string& input, const std::vector<int>& cores) {
     int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) throw "pipe failed";
+    if (pipe(pipeEnds) != 0) throw TextException("pipe failed");
     const uint64_t before = folderBytes();
     const auto start = Clock::now();
     const pid_t child = fork();
@@ -216,7 +218,7 @@ PhaseRun runPhase(const std::string& program, const std::string& input, const st
     r.wall = seconds(start);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fprintf(stderr, "%s ended with status %d\n", program.c_str(), status);
-        throw "phase failed";
+        throw TextException("phase failed");
     }
     r.cpu = cpuSeconds(usage);
     r.peakKiB = usage.ru_maxrss;
@@ -337,8 +339,8 @@ int main(int argc, char** argv) {
         if (!other.empty()) programs.push_back({"compared", other, {}});
         wholeProcesses(programs, channels, percent, users, runs);
         if (!other.empty()) printf("compared: %s\n", other.c_str());
-    } catch (const char* text) {
-        fprintf(stderr, "failed: %s\n", text);
+    } catch (const TextException& e) {
+        fprintf(stderr, "failed: %s\n", e.what());
         status = 1;
     }
     fs::current_path(home);

@@ -1,3 +1,3 @@
 #include "run/Phases.h"
 
-int main() { return qemMain(); }
+int main() { return qem::qemMain(); }

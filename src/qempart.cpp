@@ -8,7 +8,9 @@
 #include <string>
 
 #include "context/Context.h"
-#include "run/PartCommandLine.h"
+#include "part/PartCommandLine.h"
+
+using namespace qem;
 
 int main(int argc, char* argv[]) {
     PartCommand command;

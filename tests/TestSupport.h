@@ -18,6 +18,8 @@
 
 #include "context/Context.h"
 
+using namespace qem;
+
 namespace qemtest {
 
 // A fresh directory that is the current directory while the object lives;
@@ -77,8 +79,8 @@ template <typename F>
 std::string thrownText(F f) {
     try {
         f();
-    } catch (const char* text) {
-        return text;
+    } catch (const TextException& e) {
+        return e.what();
     }
     return "";
 }

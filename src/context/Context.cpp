@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include "core/Failure.h"
 #include "core/RandomGenerator.h"
 #include "core/Report.h"
+
+namespace qem {
 
 Context context;
 
@@ -18,7 +21,7 @@ void initContext() {
     seedRandom(context.state.seed);
     if (!stateIsSound(context.state)) {
         reportCorruptState();
-        throw "!?";
+        throw ReportedFailure(1);
     }
     context.blockCustomers = customersPerBlock;
     context.blockProducts = productsPerBlock;
@@ -70,3 +73,5 @@ int32_t productEnd() { return static_cast<int32_t>(dataSetShape().productEnd());
 int64_t customerBlocks() { return dataSetShape().customerBlocks(); }
 
 int64_t sliceProductBlocks(int32_t slice, int32_t stride) { return dataSetShape().sliceProductBlocks(slice, stride); }
+
+}  // namespace qem

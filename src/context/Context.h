@@ -7,6 +7,8 @@
 #include "dims/DimensionModel.h"
 #include "sizes/DataSetShape.h"
 
+namespace qem {
+
 // The six persisted parameters, stored as 24 little-endian bytes.
 struct GeneratorState {
     int32_t channelCount = 0;
@@ -39,7 +41,8 @@ struct Context {
 extern Context context;
 
 // Seeds the global stream, checks the state, builds the dimension model and
-// the density pattern. Throws a text exception on a corrupt state.
+// the density pattern. A corrupt state is reported and thrown as a
+// ReportedFailure (status 1).
 void initContext();
 
 // Builds only the density pattern for the state's answers (no model, no
@@ -71,3 +74,5 @@ int32_t productEnd();
 // slice + stride, slice + 2 stride, ...).
 int64_t customerBlocks();
 int64_t sliceProductBlocks(int32_t slice, int32_t stride);
+
+}  // namespace qem

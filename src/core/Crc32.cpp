@@ -4,6 +4,9 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+
+namespace qem {
+
 #endif
 
 namespace {
@@ -107,3 +110,5 @@ void Crc32::add(const char* data, size_t length) {
 #endif
     state = addByTables(state, p, length);
 }
+
+}  // namespace qem

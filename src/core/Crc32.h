@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace qem {
+
 // CRC-32 of a byte stream as zlib, gzip and Python's zlib.crc32() compute it
 // (polynomial 0x04C11DB7, reflected, initial value and final XOR 0xFFFFFFFF),
 // so a program elsewhere can check a file against it. Fed block by block.
@@ -15,3 +17,5 @@ public:
 private:
     uint32_t state = 0xFFFFFFFFu;
 };
+
+}  // namespace qem

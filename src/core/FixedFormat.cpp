@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace qem {
+
 namespace fixed_format {
 
 char* anyInt(char* out, int64_t value, int width) {
@@ -69,3 +71,5 @@ char* cost(char* out, double value) {
 }
 
 }  // namespace fixed_format
+
+}  // namespace qem

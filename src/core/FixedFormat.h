@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace qem {
+
 // Fast formatting of the fixed-width columns of the output files. Each helper
 // appends exactly what the printf conversion named beside it produces, and
 // returns the position after it.
@@ -121,3 +123,5 @@ inline char* wholeMoney(char* out, int64_t dollars) {
 char* cost(char* out, double value);
 
 }  // namespace fixed_format
+
+}  // namespace qem

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <utility>
 
+namespace qem {
+
 // The one ordering procedure used for every random order: an introspective
 // sort (median-of-three quicksort with a depth limit, heap sort when the limit
 // runs out, a final insertion pass). It is not stable, and the order in which
@@ -148,3 +150,5 @@ void orderByKey(Entry* first, Entry* last, KeyOf key) {
         insertionSort(first, last, key);
     }
 }
+
+}  // namespace qem

@@ -3,14 +3,17 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/Failure.h"
 #include "core/Report.h"
 #include "core/StableStorage.h"
+
+namespace qem {
 
 OutputFile::OutputFile(const char* name) : fileName(name), stream(fopen(name, "w")) {
     if (!stream) {
         const int err = errno;
         reportError("error opening '%s'\n%s\n", name, strerror(err));
-        throw "cannot continue";
+        throw TextException("cannot continue");
     }
 }
 
@@ -20,7 +23,7 @@ OutputFile::~OutputFile() {
 
 void OutputFile::failWrite(int error, const char* failureText) const {
     reportError("error writing '%s'\n%s\n", fileName.c_str(), strerror(error));
-    throw failureText;
+    throw TextException(failureText);
 }
 
 void OutputFile::write(const char* text, size_t length, uint64_t lines, const char* failureText) {
@@ -41,3 +44,5 @@ void OutputFile::close() {
     stream = nullptr;
     if (failed || error != 0) failWrite(error ? error : EIO, "Oops");
 }
+
+}  // namespace qem

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+namespace qem {
+
 // One open output file (text mode, "w"), owned from opening to closing. Every
 // write is checked; close() checks that everything reached the file and puts
 // it on stable storage. On the failure path, where close() is not reached,
@@ -57,3 +59,5 @@ private:
     std::atomic<uint64_t> writtenLines{0};
     Watcher* watcher = nullptr;
 };
+
+}  // namespace qem

@@ -3,6 +3,8 @@
 #include <climits>
 #include <mutex>
 
+namespace qem {
+
 namespace {
 
 std::mutex globalRandomLock;
@@ -53,3 +55,5 @@ void randomInts(int32_t* out, size_t n) {
     std::lock_guard<std::mutex> guard(globalRandomLock);
     for (size_t i = 0; i < n; ++i) out[i] = globalRandom.nextInt();
 }
+
+}  // namespace qem

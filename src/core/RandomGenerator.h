@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace qem {
+
 // Combined multiplicative congruential generator (two Lehmer streams combined
 // by difference) with a 32-entry shuffle table, in signed 32-bit arithmetic
 // with Schrage's method. Every random choice of the data set comes from it, so
@@ -65,3 +67,5 @@ int32_t randomInt();
 // n values of randomInt() in a row, under one taking of the lock: the values
 // n calls of randomInt() would give.
 void randomInts(int32_t* out, size_t n);
+
+}  // namespace qem

@@ -5,8 +5,11 @@
 #include <optional>
 #include <thread>
 
+#include "core/Failure.h"
 #include "core/OrderByKey.h"
 #include "core/RandomGenerator.h"
+
+namespace qem {
 
 RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32_t limit, WriterMutex* fileLock)
     : file(f),
@@ -15,7 +18,7 @@ RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32
       maxLine(lineLength),
       lock(fileLock),
       stopCount(limit > 0 ? limit : INT64_MAX) {
-    if (capacity < 1 || maxLine < 1) throw "Assert 001 failed";
+    if (capacity < 1 || maxLine < 1) throw TextException("Assert 001 failed");
     records.reset(new WriterRecord[capacity]());
     order.reset(new WriterRecord*[capacity]);
     text.reset(new char[static_cast<size_t>(capacity) * static_cast<size_t>(maxLine) + lineOverrun]);
@@ -40,7 +43,7 @@ RecordWriter& RecordWriter::setSliceIndex(int32_t i) {
 }
 
 RecordWriter& RecordWriter::setWindow(int64_t firstBuffer, int64_t endBuffer) {
-    if (firstBuffer < 0 || endBuffer < firstBuffer || count != 0) throw "Assert 001 failed";
+    if (firstBuffer < 0 || endBuffer < firstBuffer || count != 0) throw TextException("Assert 001 failed");
     windowFirst = firstBuffer;
     windowEnd = endBuffer;
     if (seeks()) {
@@ -68,7 +71,7 @@ void RecordWriter::flushAndRestart() {
 
 void RecordWriter::drawKeys(WriterRecord* end) {
     WriterRecord* const base = records.get();
-    if (end < base || end - base > capacity) throw "Assert 001 failed";
+    if (end < base || end - base > capacity) throw TextException("Assert 001 failed");
     const std::ptrdiff_t k = end - base;
     // One draw per slot, in slot order; drawn in runs under one taking of the stream's lock.
     constexpr std::ptrdiff_t run = 256;
@@ -109,7 +112,7 @@ void RecordWriter::flushRecords(WriterRecord* end) {
     for (std::ptrdiff_t i = 0; i < k; ++i) {
         if (i + prefetchDistance < k) __builtin_prefetch(order[i + prefetchDistance]);
         char* const next = writeRecord(*order[i], out);
-        if (next - out > maxLine) throw "Assert 002 failed";
+        if (next - out > maxLine) throw TextException("Assert 002 failed");
         out = next;
     }
     {
@@ -124,3 +127,5 @@ void RecordWriter::flushRecords(WriterRecord* end) {
     // formatting threads' time slices end.
     std::this_thread::yield();
 }
+
+}  // namespace qem

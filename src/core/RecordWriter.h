@@ -7,6 +7,8 @@
 #include "core/WriterMutex.h"
 #include "core/WriterRecord.h"
 
+namespace qem {
+
 // Base of every output-file writer. It owns a fixed buffer of records and
 // writes each buffer in a shuffled order: the permutation drawn at construction
 // for every full buffer, a freshly drawn one for the final partial buffer.
@@ -136,3 +138,5 @@ private:
     // of the buffer being filled.
     int64_t windowFirst = 0, windowEnd = INT64_MAX, buffer = 0;
 };
+
+}  // namespace qem

@@ -4,6 +4,10 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "core/Failure.h"
+
+namespace qem {
+
 namespace {
 
 std::atomic<void (*)()> reportPrelude{nullptr};
@@ -34,5 +38,7 @@ void failOutOfMemory(const char* format, ...) {
     va_end(arguments);
     fputc('\n', stderr);
     fflush(stdout);
-    throw "out of memory";
+    throw TextException("out of memory");
 }
+
+}  // namespace qem

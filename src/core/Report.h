@@ -1,5 +1,7 @@
 #pragma once
 
+namespace qem {
+
 // Sets a function that every diagnostic calls first (a progress display
 // clears its status line with it, so that the diagnostic starts a line of its
 // own); none by default.
@@ -14,3 +16,5 @@ void reportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "not enough memory for <format...>\n", then throws the text exception
 // "out of memory".
 [[noreturn]] void failOutOfMemory(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace qem

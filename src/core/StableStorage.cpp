@@ -6,6 +6,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/Report.h"
+
+namespace qem {
 
 namespace {
 
@@ -26,6 +32,15 @@ int StableStorage::removeFile(const char* name) { return result(unlink(name)); }
 
 StableStorage& stableStorage() { return *current; }
 
+void failFile(const char* format, const char* name, int error) {
+    reportError(format, name, strerror(error));
+    exit(1);
+}
+
+void syncFolderOrFail() {
+    if (const int error = syncFolder()) failFile("error writing '%s'\n%s\n", ".", error);
+}
+
 void useStableStorage(StableStorage* calls) { current = calls ? calls : &systemCalls; }
 
 int syncOpenFile(int fd, const char* name, bool all) {
@@ -43,3 +58,5 @@ int syncFolder() {
     close(fd);
     return error;
 }
+
+}  // namespace qem

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace qem {
+
 // The calls that put written data on stable storage, and the renames and
 // removals whose order relative to them decides whether a recorded phase can
 // be trusted after a power loss. The program uses the system's calls; a test
@@ -32,3 +35,13 @@ int syncOpenFile(int fd, const char* name, bool all = false);
 // Puts the entries of the current folder (files created, renamed, removed)
 // on stable storage. Returns 0 or an error number.
 int syncFolder();
+
+// Reports a failed file operation (a format with the file's name and the
+// system's text for the error, e.g. "error writing '%s'\n%s\n") and ends the
+// program with status 1.
+[[noreturn]] void failFile(const char* format, const char* name, int error);
+
+// syncFolder(), a failure reported as a failed write of "." (status 1).
+void syncFolderOrFail();
+
+}  // namespace qem

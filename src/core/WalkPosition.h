@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace qem {
+
 // Where a walk of nested loops stands at a given record: the counter of each
 // loop, outermost first. `sizes` are the trip counts of the inner loops
 // (outermost of them first), the innermost producing one record a trip; the
@@ -18,3 +20,5 @@ std::array<int64_t, N + 1> walkPosition(int64_t record, const std::array<int64_t
     counters[0] = record;
     return counters;
 }
+
+}  // namespace qem

@@ -1,6 +1,8 @@
 #pragma once
 #include <mutex>
 
+namespace qem {
+
 // A process-wide lock that serialises whole buffers of one shared output file.
 class WriterMutex {
 public:
@@ -27,3 +29,5 @@ public:
 private:
     WriterMutex& held;
 };
+
+}  // namespace qem

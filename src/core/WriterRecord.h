@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace qem {
+
 // One buffer slot: seven signed 32-bit fields. The shuffle key belongs to the
 // record writer; each concrete writer uses the data fields it needs.
 struct WriterRecord {
@@ -23,3 +25,5 @@ struct WriterRecord {
                                               ((static_cast<uint32_t>(k) & 0xFFFFu) << 16));
     }
 };
+
+}  // namespace qem

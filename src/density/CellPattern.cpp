@@ -2,8 +2,11 @@
 
 #include <bit>
 
+#include "core/Failure.h"
 #include "core/OrderByKey.h"
 #include "core/RandomGenerator.h"
+
+namespace qem {
 
 namespace {
 
@@ -28,7 +31,7 @@ void CellPattern::fill(const int32_t blockSize[2], RandomGenerator& generator) {
     orderByKey(keyed.data(), keyed.data() + keyed.size(), [](const KeyedCell& e) { return e.key; });
     size_t copied = 0;
     for (const KeyedCell& e : keyed) cells[copied++] = e.cell;
-    if (copied != keyed.size() || copied != cells.size()) throw "Assertion 003 failed: arrays copied different sizes";
+    if (copied != keyed.size() || copied != cells.size()) throw TextException("Assertion 003 failed: arrays copied different sizes");
 }
 
 void CellPattern::setBlockSize(const int32_t blockSize[2]) {
@@ -80,3 +83,5 @@ void CellPattern::finalize() {
     }
     workingSet.clear();
 }
+
+}  // namespace qem

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace qem {
+
 class RandomGenerator;
 
 // A cell of a block: customer offset (0..blockCustomers-1) and product offset
@@ -55,3 +57,5 @@ private:
     int32_t blockCustomers = 0;
     int32_t blockProducts = 0;
 };
+
+}  // namespace qem

@@ -5,6 +5,8 @@
 #include "core/RandomGenerator.h"
 #include "core/Report.h"
 
+namespace qem {
+
 namespace {
 constexpr int32_t channelSeedBase = 1739106247;
 }
@@ -53,3 +55,5 @@ std::unique_ptr<CellPattern> DensityPattern::aggregate(int32_t customerOrigin, i
     result->finalize();
     return result;
 }
+
+}  // namespace qem

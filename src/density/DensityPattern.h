@@ -5,6 +5,8 @@
 
 #include "density/CellPattern.h"
 
+namespace qem {
+
 // Which customer-product cells of each block carry data: for every channel
 // leaf a fixed random order of the block's cells (the first densityCode of
 // them, shifted for the block, carry data), and per block the union over all
@@ -32,3 +34,5 @@ private:
     int32_t densityCode = 0;
     std::vector<std::unique_ptr<CellPattern>> channelPatterns;
 };
+
+}  // namespace qem

@@ -1,5 +1,9 @@
 #include "dims/DimensionModel.h"
 
+#include "core/Failure.h"
+
+namespace qem {
+
 namespace {
 
 const char* const channelLevels[] = {"Base", "Top"};
@@ -20,19 +24,21 @@ DimensionModel::~DimensionModel() = default;
 const char* DimensionModel::levelName(int32_t dimension, int32_t i) const {
     static const char* const* const levels[] = {channelLevels, customerLevels, productLevels, timeLevels};
     static const int levelCounts[] = {2, 3, 7, 3};
-    if (dimension < channelDimension || dimension > timeDimension) throw "Bad dimension reference obtaining level name";
+    if (dimension < channelDimension || dimension > timeDimension) throw TextException("Bad dimension reference obtaining level name");
     const DimensionTable* tables[] = {channelTable.get(), customerTable.get(), productTable.get(), timeTable.get()};
     const Member& m = memberAt(tables[dimension], i, "Bad member reference obtaining level name");
-    if (m.level < 0 || m.level >= levelCounts[dimension]) throw "Bad member reference obtaining level name";
+    if (m.level < 0 || m.level >= levelCounts[dimension]) throw TextException("Bad member reference obtaining level name");
     return levels[dimension][m.level];
 }
 
 const char* DimensionModel::measureName(int32_t m) const {
-    if (m < 0 || m > 9) throw "Bad measure reference obtaining measure name";
+    if (m < 0 || m > 9) throw TextException("Bad measure reference obtaining measure name");
     return measureNames[m];
 }
 
 const char* DimensionModel::scenarioName(int32_t s) const {
-    if (s < 0 || s > 4) throw "error in scenario name accessor!";
+    if (s < 0 || s > 4) throw TextException("error in scenario name accessor!");
     return scenarioNames[s];
 }
+
+}  // namespace qem

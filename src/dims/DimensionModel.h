@@ -4,7 +4,10 @@
 #include <memory>
 #include <vector>
 
+#include "core/Failure.h"
 #include "sizes/DataSetShape.h"
+
+namespace qem {
 
 class RandomGenerator;
 
@@ -121,12 +124,12 @@ public:
 private:
     static const Member& memberAt(const DimensionTable* table, int32_t i, const char* error) {
         if (!table || i < 0 || i >= table->memberCount()) [[unlikely]]
-            throw error;
+            throw TextException(error);
         return table->members[static_cast<size_t>(i)];
     }
     static const char* packedCode(const DimensionTable* table, int32_t i, const char* error) {
         if (!table || i < 0 || static_cast<size_t>(i) >= table->packedCodes.size() / 12) [[unlikely]]
-            throw error;
+            throw TextException(error);
         return table->packedCodes.data() + 12 * static_cast<size_t>(i);
     }
 
@@ -178,3 +181,5 @@ void generateCodes(DimensionTable& table);
 // draw has bit 8 set, walking the parents repeatedly from the first.
 void distributeChildren(DimensionTable& table, int32_t firstParent, int32_t parentCount, int32_t firstChild,
                         int32_t base, int32_t remainder, int8_t childLevel);
+
+}  // namespace qem

@@ -2,6 +2,8 @@
 
 #include "core/FixedFormat.h"
 
+namespace qem {
+
 using namespace fixed_format;
 
 namespace {
@@ -103,3 +105,5 @@ char* TimeTreeWriter::writeRecord(const WriterRecord& r, char* out) {
     out = leftText(out, model.levelName(timeDimension, r.timeIndex), 7);
     return endLine(out);
 }
+
+}  // namespace qem

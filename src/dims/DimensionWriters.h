@@ -2,6 +2,8 @@
 #include "core/RecordWriter.h"
 #include "dims/DimensionModel.h"
 
+namespace qem {
+
 // The eight hierarchy and tree files. Each writer emits one record per member
 // (tree files) or per leaf (hierarchy files) of the model it is given, storing
 // the member's position in its dimension's index field, and prints one
@@ -46,3 +48,5 @@ QEM_DIMENSION_WRITER(TimeHierarchyWriter, 17)      // "%-6s%-6s%-4s\n"
 QEM_DIMENSION_WRITER(TimeTreeWriter, 20)           // "%-6s%-6s%-7s\n"
 
 #undef QEM_DIMENSION_WRITER
+
+}  // namespace qem

@@ -1,7 +1,10 @@
 #include "facts/AggregateWriter.h"
 
 #include "context/Context.h"
+#include "core/Failure.h"
 #include "core/WalkPosition.h"
+
+namespace qem {
 
 AggregateWriter::AggregateWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32_t first, int32_t count,
                                  WriterMutex* lock)
@@ -29,7 +32,7 @@ void AggregateWriter::walk() {
         for (; p0 < pEnd; p0 += productStep, i0 = 0) {
             const std::unique_ptr<CellPattern> aggregate = density.aggregate(c0, static_cast<int32_t>(p0));
             const int32_t cells = aggregate->cellCount();
-            if (blockCells >= 0 && cells != blockCells) throw "Assert 004 failed";
+            if (blockCells >= 0 && cells != blockCells) throw TextException("Assert 004 failed");
             for (int32_t i = i0; i < cells; ++i, m0 = 0) {
                 const PatternCell cell = aggregate->cell(i);
                 for (int32_t m = m0; m < monthCount; ++m) {
@@ -43,3 +46,5 @@ void AggregateWriter::walk() {
         }
     }
 }
+
+}  // namespace qem

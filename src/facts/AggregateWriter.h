@@ -1,6 +1,8 @@
 #pragma once
 #include "core/RecordWriter.h"
 
+namespace qem {
+
 // Shared walk of the files without a channel column (inventory and budget):
 // customer blocks of the data region, this writer's slice of the product
 // blocks, and per block the aggregate of the cells that carry data in at least
@@ -19,3 +21,5 @@ private:
     int32_t firstMonth;
     int32_t monthCount;
 };
+
+}  // namespace qem

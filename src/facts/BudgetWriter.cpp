@@ -3,6 +3,8 @@
 #include "context/Context.h"
 #include "core/FixedFormat.h"
 
+namespace qem {
+
 using namespace fixed_format;
 
 namespace {
@@ -25,3 +27,5 @@ char* BudgetWriter::writeRecord(const WriterRecord& r, char* out) {
     *out++ = '\n';
     return out;
 }
+
+}  // namespace qem

@@ -1,6 +1,8 @@
 #pragma once
 #include "facts/AggregateWriter.h"
 
+namespace qem {
+
 // "budget.qem": 12 records per cell (months 12 .. 23), scenario Budget and
 // channel 0; four threads, a buffer's text at a time under the budget lock.
 class BudgetWriter : public AggregateWriter {
@@ -12,3 +14,5 @@ public:
 protected:
     char* writeRecord(const WriterRecord& record, char* text) override;
 };
+
+}  // namespace qem

@@ -4,6 +4,8 @@
 #include "core/FixedFormat.h"
 #include "core/WalkPosition.h"
 
+namespace qem {
+
 using namespace fixed_format;
 
 void CostWriter::walk() {
@@ -56,3 +58,5 @@ char* ProductCostWriter::writeRecord(const WriterRecord& r, char* out) {
     return writeCostLine(out, model.product(r.productIndex).code, r.scenarioIndex, r.timeIndex,
                          model.stdProdCost(r.scenarioIndex, r.productIndex, r.timeIndex));
 }
+
+}  // namespace qem

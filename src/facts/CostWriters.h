@@ -1,6 +1,8 @@
 #pragma once
 #include "core/RecordWriter.h"
 
+namespace qem {
+
 // The two cost tables: every leaf, from the top block of leaves downward, 18
 // Actual months (0 .. 17) and 12 Budget months (12 .. 23) each.
 class CostWriter : public RecordWriter {
@@ -42,3 +44,5 @@ protected:
     int32_t WriterRecord::*indexField() const override;
     char* writeRecord(const WriterRecord& record, char* text) override;
 };
+
+}  // namespace qem

@@ -7,6 +7,8 @@
 #include "context/Context.h"
 #include "core/FixedFormat.h"
 
+namespace qem {
+
 using namespace fixed_format;
 
 namespace {
@@ -82,3 +84,5 @@ char* CurrentInventoryWriter::writeRecord(const WriterRecord& r, char* out) {
     *out++ = '\n';
     return out;
 }
+
+}  // namespace qem

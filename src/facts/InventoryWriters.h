@@ -6,6 +6,8 @@
 #include "dims/DimensionModel.h"
 #include "facts/AggregateWriter.h"
 
+namespace qem {
+
 // Inventory of every cell that has sales in some channel. The random term of
 // each value comes from the writer's own generator, seeded from the clock and
 // the constructing thread, so inventory is the one part of the data set that
@@ -53,3 +55,5 @@ protected:
 private:
     double monthTerm;  // of month 17
 };
+
+}  // namespace qem

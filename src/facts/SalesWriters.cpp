@@ -4,6 +4,8 @@
 #include "core/FixedFormat.h"
 #include "core/WalkPosition.h"
 
+namespace qem {
+
 using namespace fixed_format;
 
 namespace {
@@ -86,3 +88,5 @@ char* CurrentSalesWriter::writeRecord(const WriterRecord& r, char* out) {
     *out++ = '\n';
     return out;
 }
+
+}  // namespace qem

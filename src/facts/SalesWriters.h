@@ -1,6 +1,8 @@
 #pragma once
 #include "core/RecordWriter.h"
 
+namespace qem {
+
 // Shared walk of the two sales files: customer blocks of the data region,
 // this writer's slice of the product blocks, every channel leaf and the first
 // densityCode cells of the channel's pattern shifted for the block; stops
@@ -42,3 +44,5 @@ public:
 protected:
     char* writeRecord(const WriterRecord& record, char* text) override;
 };
+
+}  // namespace qem

@@ -5,6 +5,8 @@
 #include "context/Context.h"
 #include "queries/QueryPickers.h"
 
+namespace qem {
+
 namespace {
 
 const DimensionModel& model() { return *context.dimensionModel; }
@@ -174,3 +176,5 @@ void makeQuery10(const QueryTemplate& tpl, WriterRecord& r) {
     r.scenarioIndex = s;
     r.setMeasureIndex(mu);
 }
+
+}  // namespace qem

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace qem {
+
 struct WriterRecord;
 
 // A kind-10 query's scenario (0 .. 3) and measure (0 .. 9).
@@ -20,3 +22,5 @@ void makeQuery7(WriterRecord& record);
 void makeQuery8(WriterRecord& record);
 void makeQuery9(WriterRecord& record);
 void makeQuery10(const QueryTemplate& queryTemplate, WriterRecord& record);
+
+}  // namespace qem

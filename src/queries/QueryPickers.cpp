@@ -1,7 +1,10 @@
 #include "queries/QueryPickers.h"
 
 #include "context/Context.h"
+#include "core/Failure.h"
 #include "core/RandomGenerator.h"
+
+namespace qem {
 
 namespace {
 
@@ -23,7 +26,7 @@ int32_t emptyBlock(int32_t leaves, int32_t end, int32_t block) {
 }  // namespace
 
 const char* queryScenarioName(int32_t i) {
-    if (i < 0 || i > 3) throw "bad reference to scenario";
+    if (i < 0 || i > 3) throw TextException("bad reference to scenario");
     return queryScenarioNames[i];
 }
 
@@ -98,7 +101,7 @@ void pickDataCell(int32_t channel, int32_t& product, int32_t& customer, const Ce
     const double u4 = randomDouble();
     customer = c0 + static_cast<int32_t>(u4 * bc);
     const CellPattern* pat = context.densityPattern->channelPattern(channel);
-    if (!pat) throw "?bad cell reference";
+    if (!pat) throw TextException("?bad cell reference");
     const double u5 = randomDouble();
     const int32_t k = static_cast<int32_t>(u5 * context.state.densityCode);
     const PatternCell cell = pat->shiftedCell(k, c0, p0);
@@ -120,3 +123,5 @@ const Member& raiseProductLevel(int32_t position) {
             return *m;
     }
 }
+
+}  // namespace qem

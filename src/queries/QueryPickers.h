@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace qem {
+
 class CellPattern;
 struct Member;
 
@@ -21,3 +23,5 @@ void pickEmptyCell(int32_t& product, int32_t& customer, bool emptyProduct, bool 
 void pickDataCell(int32_t channel, int32_t& product, int32_t& customer, const CellPattern** pattern);
 // A random ancestor of a product, at most a Division.
 const Member& raiseProductLevel(int32_t position);
+
+}  // namespace qem

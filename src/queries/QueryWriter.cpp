@@ -1,10 +1,13 @@
 #include "queries/QueryWriter.h"
 
 #include "context/Context.h"
+#include "core/Failure.h"
 #include "core/FixedFormat.h"
 #include "core/RandomGenerator.h"
 #include "core/Report.h"
 #include "queries/QueryPickers.h"
+
+namespace qem {
 
 namespace {
 
@@ -74,7 +77,7 @@ char* QueryWriter::writeRecord(const WriterRecord& r, char* out) {
     const char* f[7] = {"", "", "", "", "", "", ""};
     if (kind < 1 || kind > 10) {
         reportError("bad query number writing '%s'\n", file.name());
-        throw "oops";
+        throw TextException("oops");
     }
     auto product = [&] { return model.product(r.productIndex).code; };
     auto customer = [&] { return model.customer(r.customerIndex).code; };
@@ -101,3 +104,5 @@ char* QueryWriter::writeRecord(const WriterRecord& r, char* out) {
     *out++ = '\n';
     return out;
 }
+
+}  // namespace qem

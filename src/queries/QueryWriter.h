@@ -4,6 +4,8 @@
 #include "core/RecordWriter.h"
 #include "queries/QueryKinds.h"
 
+namespace qem {
+
 // The order in which query kinds follow one another, cycled (100 entries).
 extern const std::array<int32_t, 100> querySchedule;
 // The 26 scenario-and-measure templates of kind 10, cycled from a random one.
@@ -21,3 +23,5 @@ protected:
     void walk() override;
     char* writeRecord(const WriterRecord& record, char* text) override;
 };
+
+}  // namespace qem

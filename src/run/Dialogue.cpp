@@ -7,6 +7,8 @@
 #include "context/Context.h"
 #include "core/Report.h"
 
+namespace qem {
+
 namespace {
 
 int skipSpace(FILE* in) {
@@ -145,7 +147,4 @@ double askDensityPercentage() {
     }
 }
 
-int32_t densityCodeOf(double percentage) {
-    const int32_t hundredths = static_cast<int32_t>(percentage * 100.0);
-    return hundredths / 10 * 2;
-}
+}  // namespace qem

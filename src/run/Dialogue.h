@@ -2,6 +2,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "sizes/DataSetShape.h"
+
+namespace qem {
+
 // The console dialogue of a first run: banner and the three questions. Each
 // question reads numbers the way a formatted read of one long integer or one
 // double does (leading white space and line ends skipped, the number's text
@@ -13,9 +17,6 @@ int32_t askChannelCount();
 double askDensityPercentage();
 int32_t askUserCount();
 
-// Cells per block of 1000 that carry data for one channel: twenty times the
-// percentage cut to tenths (0.29 gives 4).
-int32_t densityCodeOf(double percentage);
 
 // Outcome of reading one number from a stream.
 enum class ReadResult { number, notANumber, tooLarge, endOfInput };
@@ -25,3 +26,5 @@ enum class ReadResult { number, notANumber, tooLarge, endOfInput };
 ReadResult readLong(FILE* in, int64_t& value);
 // Reads a decimal floating-point number (sign, digits, point, exponent).
 ReadResult readDouble(FILE* in, double& value);
+
+}  // namespace qem

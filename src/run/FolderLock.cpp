@@ -10,6 +10,8 @@
 
 #include "core/Report.h"
 
+namespace qem {
+
 void lockFolder() {
     // Kept open until the process ends: closing it would release the lock.
     // Programs this one starts do not inherit it (there are none today).
@@ -30,3 +32,5 @@ void lockFolder() {
         reportError("error locking the current folder against other runs\n%s\n", strerror(err));
     exit(1);
 }
+
+}  // namespace qem

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace qem {
+
 // Takes an exclusive advisory lock (flock) on the current folder itself for
 // the rest of the process's life, so that two runs never work in one folder
 // at once; it leaves no file behind, and the system releases it when the
@@ -8,3 +10,5 @@
 // error and exits with status 1; any other failure to take it is reported
 // with the system's text, status 1 as well.
 void lockFolder();
+
+}  // namespace qem

@@ -8,16 +8,15 @@
 
 #include <unistd.h>
 
+#include <vector>
+
+#include "core/Failure.h"
 #include "core/Report.h"
-#include "dims/DimensionWriters.h"
-#include "facts/CostWriters.h"
-#include "facts/InventoryWriters.h"
-#include "queries/QueryWriter.h"
-#include "run/DataSetSize.h"
+#include "phase/PhaseFiles.h"
 #include "run/Dialogue.h"
-#include "run/FileCapacities.h"
 #include "run/FolderLock.h"
-#include "run/WorkerBatch.h"
+
+namespace qem {
 
 void refuseUnwritableDataSet() {
     if (const std::string problem = dataSetProblem(context.state); !problem.empty()) {
@@ -30,36 +29,63 @@ int64_t historicalCells() { return dataSetShape().historicalCells(); }
 
 int64_t currentCells() { return dataSetShape().currentCells(); }
 
-void writeDimensionFiles() {
-    const DimensionModel& model = *context.dimensionModel;
-    writeFile<ProductHierarchyWriter>("prodhier.qem", capacity::productFiles, model);
-    writeFile<ProductTreeWriter>("prodtree.qem", capacity::productFiles, model);
-    writeFile<CustomerHierarchyWriter>("custhier.qem", capacity::customerFiles, model);
-    writeFile<CustomerTreeWriter>("custtree.qem", capacity::customerFiles, model);
-    writeFile<ChannelHierarchyWriter>("chanhier.qem", capacity::channelFiles, model);
-    writeFile<ChannelTreeWriter>("chantree.qem", capacity::channelFiles, model);
-    writeFile<TimeHierarchyWriter>("timehier.qem", capacity::timeHierarchy, model);
-    writeFile<TimeTreeWriter>("timetree.qem", capacity::timeTree, model);
+void writePhaseFile(const PhaseFile& f, const RunOptions& options) {
+    OutputFile file(f.name.c_str());
+    const FileProgress progress(file);
+    const size_t writers = f.split.writerRecords.size();
+    for (size_t group = 0; group < writers; group += f.groupSize) {
+        // A group's writers are all constructed (drawing their keys in
+        // order) before the first runs, and destroyed the last first.
+        std::vector<std::unique_ptr<RecordWriter>> owned;
+        for (size_t w = group; w < group + f.groupSize && w < writers; ++w) owned.push_back(f.make(file, w));
+        if (owned.size() == workerCount) {
+            runBatch(Batch{owned[0].get(), owned[1].get(), owned[2].get(), owned[3].get()}, options.writersInOrder);
+        } else {
+            for (const auto& writer : owned) writer->run();
+        }
+        while (!owned.empty()) owned.pop_back();
+    }
+    file.close();
 }
 
-void writeFirstPhaseFiles(const RunOptions& options) {
-    writeDimensionFiles();
-    runHistoricalSales(historicalCells(), options);
-    runHistoricalInventory(options);
-    writeFile<ShippingCostWriter>("custship.qem", capacity::costFiles);
-    writeFile<ProductCostWriter>("prodcos.qem", capacity::costFiles);
+namespace {
+
+// Writes the phase's files from `first` to before `end`, in order.
+void writePhaseFiles(int32_t phase, int64_t first, int64_t end, const RunOptions& options) {
+    if (phase == 3) {
+        for (int64_t i = first; i < end; ++i) writePhaseFile(phaseFile(3, i), options);
+        return;
+    }
+    const std::vector<PhaseFile> files = phaseFiles(phase, options.inventorySeed);
+    for (int64_t i = first; i < end; ++i) writePhaseFile(files[static_cast<size_t>(i)], options);
 }
 
-void writeSecondPhaseFiles(const RunOptions& options) {
-    runBudget(options);
-    runCurrentSales(currentCells(), options);
-    writeFile<CurrentInventoryWriter>("currinv.qem", capacity::currentInventory, options.inventorySeed);
+// Files 0 .. 7 of the first phase are the dimension files.
+constexpr int64_t dimensionFileCount = 8;
+
+PhaseFile fileNamed(int32_t phase, const char* name, const RunOptions& options) {
+    for (PhaseFile& f : phaseFiles(phase, options.inventorySeed))
+        if (f.name == name) return std::move(f);
+    throw TextException("Assert 005 failed");
 }
 
-void writeQueryFiles() {
-    for (int64_t u = 1; u <= context.state.userCount; ++u)
-        writeFile<QueryWriter>(queryFileName(u).c_str(), capacity::queryFiles);
-}
+}  // namespace
+
+void writeDimensionFiles() { writePhaseFiles(1, 0, dimensionFileCount, {}); }
+
+void writeFirstPhaseFiles(const RunOptions& options) { writePhaseFiles(1, 0, phaseFileCount(1), options); }
+
+void writeSecondPhaseFiles(const RunOptions& options) { writePhaseFiles(2, 0, phaseFileCount(2), options); }
+
+void writeQueryFiles() { writePhaseFiles(3, 0, phaseFileCount(3), {}); }
+
+void runHistoricalSales(int64_t cells, const RunOptions& options) { writePhaseFile(historicalSalesFile(cells), options); }
+
+void runCurrentSales(int64_t cells, const RunOptions& options) { writePhaseFile(currentSalesFile(cells), options); }
+
+void runHistoricalInventory(const RunOptions& options) { writePhaseFile(fileNamed(1, "histinv.qem", options), options); }
+
+void runBudget(const RunOptions& options) { writePhaseFile(fileNamed(2, "budget.qem", options), options); }
 
 void runFirstPhase() {
     const int32_t channels = askChannelCount();
@@ -110,17 +136,7 @@ int qemMain() {
             exit(1);
         }
         if (stateIsSound(stored)) refuseUnwritableDataSet();
-        try {
-            initContext();
-        } catch (const char* text) {
-            // A corrupt state has been reported already; anything else is reported here.
-            if (strcmp(text, "!?") != 0) fprintf(stderr, "exception '%s' caught, exiting", text);
-            exit(1);
-        } catch (...) {
-            const int err = errno;
-            fprintf(stderr, "mysterious exception caught, exiting\n%s\n", strerror(err));
-            exit(1);
-        }
+        guardedPhase(initContext);
         printf("starting phase %d\n", stored.phase + 1);
         fflush(stdout);
         if (stored.phase == 1)
@@ -137,3 +153,5 @@ int qemMain() {
     fflush(stdout);
     return 0;
 }
+
+}  // namespace qem

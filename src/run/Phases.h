@@ -9,33 +9,18 @@
 
 #include "context/Context.h"
 #include "core/OutputFile.h"
+#include "phase/PhaseFiles.h"
+#include "phase/PhaseRun.h"
 #include "run/Progress.h"
-#include "run/DataSetSize.h"
 #include "run/StateFile.h"
 #include "run/WorkerBatch.h"
+
+namespace qem {
 
 // The program: locks the folder, then resumes the phase after the one in the
 // state file, or starts a new data set with the dialogue. Returns the exit
 // status (failures exit directly with 1 or 2).
 int qemMain();
-
-// The failure handler that encloses a phase body: reports the text and ends
-// the process before the state file is written.
-template <typename Body>
-void guardedPhase(Body body) {
-    try {
-        body();
-    } catch (const char* text) {
-        fprintf(stderr, "exception '%s' caught, exiting", text);
-        fflush(stderr);
-        exit(1);
-    } catch (...) {
-        const int err = errno;
-        fprintf(stderr, "mysterious exception caught, exiting\n%s\n", strerror(err));
-        fflush(stderr);
-        exit(1);
-    }
-}
 
 // Ends the run with status 1, before anything is written, when the answers in
 // the state make a data set this program cannot write correctly (counts
@@ -44,13 +29,27 @@ void guardedPhase(Body body) {
 void refuseUnwritableDataSet();
 
 void runFirstPhase();
-void writeFirstPhaseFiles(const RunOptions& options = {});
-// The first phase's eight hierarchy and tree files, in their order.
-void writeDimensionFiles();
 void runSecondPhase();
-void writeSecondPhaseFiles(const RunOptions& options = {});
 void runThirdPhase();
+
+// Writes one file of a phase whole: opens it, constructs its writers group by
+// group (a group of four runs as a batch on four threads, a single writer on
+// this thread), destroys each group's writers the last first, closes it.
+void writePhaseFile(const PhaseFile& file, const RunOptions& options = {});
+
+// The files of a phase, in order (the first phase's eight dimension files on
+// their own: its first eight).
+void writeFirstPhaseFiles(const RunOptions& options = {});
+void writeDimensionFiles();
+void writeSecondPhaseFiles(const RunOptions& options = {});
 void writeQueryFiles();
+
+// Single files of a phase (tests and benchmarks); the sales files of `cells`
+// records.
+void runHistoricalSales(int64_t cells, const RunOptions& options = {});
+void runCurrentSales(int64_t cells, const RunOptions& options = {});
+void runHistoricalInventory(const RunOptions& options = {});
+void runBudget(const RunOptions& options = {});
 
 // Records the sales files are to hold: the leaf cells (channels x customers x
 // products) times the density, for the 17 historical months or the current one.
@@ -67,3 +66,5 @@ void writeFile(const char* name, int32_t capacity, const Extra&... extra) {
     writer->run();
     file.close();
 }
+
+}  // namespace qem

@@ -18,7 +18,9 @@
 
 #include "context/Context.h"
 #include "core/Report.h"
-#include "run/DataSetSize.h"
+#include "phase/DataSetSize.h"
+
+namespace qem {
 
 namespace {
 
@@ -202,3 +204,5 @@ FileProgress::~FileProgress() {
                               static_cast<unsigned long long>(file->linesWritten()),
                               static_cast<unsigned long long>(file->bytesWritten()), seconds));
 }
+
+}  // namespace qem

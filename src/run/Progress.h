@@ -4,6 +4,8 @@
 
 #include "core/OutputFile.h"
 
+namespace qem {
+
 // Progress of a run on a terminal (standard error), shown only once
 // enableProgress() has been called; the program calls it when standard error
 // is a terminal. While off, nothing below writes anything or costs more than
@@ -38,3 +40,5 @@ private:
     int unwinding = 0;
     std::chrono::steady_clock::time_point started;
 };
+
+}  // namespace qem

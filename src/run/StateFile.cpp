@@ -10,6 +10,8 @@
 #include "core/Report.h"
 #include "core/StableStorage.h"
 
+namespace qem {
+
 const char* const stateFileName = "qem1r2genstate";
 const char* const stateSideFileName = "qem1r2genstate.new";
 
@@ -33,16 +35,6 @@ GeneratorState decodeState(const unsigned char in[stateSize]) {
         fields[f] = static_cast<int32_t>(v);
     }
     return GeneratorState{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]};
-}
-
-[[noreturn]] void fail(const char* format, const char* name, int error) {
-    reportError(format, name, strerror(error));
-    exit(1);
-}
-
-// Synchronises the folder's entries; a failure ends the program.
-void syncFolderOrFail() {
-    if (const int error = syncFolder()) fail("error writing '%s'\n%s\n", ".", error);
 }
 
 // Reads up to length bytes; returns how many, or -1 with errno set.
@@ -78,13 +70,13 @@ bool readState(GeneratorState& state) {
     const int fd = open(stateFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return false;
-        fail("error reading '%s'\n%s\n", stateFileName, errno);
+        failFile("error reading '%s'\n%s\n", stateFileName, errno);
     }
     unsigned char bytes[stateSize];
     const ssize_t got = readFully(fd, bytes, stateSize);
     const int error = errno;
     close(fd);
-    if (got < 0) fail("error reading '%s'\n%s\n", stateFileName, error);
+    if (got < 0) failFile("error reading '%s'\n%s\n", stateFileName, error);
     if (static_cast<size_t>(got) != stateSize) {
         reportError("error reading QEM-1 generator status from disk!");
         exit(1);
@@ -100,9 +92,9 @@ void saveState() {
     // removed, never followed); the new one is created afresh, so nothing but
     // a file of this run's making becomes the state.
     const int stale = storage.removeFile(stateSideFileName);
-    if (stale != 0 && stale != ENOENT) fail("error opening '%s'\n%s\n", stateSideFileName, stale);
+    if (stale != 0 && stale != ENOENT) failFile("error opening '%s'\n%s\n", stateSideFileName, stale);
     const int fd = open(stateSideFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) fail("error opening '%s'\n%s\n", stateSideFileName, errno);
+    if (fd < 0) failFile("error opening '%s'\n%s\n", stateSideFileName, errno);
     unsigned char bytes[stateSize];
     encodeState(context.state, bytes);
     int error = writeFully(fd, bytes, stateSize);
@@ -115,7 +107,7 @@ void saveState() {
     }
     if (error != 0) {
         storage.removeFile(stateSideFileName);
-        fail("error writing to '%s'\n%s\n", failed, error);
+        failFile("error writing to '%s'\n%s\n", failed, error);
     }
     syncFolderOrFail();
 }
@@ -125,6 +117,8 @@ void removeState() {
     // A state left behind would make the next run repeat this phase instead
     // of starting a new data set: a failed removal is a failed write.
     const int error = stableStorage().removeFile(stateFileName);
-    if (error != 0 && error != ENOENT) fail("error writing '%s'\n%s\n", stateFileName, error);
+    if (error != 0 && error != ENOENT) failFile("error writing '%s'\n%s\n", stateFileName, error);
     syncFolderOrFail();
 }
+
+}  // namespace qem

@@ -1,6 +1,8 @@
 #pragma once
 #include "context/Context.h"
 
+namespace qem {
+
 // The 24-byte state file that carries the answers, the seed and the last
 // completed phase from one run to the next, and the side file that a new
 // state is written to before it replaces the old one.
@@ -25,3 +27,5 @@ void saveState();
 // the removal. A failed removal ("error writing 'qem1r2genstate'" with the
 // system's text) or sync ends the program with status 1, before "Done".
 void removeState();
+
+}  // namespace qem

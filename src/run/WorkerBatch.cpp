@@ -4,22 +4,18 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <semaphore>
 
-#include "context/Context.h"
-#include "core/OutputFile.h"
+#include "core/Failure.h"
 #include "core/RecordWriter.h"
 #include "core/Report.h"
-#include "facts/BudgetWriter.h"
-#include "facts/InventoryWriters.h"
-#include "facts/SalesWriters.h"
-#include "run/FileCapacities.h"
-#include "run/Progress.h"
+#include "phase/PhaseRun.h"
+
+namespace qem {
 
 // A writer's run() formats with the C library (whose floating-point
 // conversions alone take several kilobytes of stack), throws and unwinds on
@@ -67,71 +63,9 @@ size_t stackUse(const Worker& w) {
     return w.stackSize - untouched;
 }
 
-// One file written by batches of four writers: opens it, constructs each
-// batch's writers (makeWriter(file, quota) for every one; stride and slice
-// set here), runs the batch, destroys its writers (the fourth first) and
-// closes the file after the last batch.
-template <typename MakeWriter>
-void writeBatchFile(const char* name, int64_t batchCount, int32_t quota, MakeWriter makeWriter, bool inOrder) {
-    OutputFile file(name);
-    const FileProgress progress(file);
-    const int32_t stride = static_cast<int32_t>(batchCount * workerCount);
-    for (int64_t b = 0; b < batchCount; ++b) {
-        std::array<std::unique_ptr<RecordWriter>, workerCount> owned;
-        Batch batch;
-        for (int t = 0; t < workerCount; ++t) {
-            owned[t] = makeWriter(file, quota);
-            owned[t]->setStride(stride).setSliceIndex(static_cast<int32_t>(b * workerCount + t));
-            batch[t] = owned[t].get();
-        }
-        runBatch(batch, inOrder);
-        for (int t = workerCount - 1; t >= 0; --t) owned[t].reset();
-    }
-    file.close();
-}
-
-template <typename Writer>
-void writeSalesFile(const char* name, int64_t cells, int32_t months, bool inOrder) {
-    const SalesBatches batches = salesFileBatches(cells, months);
-    writeBatchFile(
-        name, batches.count(), batches.quota(),
-        [](OutputFile& file, int32_t quota) {
-            return newWriter(file, capacity::sales,
-                             [&] { return std::make_unique<Writer>(file, capacity::sales, quota); });
-        },
-        inOrder);
-}
-
-// The files without a record limit: one batch, stride 4.
-template <typename MakeWriter>
-void writeSingleBatchFile(const char* name, int32_t capacity, MakeWriter makeWriter, bool inOrder) {
-    writeBatchFile(
-        name, 1, 0,
-        [&](OutputFile& file, int32_t) { return newWriter(file, capacity, [&] { return makeWriter(file); }); },
-        inOrder);
-}
-
 }  // namespace
 
 size_t lastBatchStackUse() { return measuredStackUse; }
-
-SalesBatches salesFileBatches(int64_t cells, int32_t months) {
-    return dataSetShape().salesBatches(months, cells);
-}
-
-unsigned workerMain(RecordWriter* writer) {
-    try {
-        writer->run();
-        return 1;
-    } catch (const char* text) {
-        reportError("%s\n", text);
-        return 0;
-    } catch (...) {
-        const int err = errno;
-        reportError("mysterious exception caught\n%s\n", strerror(err));
-        return 0;
-    }
-}
 
 void runBatch(const Batch& writers, bool inOrder) {
     std::array<Worker, workerCount> workers;
@@ -164,7 +98,7 @@ void runBatch(const Batch& writers, bool inOrder) {
                 workers[k].start.release();
                 pthread_join(workers[k].thread, nullptr);
             }
-            throw "unrecoverable";
+            throw TextException("unrecoverable");
         }
         ++created;
     }
@@ -184,27 +118,4 @@ void runBatch(const Batch& writers, bool inOrder) {
     }
 }
 
-void runHistoricalSales(int64_t cells, const RunOptions& options) {
-    writeSalesFile<HistoricalSalesWriter>("histsale.qem", cells, historicalMonthCount, options.writersInOrder);
-}
-
-void runCurrentSales(int64_t cells, const RunOptions& options) {
-    writeSalesFile<CurrentSalesWriter>("currsale.qem", cells, 1, options.writersInOrder);
-}
-
-void runHistoricalInventory(const RunOptions& options) {
-    writeSingleBatchFile(
-        "histinv.qem", capacity::historicalInventory,
-        [&](OutputFile& file) {
-            return std::make_unique<HistoricalInventoryWriter>(file, capacity::historicalInventory,
-                                                               options.inventorySeed);
-        },
-        options.writersInOrder);
-}
-
-void runBudget(const RunOptions& options) {
-    writeSingleBatchFile(
-        "budget.qem", capacity::budget,
-        [](OutputFile& file) { return std::make_unique<BudgetWriter>(file, capacity::budget); },
-        options.writersInOrder);
-}
+}  // namespace qem

@@ -84,4 +84,9 @@ std::string DataSetShape::problem() const {
     return "";
 }
 
+int32_t densityCodeOf(double percentage) {
+    const int32_t hundredths = static_cast<int32_t>(percentage * 100.0);
+    return hundredths / 10 * 2;
+}
+
 }  // namespace qem

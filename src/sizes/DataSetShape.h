@@ -90,6 +90,13 @@ private:
     int64_t code;
 };
 
+// Cells per block of 1000 that carry data for one channel, from a density
+// percentage as the dialogue reads it: the percentage times 100.0 in double
+// precision, cut to a whole number, divided by 10 with the remainder dropped,
+// doubled. Twenty times the percentage cut to tenths, as far as binary
+// floating point gives it: 0.29 gives 4 and 2.3 gives 44.
+int32_t densityCodeOf(double percentage);
+
 // Whether a density code is one the dialogue can produce: even, 2 to 800.
 inline bool isDensityCode(int64_t code) { return code >= 2 && code <= 800 && code % 2 == 0; }
 

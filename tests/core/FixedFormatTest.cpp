@@ -9,6 +9,8 @@
 
 #include "core/FixedFormat.h"
 
+using namespace qem;
+
 namespace {
 
 // The bytes a helper wrote, up to the position it returned.

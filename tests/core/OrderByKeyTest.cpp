@@ -8,6 +8,8 @@
 
 #include "core/OrderByKey.h"
 
+using namespace qem;
+
 namespace {
 
 // The cell pattern's entry kind: key and payload moved together as 8 bytes.

@@ -7,6 +7,8 @@
 #include "TestSupport.h"
 #include "core/OutputFile.h"
 
+using namespace qem;
+
 namespace {
 
 // Runs f with standard error captured; returns what it wrote there and the text it threw ("" for none).

@@ -5,6 +5,8 @@
 
 #include "core/RandomGenerator.h"
 
+using namespace qem;
+
 namespace {
 
 // A plain model of the generator: 64-bit products with a true modulo in place

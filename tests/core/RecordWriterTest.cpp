@@ -14,6 +14,8 @@
 #include "core/RandomGenerator.h"
 #include "core/RecordWriter.h"
 
+using namespace qem;
+
 namespace {
 
 // Generates `count` records (productIndex = generation number) by the buffer
@@ -41,7 +43,7 @@ protected:
         }
     }
     char* writeRecord(const WriterRecord& r, char* text) override {
-        if (written.size() == throwAt) throw "write failed";
+        if (written.size() == throwAt) throw TextException("write failed");
         written.push_back({slotIndex(r), r.productIndex, r.shuffleKey, generated});
         return text;
     }
@@ -182,8 +184,8 @@ std::pair<std::string, std::string> failureOf(RecordWriter& writer) {
     std::string thrown;
     try {
         writer.run();
-    } catch (const char* text) {
-        thrown = text;
+    } catch (const TextException& e) {
+        thrown = e.what();
     }
     return {thrown, testing::internal::GetCapturedStderr()};
 }

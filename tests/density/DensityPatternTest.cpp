@@ -4,6 +4,8 @@
 #include "core/RandomGenerator.h"
 #include "density/DensityPattern.h"
 
+using namespace qem;
+
 namespace {
 
 using Cell = std::pair<int, int>;

@@ -4,6 +4,8 @@
 #include "dims/DimensionWriters.h"
 #include "run/Phases.h"
 
+using namespace qem;
+
 namespace {
 
 // Writes the eight dimension files as the first phase does, in a scratch

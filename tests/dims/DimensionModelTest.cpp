@@ -6,6 +6,8 @@
 #include "core/RandomGenerator.h"
 #include "dims/DimensionModel.h"
 
+using namespace qem;
+
 using qemtest::thrownText;
 
 namespace {

@@ -10,9 +10,11 @@
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
-#include "run/FileCapacities.h"
+#include "phase/FileCapacities.h"
 #include "run/Phases.h"
 #include "run/WorkerBatch.h"
+
+using namespace qem;
 
 using qemtest::formatted;
 using Key = int64_t;

@@ -17,6 +17,8 @@
 #include "queries/QueryWriter.h"
 #include "run/Phases.h"
 
+using namespace qem;
+
 namespace {
 
 // With 10 channels: 900 customer and 9000 product leaves; the data region ends at 648 and 6480, so its last
@@ -129,7 +131,7 @@ TEST_F(Queries, SmallPickersStayInRange) {
     EXPECT_EQ(std::count(months.begin(), months.end(), 0), 1);
     EXPECT_EQ(std::count(channels.begin(), channels.end(), 0), 1);
     EXPECT_EQ(std::count(budgetMonths.begin(), budgetMonths.end(), 0), 12);  // months 0 .. 11
-    EXPECT_THROW(queryScenarioName(4), const char*);
+    EXPECT_THROW(queryScenarioName(4), TextException);
 }
 
 TEST_F(Queries, FileHoldsTheScheduledMixOfKinds) {

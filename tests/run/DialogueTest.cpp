@@ -5,6 +5,8 @@
 
 #include "run/Dialogue.h"
 
+using namespace qem;
+
 namespace {
 
 // A stream that reads the given text, as standard input would.

@@ -9,6 +9,8 @@
 
 #include "ProgramRun.h"
 
+using namespace qem;
+
 using namespace qemtest;
 
 namespace {

@@ -9,6 +9,8 @@
 #include "core/StableStorage.h"
 #include "run/Phases.h"
 
+using namespace qem;
+
 namespace {
 
 // Records the calls (name and file) and passes them on; fails the one named `failing` with EIO.

@@ -7,8 +7,10 @@
 #include "Sha256.h"
 #include "TestSupport.h"
 #include "facts/CostWriters.h"
-#include "run/FileCapacities.h"
+#include "phase/FileCapacities.h"
 #include "run/Phases.h"
+
+using namespace qem;
 
 using qemtest::LineOrder;
 

@@ -20,6 +20,8 @@
 
 #include "TestSupport.h"
 
+using namespace qem;
+
 namespace qemtest {
 
 namespace fs = std::filesystem;

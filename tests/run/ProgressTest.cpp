@@ -8,6 +8,8 @@
 
 #include "ProgramRun.h"
 
+using namespace qem;
+
 using namespace qemtest;
 
 namespace {

@@ -13,6 +13,8 @@
 #include "dims/DimensionModel.h"
 #include "run/Phases.h"
 
+using namespace qem;
+
 using namespace qemtest;
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include "sizes/DataSetShape.h"
 
+using namespace qem;
+
 using qem::DataSetShape;
 
 // Answers whose counts the program keeps exactly are accepted; beyond, the

@@ -11,9 +11,11 @@
 #include <sstream>
 
 #include "TestSupport.h"
-#include "run/PartFiles.h"
-#include "run/PartRun.h"
+#include "phase/PhaseFiles.h"
+#include "part/PartRun.h"
 #include "run/Phases.h"
+
+using namespace qem;
 
 namespace fs = std::filesystem;
 

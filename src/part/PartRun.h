@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+namespace qem {
+
 // One part of one phase of a data set (qempart): the answers, the seed, the
 // phase and which part of how many.
 struct PartRequest {
@@ -51,3 +53,5 @@ constexpr uint64_t partPlanBytesPerUser = 512;
 // files for the request's answers. Builds the density pattern only, writes
 // nothing.
 void printPhaseSizes(const PartRequest& request);
+
+}  // namespace qem

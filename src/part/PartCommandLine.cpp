@@ -1,4 +1,4 @@
-#include "run/PartCommandLine.h"
+#include "part/PartCommandLine.h"
 
 #include <unistd.h>
 #include <sys/stat.h>
@@ -11,7 +11,9 @@
 #include <optional>
 
 #include "context/Context.h"
-#include "run/Dialogue.h"
+#include "sizes/DataSetShape.h"
+
+namespace qem {
 
 const char* const partUsage =
     "usage: qempart --channels N --density PCT --users U --seed S --phase 1|2|3 --parts P --part K [--out DIR]\n"
@@ -148,3 +150,5 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
     }
     return true;
 }
+
+}  // namespace qem

@@ -1,8 +1,10 @@
 // The size arithmetic against the files of a small data set written through the library: 11 channels, an odd
 // count, so that the sales files leave out the remainder of their records (C mod 4 = 2).
 #include "TestSupport.h"
-#include "run/DataSetSize.h"
+#include "phase/DataSetSize.h"
 #include "run/Phases.h"
+
+using namespace qem;
 
 TEST(DataSetSize, EveryFileOfEveryPhaseHasTheComputedLinesAndBytes) {
     qemtest::TempDir directory;

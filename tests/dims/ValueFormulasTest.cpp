@@ -7,6 +7,8 @@
 #include "core/RandomGenerator.h"
 #include "dims/DimensionModel.h"
 
+using namespace qem;
+
 using qemtest::formatted;
 
 namespace {

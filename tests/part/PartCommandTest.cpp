@@ -4,7 +4,9 @@
 // written; and a sound command writing its part and manifest.
 #include <sys/stat.h>
 
-#include "ProgramRun.h"
+#include "run/ProgramRun.h"
+
+using namespace qem;
 
 namespace qemtest {
 namespace {

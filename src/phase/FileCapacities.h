@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace qem {
+
 // Buffer capacity, in records, of the writers of each output file (of each of
 // the four writers, for the files that four threads write).
 namespace capacity {
@@ -16,3 +18,5 @@ constexpr int32_t budget = 16333;
 constexpr int32_t currentInventory = 8333;
 constexpr int32_t queryFiles = 8333;      // qry001 ...
 }  // namespace capacity
+
+}  // namespace qem

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
-#include "run/WorkerBatch.h"
+#include "sizes/SalesBatches.h"
+
+using namespace qem;
 
 // Batches of at most 4,000,000,000 cells, four writers each, every writer
 // limited to the same number of records: as many as the slices can hold

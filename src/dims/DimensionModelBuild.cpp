@@ -6,6 +6,8 @@
 #include "core/Report.h"
 #include "dims/DimensionModel.h"
 
+namespace qem {
+
 namespace {
 
 constexpr char firstAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
@@ -168,3 +170,5 @@ void DimensionModel::buildTimes() {
         m.parent = nullptr;
     }
 }
+
+}  // namespace qem

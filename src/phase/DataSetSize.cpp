@@ -1,11 +1,12 @@
-#include "run/DataSetSize.h"
+#include "phase/DataSetSize.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "context/Context.h"
+#include "phase/PhaseFiles.h"
 #include "queries/QueryWriter.h"
-#include "run/PartFiles.h"
+
+namespace qem {
 
 namespace {
 
@@ -16,7 +17,7 @@ FileSize sizeOf(const PhaseFile& f) {
     return {lines, static_cast<uint64_t>(f.split.lineLength)};
 }
 
-FileSize querySize() { return {static_cast<uint64_t>(queryFileLines()), QueryWriter::lineLength}; }
+FileSize querySize() { return {static_cast<uint64_t>(dataSetShape().queryFileLines()), QueryWriter::lineLength}; }
 
 // The user whose query file `name` is, or 0.
 int64_t queryUser(std::string_view name) {
@@ -33,24 +34,9 @@ int64_t queryUser(std::string_view name) {
 
 }  // namespace
 
-std::string queryFileName(int64_t user) {
-    char name[32];
-    snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(user));
-    return name;
-}
-
-int64_t queryFileLines() { return dataSetShape().queryFileLines(); }
-
-int64_t phaseFileCount(int32_t phase) {
-    if (phase == 3) return context.state.userCount;
-    return static_cast<int64_t>(phaseFiles(phase).size());
-}
-
 std::string phaseFileName(int32_t phase, int64_t index) {
-    if (phase == 3) return queryFileName(index + 1);
-    const std::vector<PhaseFile> files = phaseFiles(phase);
-    return index >= 0 && index < static_cast<int64_t>(files.size()) ? files[static_cast<size_t>(index)].name
-                                                                      : std::string{};
+    if (index < 0 || index >= phaseFileCount(phase)) return {};
+    return phase == 3 ? queryFileName(index + 1) : phaseFile(phase, index).name;
 }
 
 std::optional<FileSize> expectedFileSize(std::string_view name) {
@@ -67,3 +53,5 @@ uint64_t expectedPhaseBytes(int32_t phase) {
     for (const PhaseFile& f : phaseFiles(phase)) bytes += sizeOf(f).bytes();
     return bytes;
 }
+
+}  // namespace qem

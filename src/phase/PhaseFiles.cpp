@@ -1,11 +1,6 @@
-#include "run/PartFiles.h"
+#include "phase/PhaseFiles.h"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <ctime>
 #include <cstdio>
-#include <functional>
 
 #include "context/Context.h"
 #include "dims/DimensionWriters.h"
@@ -13,11 +8,11 @@
 #include "facts/CostWriters.h"
 #include "facts/InventoryWriters.h"
 #include "facts/SalesWriters.h"
+#include "phase/FileCapacities.h"
+#include "phase/PhaseRun.h"
 #include "queries/QueryWriter.h"
-#include "run/DataSetSize.h"
-#include "run/FileCapacities.h"
-#include "run/Phases.h"
-#include "run/WorkerBatch.h"
+
+namespace qem {
 
 namespace {
 
@@ -25,7 +20,7 @@ const DimensionModel& model() { return *context.dimensionModel; }
 
 // A file of one writer on the main thread, constructed with (file, capacity, extra...).
 template <typename Writer, typename... Extra>
-PhaseFile singleFile(const char* name, int32_t capacity, int64_t records, const Extra&... extra) {
+PhaseFile singleFile(const std::string& name, int32_t capacity, int64_t records, const Extra&... extra) {
     PhaseFile f;
     f.name = name;
     f.split = SplitFile{capacity, Writer::lineLength, {records}};
@@ -70,12 +65,13 @@ PhaseFile batchFile(const char* name, int32_t capacity, int64_t batches, const s
 // block holds the same number of cells with data in some channel.
 int64_t aggregateCellsPerBlock() { return context.densityPattern->aggregate(0, 0)->cellCount(); }
 
+// A sales file: the batches of `cells` records, every writer with the same
+// record limit.
 template <typename Writer>
 PhaseFile salesFile(const char* name, int64_t cells, int32_t months) {
-    const SalesBatches batches = salesFileBatches(cells, months);
+    const SalesBatches batches = dataSetShape().salesBatches(months, cells);
     std::vector<int64_t> records;
-    for (int64_t slice = 0; slice < batches.count() * workerCount; ++slice)
-        records.push_back(batches.sliceRecords(slice));
+    for (int64_t slice = 0; slice < batches.slices(); ++slice) records.push_back(batches.sliceRecords(slice));
     const int32_t quota = batches.quota();
     return batchFile<Writer>(name, capacity::sales, batches.count(), records, [=](OutputFile& file, size_t) {
         return std::make_unique<Writer>(file, capacity::sales, quota);
@@ -91,15 +87,49 @@ std::vector<int64_t> aggregateRecords(int32_t months) {
     return records;
 }
 
-// The inventory writers' rule, the clock in seconds plus the thread's id: the
-// four writers of a part run on one thread, so the writer's number is added
-// as the four threads of a batch differ.
-std::optional<int32_t> clockSeed(size_t writer) {
-    return static_cast<int32_t>(static_cast<uint32_t>(::time(nullptr)) + static_cast<uint32_t>(gettid()) +
-                                static_cast<uint32_t>(writer));
+PhaseFile queryFile(int64_t user) {
+    PhaseFile f = singleFile<QueryWriter>(queryFileName(user), capacity::queryFiles, dataSetShape().queryFileLines());
+    f.replays = true;
+    return f;
 }
 
 }  // namespace
+
+int64_t buffersOf(int64_t records, int32_t capacity) { return (records + capacity - 1) / capacity; }
+
+int64_t bufferCount(const SplitFile& file) {
+    int64_t buffers = 0;
+    for (const int64_t records : file.writerRecords) buffers += buffersOf(records, file.capacity);
+    return buffers;
+}
+
+int64_t byteCount(const SplitFile& file) {
+    int64_t records = 0;
+    for (const int64_t r : file.writerRecords) records += r;
+    return records * file.lineLength;
+}
+
+std::string queryFileName(int64_t user) {
+    char name[32];
+    snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(user));
+    return name;
+}
+
+PhaseFile historicalSalesFile(int64_t cells) {
+    return salesFile<HistoricalSalesWriter>("histsale.qem", cells, historicalMonthCount);
+}
+
+PhaseFile currentSalesFile(int64_t cells) { return salesFile<CurrentSalesWriter>("currsale.qem", cells, 1); }
+
+int64_t phaseFileCount(int32_t phase) {
+    if (phase == 3) return context.state.userCount;
+    return static_cast<int64_t>(phaseFiles(phase).size());
+}
+
+PhaseFile phaseFile(int32_t phase, int64_t index, std::optional<int32_t> inventorySeed) {
+    if (phase == 3) return queryFile(index + 1);
+    return phaseFiles(phase, inventorySeed).at(static_cast<size_t>(index));
+}
 
 std::vector<PhaseFile> phaseFiles(int32_t phase, std::optional<int32_t> inventorySeed) {
     const qem::DataSetShape shape = dataSetShape();
@@ -113,11 +143,10 @@ std::vector<PhaseFile> phaseFiles(int32_t phase, std::optional<int32_t> inventor
         files.push_back(dimensionFile<ChannelTreeWriter>("chantree.qem", capacity::channelFiles));
         files.push_back(dimensionFile<TimeHierarchyWriter>("timehier.qem", capacity::timeHierarchy));
         files.push_back(dimensionFile<TimeTreeWriter>("timetree.qem", capacity::timeTree));
-        files.push_back(salesFile<HistoricalSalesWriter>("histsale.qem", historicalCells(), historicalMonthCount));
+        files.push_back(historicalSalesFile(shape.historicalCells()));
         files.push_back(batchFile<HistoricalInventoryWriter>(
-            "histinv.qem", capacity::historicalInventory, 1, aggregateRecords(1), [=](OutputFile& file, size_t w) {
-                return std::make_unique<HistoricalInventoryWriter>(file, capacity::historicalInventory,
-                                                                   inventorySeed ? inventorySeed : clockSeed(w));
+            "histinv.qem", capacity::historicalInventory, 1, aggregateRecords(1), [=](OutputFile& file, size_t) {
+                return std::make_unique<HistoricalInventoryWriter>(file, capacity::historicalInventory, inventorySeed);
             }));
         files.push_back(singleFile<ShippingCostWriter>("custship.qem", capacity::costFiles, shape.customerShippingLines()));
         files.push_back(singleFile<ProductCostWriter>("prodcos.qem", capacity::costFiles, shape.productCostLines()));
@@ -126,17 +155,14 @@ std::vector<PhaseFile> phaseFiles(int32_t phase, std::optional<int32_t> inventor
                                                 [](OutputFile& file, size_t) {
                                                     return std::make_unique<BudgetWriter>(file, capacity::budget);
                                                 }));
-        files.push_back(salesFile<CurrentSalesWriter>("currsale.qem", currentCells(), 1));
+        files.push_back(currentSalesFile(shape.currentCells()));
         files.push_back(singleFile<CurrentInventoryWriter>(
-            "currinv.qem", capacity::currentInventory, customerBlocks() * sliceProductBlocks(0, 1) * aggregateCellsPerBlock(),
-            inventorySeed));
+            "currinv.qem", capacity::currentInventory,
+            customerBlocks() * sliceProductBlocks(0, 1) * aggregateCellsPerBlock(), inventorySeed));
     } else {
-        for (int64_t u = 1; u <= context.state.userCount; ++u) {
-            PhaseFile f = singleFile<QueryWriter>("", capacity::queryFiles, queryFileLines());
-            f.name = queryFileName(u);
-            f.replays = true;
-            files.push_back(std::move(f));
-        }
+        for (int64_t u = 1; u <= context.state.userCount; ++u) files.push_back(queryFile(u));
     }
     return files;
 }
+
+}  // namespace qem

@@ -7,6 +7,8 @@
 #include "core/RandomGenerator.h"
 #include "dims/DimensionModel.h"
 
+namespace qem {
+
 namespace {
 
 // The budget costs are constant within a quarter, falling through the year.
@@ -57,3 +59,5 @@ int32_t DimensionModel::inventory(int32_t p, int32_t c, int32_t m, RandomGenerat
     const double f = inventoryMonthTerm(m);
     return inventoryValue(d, e, f, generator.nextDouble());
 }
+
+}  // namespace qem

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "phase/PhaseFiles.h"
+
+namespace qem {
+
 // How the files of one phase are dealt to P parts (qempart): each file's
 // buffers, numbered through its writers in order (for the files of four
 // writers: batch 0's writers 0 to 3, then batch 1's, ...), are cut into P
@@ -20,14 +24,6 @@
 // any machine) computes the same cuts; each part keeps only its own ranges,
 // so the plan's memory does not grow with P times the files.
 
-// One file as the split sees it.
-struct SplitFile {
-    int32_t capacity = 1;    // records per buffer
-    int32_t lineLength = 1;  // bytes per record
-    // Records of each writer, in the order their buffers follow one another.
-    std::vector<int64_t> writerRecords;
-};
-
 // Buffers [first, end) of a file, numbered through its writers.
 struct BufferRange {
     int64_t first = 0, end = 0;
@@ -41,9 +37,7 @@ std::vector<BufferRange> splitPhase(const std::vector<SplitFile>& files, int32_t
 // `writer`'s own buffer numbers, from 0.
 BufferRange writerWindow(const SplitFile& file, size_t writer, const BufferRange& range);
 
-// Buffers and bytes of a writer or a file.
-int64_t buffersOf(int64_t records, int32_t capacity);
-int64_t bufferCount(const SplitFile& file);
-int64_t byteCount(const SplitFile& file);
 // Bytes of the buffers of a range.
 int64_t rangeBytes(const SplitFile& file, const BufferRange& range);
+
+}  // namespace qem

@@ -1,7 +1,9 @@
 #pragma once
 #include <string>
 
-#include "run/PartRun.h"
+#include "part/PartRun.h"
+
+namespace qem {
 
 // qempart's command line:
 //
@@ -30,3 +32,5 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
 
 // The usage text, for --help and after an error.
 extern const char* const partUsage;
+
+}  // namespace qem

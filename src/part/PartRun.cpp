@@ -1,4 +1,4 @@
-#include "run/PartRun.h"
+#include "part/PartRun.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,11 +21,12 @@
 #include "core/RecordWriter.h"
 #include "core/Report.h"
 #include "core/StableStorage.h"
-#include "run/DataSetSize.h"
-#include "run/PartFiles.h"
-#include "run/PartPlan.h"
-#include "run/Phases.h"
-#include "run/WorkerBatch.h"
+#include "phase/DataSetSize.h"
+#include "phase/PhaseFiles.h"
+#include "part/PartPlan.h"
+#include "phase/PhaseRun.h"
+
+namespace qem {
 
 namespace {
 
@@ -40,15 +41,6 @@ struct PartFigures : OutputFile::Watcher {
 
     void written(const char* text, size_t length) override { digest.add(text, length); }
 };
-
-[[noreturn]] void failFile(const char* format, const std::string& name, int error) {
-    reportError(format, name.c_str(), strerror(error));
-    exit(1);
-}
-
-void syncFolderOrFail() {
-    if (const int error = syncFolder()) failFile("error writing '%s'\n%s\n", ".", error);
-}
 
 // Draws n values from the global stream and drops them: the draws of
 // writers and buffers that this part does not write.
@@ -71,7 +63,7 @@ class Manifest {
 public:
     explicit Manifest(const PartRequest& r) : request(r), name(manifestName(r.phase, r.part)), side(name + ".new") {
         fd = open(side.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) failFile("error opening '%s'\n%s\n", side, errno);
+        if (fd < 0) failFile("error opening '%s'\n%s\n", side.c_str(), errno);
         int rc;
         do rc = flock(fd, LOCK_EX | LOCK_NB);
         while (rc != 0 && errno == EINTR);
@@ -85,7 +77,7 @@ public:
         // The old manifest goes before any part file changes: a manifest
         // always describes files that are complete.
         const int stale = stableStorage().removeFile(name.c_str());
-        if (stale != 0 && stale != ENOENT) failFile("error writing '%s'\n%s\n", name, stale);
+        if (stale != 0 && stale != ENOENT) failFile("error writing '%s'\n%s\n", name.c_str(), stale);
         syncFolderOrFail();
     }
     ~Manifest() {
@@ -122,7 +114,7 @@ public:
         }
         if (error == 0) error = syncOpenFile(fd, side.c_str(), true);
         if (error == 0) error = stableStorage().renameFile(side.c_str(), name.c_str());
-        if (error != 0) failFile("error writing '%s'\n%s\n", name, error);
+        if (error != 0) failFile("error writing '%s'\n%s\n", name.c_str(), error);
         unpublishedSide = nullptr;
         syncFolderOrFail();
     }
@@ -245,3 +237,5 @@ int64_t writePart(const PartRequest& request) {
     for (const PartFigures& f : figures) bytes += f.bytes;
     return bytes;
 }
+
+}  // namespace qem

@@ -1,10 +1,12 @@
-#include "run/PartPlan.h"
+#include "part/PartPlan.h"
 
 #include <algorithm>
 #include <functional>
 #include <numeric>
 #include <queue>
 #include <utility>
+
+namespace qem {
 
 namespace {
 
@@ -79,12 +81,6 @@ std::vector<int64_t> waterFill(const Layout& layout, const std::vector<int64_t>&
 
 }  // namespace
 
-int64_t buffersOf(int64_t records, int32_t capacity) { return (records + capacity - 1) / capacity; }
-
-int64_t bufferCount(const SplitFile& file) { return Layout(file).buffers(); }
-
-int64_t byteCount(const SplitFile& file) { return Layout(file).bytes(); }
-
 int64_t rangeBytes(const SplitFile& file, const BufferRange& range) {
     const Layout layout(file);
     return layout.bytesBefore(range.end) - layout.bytesBefore(range.first);
@@ -145,3 +141,5 @@ std::vector<BufferRange> splitPhase(const std::vector<SplitFile>& files, int32_t
     }
     return ranges;
 }
+
+}  // namespace qem
