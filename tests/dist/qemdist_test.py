@@ -10,10 +10,13 @@ with a whole run); inventory by its code columns. A part that fails on
 every attempt, and bad commands, end with status 1. Exits 77 (skipped)
 where Dask is not installed.
 """
+import json
 import os
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 try:
@@ -22,7 +25,7 @@ except ImportError:
     print("skipped: Dask is not installed (apt-get install python3-distributed python3-dask)")
     sys.exit(77)
 
-QEMDIST, QEMPART = sys.argv[1], sys.argv[2]
+QEMDIST, QEMPART = sys.argv[1], os.path.abspath(sys.argv[2])
 ANSWERS = ["--channels", "10", "--density", "0.1", "--users", "10", "--seed", "4000000000"]
 INVENTORY = ("histinv.qem", "currinv.qem")
 
@@ -33,6 +36,46 @@ def run(command, **kwargs):
 
 def code_columns(data):
     return b"\n".join(line[:24] for line in data.split(b"\n"))
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Scheduler:
+    """A Dask scheduler and two single-thread workers on 127.0.0.1, as the Debian package starts them."""
+
+    def __init__(self, folder):
+        self.file = os.path.join(folder, "scheduler.json")
+        self.processes = [subprocess.Popen(
+            ["dask-scheduler", "--host", "127.0.0.1", "--port", str(free_port()), "--no-dashboard",
+             "--scheduler-file", self.file], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, cwd=folder)]
+        while not os.path.exists(self.file):  # written once the scheduler listens
+            if self.processes[0].poll() is not None:
+                raise RuntimeError("dask-scheduler ended with status %d" % self.processes[0].returncode)
+            time.sleep(0.1)
+        time.sleep(0.1)
+        with open(self.file) as f:
+            self.address = json.load(f)["address"]
+        self.processes.append(subprocess.Popen(
+            ["dask-worker", self.address, "--host", "127.0.0.1", "--nworkers", "2", "--nthreads", "1",
+             "--no-dashboard", "--local-directory", folder], stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=folder))
+        from distributed import Client
+        with Client(self.address, timeout="30s") as client:
+            client.wait_for_workers(2, timeout=60)
+
+    def stop(self):
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
 
 
 class Qemdist(unittest.TestCase):
@@ -79,6 +122,22 @@ class Qemdist(unittest.TestCase):
         self.assertIn("phase 3 part 1 on", done.stderr)
         self.assertIn("phase 3 part 2: missing", done.stderr)
 
+    def test_two_runs_on_one_scheduler_write_their_own_folders(self):
+        scheduler = Scheduler(self.dir)
+        try:
+            folders = [os.path.join(self.dir, name) for name in ("first", "second")]
+            runs = [subprocess.Popen([QEMDIST, "--scheduler", scheduler.address, "--qempart", QEMPART] + ANSWERS +
+                                     ["--parts", "2", "--out", folder], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                    for folder in folders]
+            for run_, folder in zip(runs, folders):
+                out, err = run_.communicate()
+                self.assertEqual(run_.returncode, 0, err)
+                self.assertIn("6 of 6 parts", out)
+                self.assertEqual(len([n for n in os.listdir(folder) if ".part000" in n]), 2 * (12 + 3 + 10 + 3))
+        finally:
+            scheduler.stop()
+
     def test_bad_commands(self):
         for arguments, message in [
                 (ANSWERS + ["--parts", "0", "--out", self.dir], "--parts"),
@@ -93,4 +152,4 @@ class Qemdist(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1])
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:])  # further arguments: the tests to run
