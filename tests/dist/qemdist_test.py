@@ -94,7 +94,8 @@ class Qemdist(unittest.TestCase):
         env = dict(os.environ, QEMDIST_TEST_FAIL_ONCE="1:2")
         done = self.qemdist(*ANSWERS, "--parts", "3", "--out", parts, "--verify-digests", env=env)
         self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertIn("failure made for a test", done.stderr)
+        # The failed attempt reported once by qemdist, and nothing else on a standard error that is no terminal.
+        self.assertEqual(done.stderr, "qemdist: phase 1 part 2: failure made for a test (attempt 1 of 3; run again)\n")
         self.assertTrue(done.stdout.startswith("seed -294967296\n"), done.stdout)
         self.assertIn("9 of 9 parts", done.stdout)
         whole = os.path.join(self.dir, "whole")
@@ -137,6 +138,37 @@ class Qemdist(unittest.TestCase):
                 self.assertEqual(len([n for n in os.listdir(folder) if ".part000" in n]), 2 * (12 + 3 + 10 + 3))
         finally:
             scheduler.stop()
+
+    def test_a_hanging_part_is_stopped_and_reported(self):
+        sleeping = os.path.join(self.dir, "sleeping")
+        wrapper = os.path.join(self.dir, "qempart-hangs")
+        with open(wrapper, "w") as f:  # part 2 of phase 3 sleeps in a child process; the rest is qempart's
+            f.write('#!/bin/sh\ncase " $* " in *" --phase 3 "*" --part 2 "*)\n'
+                    '  sleep 600 & echo $! >> %s; wait; exit 0;;\nesac\nexec %s "$@"\n' % (sleeping, QEMPART))
+        os.chmod(wrapper, 0o755)
+        done = run([QEMDIST, "--local", "2", "--qempart", wrapper, "--part-timeout", "2", "--retries", "1"] +
+                   ANSWERS + ["--parts", "2", "--phases", "3", "--out", os.path.join(self.dir, "parts")])
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertIn("1 of 2 parts", done.stdout)
+        self.assertEqual(done.stderr.count("phase 3 part 2 on"), 2, done.stderr)  # both attempts
+        self.assertIn("past the part's limit of 2 s", done.stderr)
+        pids = open(sleeping).read().split()
+        self.assertEqual(len(pids), 2)
+        for pid in pids:  # the process group was killed: its children too
+            try:
+                with open("/proc/%s/stat" % pid) as f:
+                    self.assertEqual(f.read().rsplit(")", 1)[1].split()[0], "Z", pid)
+            except FileNotFoundError:
+                pass
+
+    def test_a_folder_that_cannot_be_written_is_reported_once(self):
+        blocker = os.path.join(self.dir, "file")
+        open(blocker, "w").close()
+        done = self.qemdist(*ANSWERS, "--parts", "3", "--out", os.path.join(blocker, "parts"))
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("0 of 9 parts", done.stdout)
+        self.assertEqual(done.stderr, "qemdist: cannot write into the folder %s on %s: Not a directory\n"
+                         % (os.path.join(blocker, "parts"), socket.gethostname()))
 
     def test_bad_commands(self):
         for arguments, message in [
