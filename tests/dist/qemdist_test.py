@@ -86,8 +86,16 @@ class Qemdist(unittest.TestCase):
     def tearDown(self):
         self.folder.cleanup()
 
-    def qemdist(self, *arguments, env=None):
-        return run([QEMDIST, "--local", "2", "--qempart", QEMPART] + list(arguments), env=env)
+    def qemdist(self, *arguments, env=None, qempart=QEMPART):
+        return run([QEMDIST, "--local", "2", "--qempart", qempart] + list(arguments), env=env)
+
+    def wrapper(self, body):
+        """A qempart that answers --sizes as qempart does and runs the shell lines BODY for a part."""
+        path = os.path.join(self.dir, "qempart-wrapper")
+        with open(path, "w") as f:
+            f.write('#!/bin/sh\ncase " $* " in *" --sizes "*) exec %s "$@";; esac\n%s\n' % (QEMPART, body))
+        os.chmod(path, 0o755)
+        return path
 
     def test_joined_parts_are_the_single_part_files_after_a_retry(self):
         parts = os.path.join(self.dir, "parts")
@@ -116,8 +124,8 @@ class Qemdist(unittest.TestCase):
             self.assertTrue(joined == expected, name)
 
     def test_a_part_failing_on_every_attempt_fails_the_run(self):
-        done = run([QEMDIST, "--local", "2", "--qempart", "/bin/false", "--retries", "1"] + ANSWERS +
-                   ["--parts", "2", "--phases", "3", "--out", self.dir])
+        done = self.qemdist(*ANSWERS, "--retries", "1", "--parts", "2", "--phases", "3", "--out", self.dir,
+                            qempart=self.wrapper("exit 1"))
         self.assertEqual(done.returncode, 1)
         self.assertIn("0 of 2 parts", done.stdout)
         self.assertIn("phase 3 part 1 on", done.stderr)
@@ -141,13 +149,11 @@ class Qemdist(unittest.TestCase):
 
     def test_a_hanging_part_is_stopped_and_reported(self):
         sleeping = os.path.join(self.dir, "sleeping")
-        wrapper = os.path.join(self.dir, "qempart-hangs")
-        with open(wrapper, "w") as f:  # part 2 of phase 3 sleeps in a child process; the rest is qempart's
-            f.write('#!/bin/sh\ncase " $* " in *" --phase 3 "*" --part 2 "*)\n'
-                    '  sleep 600 & echo $! >> %s; wait; exit 0;;\nesac\nexec %s "$@"\n' % (sleeping, QEMPART))
-        os.chmod(wrapper, 0o755)
-        done = run([QEMDIST, "--local", "2", "--qempart", wrapper, "--part-timeout", "2", "--retries", "1"] +
-                   ANSWERS + ["--parts", "2", "--phases", "3", "--out", os.path.join(self.dir, "parts")])
+        # Part 2 of phase 3 sleeps in a child process; the rest is qempart's.
+        wrapper = self.wrapper('case " $* " in *" --phase 3 "*" --part 2 "*)\n'
+                               '  sleep 600 & echo $! >> %s; wait; exit 0;;\nesac\nexec %s "$@"' % (sleeping, QEMPART))
+        done = self.qemdist("--part-timeout", "2", "--retries", "1", *ANSWERS, "--parts", "2", "--phases", "3",
+                            "--out", os.path.join(self.dir, "parts"), qempart=wrapper)
         self.assertEqual(done.returncode, 1, done.stderr)
         self.assertIn("1 of 2 parts", done.stdout)
         self.assertEqual(done.stderr.count("phase 3 part 2 on"), 2, done.stderr)  # both attempts
@@ -169,6 +175,14 @@ class Qemdist(unittest.TestCase):
         self.assertIn("0 of 9 parts", done.stdout)
         self.assertEqual(done.stderr, "qemdist: cannot write into the folder %s on %s: Not a directory\n"
                          % (os.path.join(blocker, "parts"), socket.gethostname()))
+
+    def test_answers_too_large_are_refused_before_any_part(self):
+        out = os.path.join(self.dir, "parts")
+        done = self.qemdist("--channels", "2147483", "--density", "40", "--users", "10", "--parts", "2",
+                            "--out", out, qempart=self.wrapper("touch %s; exit 1" % os.path.join(self.dir, "ran")))
+        self.assertEqual(done.returncode, 1)
+        self.assertRegex(done.stderr, r"^qemdist: \S.*\n$")  # qempart's reason, one line
+        self.assertEqual(sorted(os.listdir(self.dir)), ["qempart-wrapper"])  # no part run, nothing written
 
     def test_bad_commands(self):
         for arguments, message in [
