@@ -51,6 +51,7 @@ class Scheduler:
         self.file = os.path.join(folder, "scheduler.json")
         self.processes = [subprocess.Popen(
             ["dask-scheduler", "--host", "127.0.0.1", "--port", str(free_port()), "--no-dashboard",
+             "--dashboard-address", "127.0.0.1:0",
              "--scheduler-file", self.file], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, cwd=folder)]
         while not os.path.exists(self.file):  # written once the scheduler listens
@@ -142,6 +143,7 @@ class Qemdist(unittest.TestCase):
             for run_, folder in zip(runs, folders):
                 out, err = run_.communicate()
                 self.assertEqual(run_.returncode, 0, err)
+                self.assertEqual(err, "")  # no progress, no dashboard: standard error is no terminal
                 self.assertIn("6 of 6 parts", out)
                 self.assertEqual(len([n for n in os.listdir(folder) if ".part000" in n]), 2 * (12 + 3 + 10 + 3))
         finally:
