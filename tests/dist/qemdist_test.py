@@ -1,14 +1,16 @@
 #!/usr/bin/python3
-"""qemdist end to end on a local cluster of two workers.
+"""qemdist end to end on a local cluster of two workers, and on a scheduler started here.
 
-    qemdist_test.py QEMDIST QEMPART
+    qemdist_test.py QEMDIST QEMPART [TEST...]
 
 A data set of the smallest size in three parts per phase, the first attempt
 of one part made to fail: qemdist retries it, and the joined parts equal
 the files that qempart writes as one part (which the C++ tests compare
-with a whole run); inventory by its code columns. A part that fails on
-every attempt, and bad commands, end with status 1. Exits 77 (skipped)
-where Dask is not installed.
+with a whole run); inventory by its code columns. Two runs at once on one
+scheduler, apart from their folders the same, each write their own. A part
+failing on every attempt, a part that hangs (killed at its time limit), a
+folder that cannot be written, answers qempart refuses and bad commands end
+with status 1. Exits 77 (skipped) where Dask is not installed.
 """
 import json
 import os
@@ -192,7 +194,8 @@ class Qemdist(unittest.TestCase):
                 (ANSWERS[:-2] + ["--seed", "4294967296", "--parts", "2", "--out", self.dir], "--seed"),
                 (["--channels", "9"] + ANSWERS[2:] + ["--parts", "2", "--out", self.dir], "--channels 9"),
                 (ANSWERS + ["--parts", "2"], "--out"),
-                (ANSWERS + ["--parts", "2", "--out", self.dir, "--phases", "4"], "--phases")]:
+                (ANSWERS + ["--parts", "2", "--out", self.dir, "--phases", "4"], "--phases"),
+                (ANSWERS + ["--parts", "2", "--out", self.dir, "--part-timeout", "-1"], "--part-timeout -1")]:
             done = self.qemdist(*arguments)
             self.assertEqual(done.returncode, 1, arguments)
             self.assertIn(message, done.stderr)
