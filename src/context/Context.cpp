@@ -1,5 +1,7 @@
 #include "context/Context.h"
 
+#include <unistd.h>
+
 #include "core/RandomGenerator.h"
 #include "core/Report.h"
 
@@ -33,17 +35,32 @@ void initContext() {
     }
 }
 
-int32_t customerEnd() {
-    return static_cast<int32_t>(int64_t{context.dimensionModel->customers().leafCount} * dataRegionPercent / 100);
+qem::DataSetShape dataSetShape() { return qem::DataSetShape(context.state.channelCount, context.state.densityCode); }
+
+std::string dataSetProblem(const GeneratorState& state, uint64_t bytesPerUser) {
+    const qem::DataSetShape shape(state.channelCount, state.densityCode);
+    if (std::string problem = shape.problem(); !problem.empty()) return problem;
+    // The model's members with their packed codes, and a channel pattern of
+    // every cell of a block for each channel leaf.
+    const uint64_t members = static_cast<uint64_t>(shape.channelMembers() + shape.customerMembers() +
+                                                   shape.productMembers() + qem::DataSetShape::timeMembers);
+    const uint64_t perChannel = sizeof(std::unique_ptr<CellPattern>) + sizeof(CellPattern) +
+                                uint64_t{customersPerBlock} * productsPerBlock * sizeof(PatternCell);
+    const uint64_t needed = members * (sizeof(Member) + 12) + static_cast<uint64_t>(shape.channelLeaves()) * perChannel +
+                            static_cast<uint64_t>(state.userCount) * bytesPerUser;
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    const uint64_t memory = pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
+    if (memory > 0 && needed > memory)
+        return "the model of " + std::to_string(state.channelCount) + " channels" +
+               (bytesPerUser ? " and " + std::to_string(state.userCount) + " users" : std::string()) + " needs " +
+               std::to_string(needed) + " bytes of memory; this machine has " + std::to_string(memory);
+    return "";
 }
 
-int32_t productEnd() {
-    return static_cast<int32_t>(int64_t{context.dimensionModel->products().leafCount} * dataRegionPercent / 100);
-}
+int32_t customerEnd() { return static_cast<int32_t>(dataSetShape().customerEnd()); }
 
-int64_t customerBlocks() { return (int64_t{customerEnd()} + context.blockCustomers - 1) / context.blockCustomers; }
+int32_t productEnd() { return static_cast<int32_t>(dataSetShape().productEnd()); }
 
-int64_t sliceProductBlocks(int32_t slice, int32_t stride) {
-    const int64_t blocks = (int64_t{productEnd()} + context.blockProducts - 1) / context.blockProducts;
-    return slice < blocks ? (blocks - 1 - slice) / stride + 1 : 0;
-}
+int64_t customerBlocks() { return dataSetShape().customerBlocks(); }
+
+int64_t sliceProductBlocks(int32_t slice, int32_t stride) { return dataSetShape().sliceProductBlocks(slice, stride); }

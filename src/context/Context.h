@@ -1,9 +1,11 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "density/DensityPattern.h"
 #include "dims/DimensionModel.h"
+#include "sizes/DataSetShape.h"
 
 // The six persisted parameters, stored as 24 little-endian bytes.
 struct GeneratorState {
@@ -17,12 +19,12 @@ struct GeneratorState {
 
 // Largest channel count whose product table (1000 members per channel) still
 // has positions that fit a signed 32-bit integer.
-constexpr int64_t maxChannelCount = 2147483;
+constexpr int64_t maxChannelCount = qem::DataSetShape::maxChannelCount;
 
 // The blocks of customers by products that the density pattern, the fact
 // writers and the query pickers walk.
-constexpr int32_t customersPerBlock = 10;
-constexpr int32_t productsPerBlock = 100;
+constexpr int32_t customersPerBlock = qem::DataSetShape::customersPerBlock;
+constexpr int32_t productsPerBlock = qem::DataSetShape::productsPerBlock;
 
 // Process-wide data that every generator above the density pattern reads;
 // read-only once initContext has finished.
@@ -46,6 +48,15 @@ bool stateIsSound(const GeneratorState& state);
 // Reports a state that the program cannot have written:
 // "corrupt application internal state initializing context!\n".
 void reportCorruptState();
+
+// The sizes that follow from the answers in the state.
+qem::DataSetShape dataSetShape();
+
+// Why a data set of these answers cannot be written on this machine, or ""
+// when it can: counts beyond what the program keeps exactly, or a dimension
+// model and density pattern (plus bytesPerUser for every user, where a
+// program keeps something per user) larger than the machine's memory.
+std::string dataSetProblem(const GeneratorState& state, uint64_t bytesPerUser = 0);
 
 // Ends of the data region, where the fact files stop.
 int32_t customerEnd();

@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "sizes/DataSetShape.h"
+
 class RandomGenerator;
 
 // Dimension numbers, as levelName() takes them.
@@ -27,10 +29,14 @@ constexpr int32_t lastActualMonth = currentMonth;
 constexpr int32_t firstBudgetMonth = 12;
 constexpr int32_t lastBudgetMonth = 23;
 constexpr int32_t budgetMonthCount = lastBudgetMonth - firstBudgetMonth + 1;
+// The file sizes count with the same months.
+static_assert(qem::DataSetShape::historicalMonths == historicalMonthCount &&
+              qem::DataSetShape::budgetMonths == budgetMonthCount &&
+              qem::DataSetShape::costMonths == lastActualMonth + 1 + budgetMonthCount);
 
 // Fact data lies in the lower 72 % of the customer and of the product leaves
 // (the data region); the product marks cover the upper 28 %.
-constexpr int64_t dataRegionPercent = 72;
+constexpr int64_t dataRegionPercent = qem::DataSetShape::dataRegionPercent;
 
 // One member of a dimension: its code, parent link (into the same table),
 // number of children, own position, product mark and level.

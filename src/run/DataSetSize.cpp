@@ -39,7 +39,7 @@ std::string queryFileName(int64_t user) {
     return name;
 }
 
-int64_t queryFileLines() { return int64_t{250} * context.dimensionModel->channels().memberCount(); }
+int64_t queryFileLines() { return dataSetShape().queryFileLines(); }
 
 int64_t phaseFileCount(int32_t phase) {
     if (phase == 3) return context.state.userCount;

@@ -35,16 +35,17 @@ PhaseFile singleFile(const char* name, int32_t capacity, int64_t records, const 
     return f;
 }
 
+// A dimension file: its lines follow from the channel count; the model is
+// needed only when a writer is made.
 template <typename Writer>
-PhaseFile dimensionFile(const char* name, int32_t capacity, int32_t records) {
-    return singleFile<Writer>(name, capacity, records, std::cref(model()));
-}
-
-// The cost walk visits the leaves in whole blocks from the top: 30 records a leaf.
-template <typename Writer>
-PhaseFile costFile(const char* name, int32_t leaves, int32_t block) {
-    const int64_t months = lastActualMonth + 1 + budgetMonthCount;
-    return singleFile<Writer>(name, capacity::costFiles, int64_t{leaves} / block * block * months);
+PhaseFile dimensionFile(const char* name, int32_t capacity) {
+    PhaseFile f;
+    f.name = name;
+    f.split = SplitFile{capacity, Writer::lineLength, {dataSetShape().dimensionFileLines(name)}};
+    f.make = [=](OutputFile& file, size_t) -> std::unique_ptr<RecordWriter> {
+        return newWriter(file, capacity, [&] { return std::make_unique<Writer>(file, capacity, model()); });
+    };
+    return f;
 }
 
 // A file of worker batches: writer w is slice w of 4 x batches; make(file, w)
@@ -70,7 +71,7 @@ PhaseFile batchFile(const char* name, int32_t capacity, int64_t batches, const s
 int64_t aggregateCellsPerBlock() { return context.densityPattern->aggregate(0, 0)->cellCount(); }
 
 template <typename Writer>
-PhaseFile salesFile(const char* name, double cells, int32_t months) {
+PhaseFile salesFile(const char* name, int64_t cells, int32_t months) {
     const SalesBatches batches = salesFileBatches(cells, months);
     std::vector<int64_t> records;
     for (int64_t slice = 0; slice < batches.count() * workerCount; ++slice)
@@ -101,32 +102,25 @@ std::optional<int32_t> clockSeed(size_t writer) {
 }  // namespace
 
 std::vector<PhaseFile> phaseFiles(int32_t phase, std::optional<int32_t> inventorySeed) {
-    const DimensionModel& m = model();
+    const qem::DataSetShape shape = dataSetShape();
     std::vector<PhaseFile> files;
     if (phase == 1) {
-        files.push_back(dimensionFile<ProductHierarchyWriter>("prodhier.qem", capacity::productFiles,
-                                                              m.products().leafCount));
-        files.push_back(dimensionFile<ProductTreeWriter>("prodtree.qem", capacity::productFiles,
-                                                         m.products().memberCount()));
-        files.push_back(dimensionFile<CustomerHierarchyWriter>("custhier.qem", capacity::customerFiles,
-                                                               m.customers().leafCount));
-        files.push_back(dimensionFile<CustomerTreeWriter>("custtree.qem", capacity::customerFiles,
-                                                          m.customers().memberCount()));
-        files.push_back(dimensionFile<ChannelHierarchyWriter>("chanhier.qem", capacity::channelFiles,
-                                                              m.channels().leafCount));
-        files.push_back(dimensionFile<ChannelTreeWriter>("chantree.qem", capacity::channelFiles,
-                                                         m.channels().memberCount()));
-        files.push_back(dimensionFile<TimeHierarchyWriter>("timehier.qem", capacity::timeHierarchy,
-                                                           m.times().leafCount));
-        files.push_back(dimensionFile<TimeTreeWriter>("timetree.qem", capacity::timeTree, m.times().memberCount()));
+        files.push_back(dimensionFile<ProductHierarchyWriter>("prodhier.qem", capacity::productFiles));
+        files.push_back(dimensionFile<ProductTreeWriter>("prodtree.qem", capacity::productFiles));
+        files.push_back(dimensionFile<CustomerHierarchyWriter>("custhier.qem", capacity::customerFiles));
+        files.push_back(dimensionFile<CustomerTreeWriter>("custtree.qem", capacity::customerFiles));
+        files.push_back(dimensionFile<ChannelHierarchyWriter>("chanhier.qem", capacity::channelFiles));
+        files.push_back(dimensionFile<ChannelTreeWriter>("chantree.qem", capacity::channelFiles));
+        files.push_back(dimensionFile<TimeHierarchyWriter>("timehier.qem", capacity::timeHierarchy));
+        files.push_back(dimensionFile<TimeTreeWriter>("timetree.qem", capacity::timeTree));
         files.push_back(salesFile<HistoricalSalesWriter>("histsale.qem", historicalCells(), historicalMonthCount));
         files.push_back(batchFile<HistoricalInventoryWriter>(
             "histinv.qem", capacity::historicalInventory, 1, aggregateRecords(1), [=](OutputFile& file, size_t w) {
                 return std::make_unique<HistoricalInventoryWriter>(file, capacity::historicalInventory,
                                                                    inventorySeed ? inventorySeed : clockSeed(w));
             }));
-        files.push_back(costFile<ShippingCostWriter>("custship.qem", m.customers().leafCount, context.blockCustomers));
-        files.push_back(costFile<ProductCostWriter>("prodcos.qem", m.products().leafCount, context.blockProducts));
+        files.push_back(singleFile<ShippingCostWriter>("custship.qem", capacity::costFiles, shape.customerShippingLines()));
+        files.push_back(singleFile<ProductCostWriter>("prodcos.qem", capacity::costFiles, shape.productCostLines()));
     } else if (phase == 2) {
         files.push_back(batchFile<BudgetWriter>("budget.qem", capacity::budget, 1, aggregateRecords(budgetMonthCount),
                                                 [](OutputFile& file, size_t) {

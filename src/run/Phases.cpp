@@ -19,19 +19,9 @@
 #include "run/FolderLock.h"
 #include "run/WorkerBatch.h"
 
-namespace {
+int64_t historicalCells() { return dataSetShape().historicalCells(); }
 
-double leafCells() {
-    const DimensionModel& m = *context.dimensionModel;
-    return static_cast<double>(m.channels().leafCount) * static_cast<double>(m.customers().leafCount) *
-           static_cast<double>(m.products().leafCount);
-}
-
-}  // namespace
-
-double historicalCells() { return leafCells() * historicalMonthCount * context.state.densityCode / 2000; }
-
-double currentCells() { return leafCells() * context.state.densityCode / 2000; }
+int64_t currentCells() { return dataSetShape().currentCells(); }
 
 void writeDimensionFiles() {
     const DimensionModel& model = *context.dimensionModel;

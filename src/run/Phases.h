@@ -48,8 +48,8 @@ void writeQueryFiles();
 
 // Records the sales files are to hold: the leaf cells (channels x customers x
 // products) times the density, for the 17 historical months or the current one.
-double historicalCells();
-double currentCells();
+int64_t historicalCells();
+int64_t currentCells();
 
 // Produces one output file on the main thread: open, construct the writer
 // with (file, capacity, extra...), run, close, destroy.

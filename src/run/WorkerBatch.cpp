@@ -35,7 +35,6 @@ const size_t workerStackSize = 256 * 1024;
 
 namespace {
 
-constexpr double cellsPerBatch = 4000000000.0;
 constexpr unsigned char stackPaint = 0xA5;
 
 size_t measuredStackUse = 0;
@@ -92,7 +91,7 @@ void writeBatchFile(const char* name, int64_t batchCount, int32_t quota, MakeWri
 }
 
 template <typename Writer>
-void writeSalesFile(const char* name, double cells, int32_t months, bool inOrder) {
+void writeSalesFile(const char* name, int64_t cells, int32_t months, bool inOrder) {
     const SalesBatches batches = salesFileBatches(cells, months);
     writeBatchFile(
         name, batches.count(), batches.quota(),
@@ -116,49 +115,8 @@ void writeSingleBatchFile(const char* name, int32_t capacity, MakeWriter makeWri
 
 size_t lastBatchStackUse() { return measuredStackUse; }
 
-SalesBatches::SalesBatches(double cells, double perBlock, int64_t blocks)
-    : recordsPerBlock(perBlock), productBlocks(blocks) {
-    double q = cells / cellsPerBatch;
-    if (q - std::trunc(q) != 0.0) q += 1.0;
-    batchCount = static_cast<int64_t>(q);
-    // The slices hold one of two numbers of blocks: `longer` of them one more.
-    const double slices = static_cast<double>(batchCount * workerCount);
-    if (batchCount > 0) longer = productBlocks % (batchCount * workerCount);
-    const double shortWalk = walk(false), longWalk = walk(true);
-    double limit;
-    if (cells >= (slices - longer) * shortWalk + longer * longWalk)
-        limit = longer > 0 ? longWalk : shortWalk;  // every slice writes all it holds
-    else if (std::trunc(cells / slices) < shortWalk)
-        limit = std::trunc(cells / slices);  // every slice is long enough
-    else  // the short slices write all they hold, the longer ones share the rest
-        limit = shortWalk + std::trunc((cells - slices * shortWalk) / static_cast<double>(longer));
-    writerQuota = static_cast<int32_t>(std::min(limit, static_cast<double>(INT32_MAX)));
-}
-
-double SalesBatches::walk(bool longSlice) const {
-    const double shortWalk =
-        batchCount > 0 ? static_cast<double>(productBlocks / (batchCount * workerCount)) * recordsPerBlock : 0.0;
-    return longSlice ? shortWalk + recordsPerBlock : shortWalk;
-}
-
-int64_t SalesBatches::sliceRecords(int64_t slice) const {
-    return static_cast<int64_t>(std::min(static_cast<double>(writerQuota), walk(slice < longer)));
-}
-
-uint64_t SalesBatches::records() const {
-    // The first `longer` slices hold one block more than the rest.
-    const uint64_t shortSlices = static_cast<uint64_t>(batchCount * workerCount - longer);
-    return static_cast<uint64_t>(longer) * static_cast<uint64_t>(sliceRecords(0)) +
-           shortSlices * static_cast<uint64_t>(sliceRecords(longer));
-}
-
-SalesBatches salesFileBatches(double cells, int32_t months) {
-    // Records of the walk in one product block: every customer block of the
-    // data region, every channel leaf, its densityCode cells, `months`
-    // records a cell.
-    const double perBlock = static_cast<double>(customerBlocks()) * context.dimensionModel->channels().leafCount *
-                            context.state.densityCode * months;
-    return SalesBatches(cells, perBlock, sliceProductBlocks(0, 1));
+SalesBatches salesFileBatches(int64_t cells, int32_t months) {
+    return dataSetShape().salesBatches(months, cells);
 }
 
 unsigned workerMain(RecordWriter* writer) {
@@ -226,11 +184,11 @@ void runBatch(const Batch& writers, bool inOrder) {
     }
 }
 
-void runHistoricalSales(double cells, const RunOptions& options) {
+void runHistoricalSales(int64_t cells, const RunOptions& options) {
     writeSalesFile<HistoricalSalesWriter>("histsale.qem", cells, historicalMonthCount, options.writersInOrder);
 }
 
-void runCurrentSales(double cells, const RunOptions& options) {
+void runCurrentSales(int64_t cells, const RunOptions& options) {
     writeSalesFile<CurrentSalesWriter>("currsale.qem", cells, 1, options.writersInOrder);
 }
 
