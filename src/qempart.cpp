@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "context/Context.h"
 #include "run/PartCommandLine.h"
 
 int main(int argc, char* argv[]) {
@@ -18,6 +19,17 @@ int main(int argc, char* argv[]) {
     }
     if (command.help) {
         fputs(partUsage, stdout);
+        return 0;
+    }
+    const PartRequest& r = command.request;
+    const GeneratorState answers{r.channelCount, r.userCount, r.densityCode, 1, r.seed, r.phase};
+    if (const std::string problem = dataSetProblem(answers, !command.sizes && r.phase == 3 ? partPlanBytesPerUser : 0);
+        !problem.empty()) {
+        fprintf(stderr, "qempart: cannot write this data set: %s\n", problem.c_str());
+        return 1;
+    }
+    if (command.sizes) {
+        printPhaseSizes(r);
         return 0;
     }
     if (chdir(command.folder.c_str()) != 0) {

@@ -26,13 +26,19 @@ void initContext() {
     context.dimensionModel = std::make_unique<DimensionModel>();
     try {
         context.dimensionModel->build(context.state.channelCount);
-        context.densityPattern = std::make_unique<DensityPattern>(context.blockCustomers, context.blockProducts);
-        context.densityPattern->build(context.dimensionModel->channels().leafCount, context.state.densityCode);
+        initDensityPattern();
     } catch (...) {
         context.densityPattern.reset();
         context.dimensionModel.reset();
         throw;
     }
+}
+
+void initDensityPattern() {
+    context.blockCustomers = customersPerBlock;
+    context.blockProducts = productsPerBlock;
+    context.densityPattern = std::make_unique<DensityPattern>(context.blockCustomers, context.blockProducts);
+    context.densityPattern->build(static_cast<int32_t>(dataSetShape().channelLeaves()), context.state.densityCode);
 }
 
 qem::DataSetShape dataSetShape() { return qem::DataSetShape(context.state.channelCount, context.state.densityCode); }

@@ -42,6 +42,10 @@ extern Context context;
 // the density pattern. Throws a text exception on a corrupt state.
 void initContext();
 
+// Builds only the density pattern for the state's answers (no model, no
+// draws): enough for the sizes of every file.
+void initDensityPattern();
+
 // True when every field of the state is one a first phase can have written.
 bool stateIsSound(const GeneratorState& state);
 

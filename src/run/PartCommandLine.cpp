@@ -16,7 +16,11 @@
 const char* const partUsage =
     "usage: qempart --channels N --density PCT --users U --seed S --phase 1|2|3 --parts P --part K [--out DIR]\n"
     "  writes part K of P of every file of the phase into DIR (default: the current folder)\n"
-    "  as NAME.qem.partKKKK, and the part's manifest phaseN.manifest.partKKKK\n";
+    "  as NAME.qem.partKKKK, and the part's manifest phaseN.manifest.partKKKK\n"
+    "usage: qempart --sizes --channels N --density PCT --users U\n"
+    "  writes nothing; prints \"phase N bytes B\" for phases 1, 2 and 3: the bytes of their files\n"
+    "Answers whose data set this program cannot write (counts beyond its exact arithmetic, or a\n"
+    "model larger than this machine's memory) are refused with status 1.\n";
 
 namespace {
 
@@ -54,6 +58,10 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
             command.help = true;
             return true;
         }
+        if (argument == "--sizes") {
+            command.sizes = true;
+            continue;
+        }
         std::string name, value;
         if (argument.rfind("--", 0) != 0) {
             error = "unexpected argument '" + argument + "'";
@@ -80,6 +88,13 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
             return false;
         }
         given[name] = value;
+    }
+    // Sizes need the answers only; the seed and the part, where given, are checked all the same.
+    if (command.sizes) {
+        if (!given.count("seed")) given["seed"] = "0";
+        if (!given.count("phase")) given["phase"] = "1";
+        if (!given.count("parts")) given["parts"] = "1";
+        if (!given.count("part")) given["part"] = "1";
     }
     for (const char* option : optionNames) {
         if (std::string(option) != "out" && !given.count(option)) {
@@ -117,6 +132,7 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
     r.parts = static_cast<int32_t>(*parts);
     r.part = static_cast<int32_t>(*part);
     if (given.count("out")) command.folder = given["out"];
+    if (command.sizes) return true;
     struct stat status;
     if (command.folder.empty() || stat(command.folder.c_str(), &status) != 0) {
         error = "--out '" + command.folder + "': " + (command.folder.empty() ? "empty" : strerror(errno));

@@ -21,6 +21,7 @@
 #include "core/RecordWriter.h"
 #include "core/Report.h"
 #include "core/StableStorage.h"
+#include "run/DataSetSize.h"
 #include "run/PartFiles.h"
 #include "run/PartPlan.h"
 #include "run/Phases.h"
@@ -55,6 +56,15 @@ void skipDraws(int64_t n) {
     for (int64_t i = 0; i < n; ++i) (void)randomInt();
 }
 
+// The side file of the manifest while this process has it: removed if the
+// process ends before the manifest is published, so that a failed part
+// leaves nothing of its own making but the part files it had begun.
+const std::string* unpublishedSide = nullptr;
+
+void removeUnpublishedSide() {
+    if (unpublishedSide) unlink(unpublishedSide->c_str());
+}
+
 // The manifest: taken over while the part is written (its side file, locked,
 // keeps a second run of the same part out), renamed into place at the end.
 class Manifest {
@@ -70,13 +80,18 @@ public:
             reportError("another run is writing part %d of phase %d in this folder\n", r.part, r.phase);
             exit(1);
         }
+        unpublishedSide = &side;
+        atexit(removeUnpublishedSide);
         // The old manifest goes before any part file changes: a manifest
         // always describes files that are complete.
         const int stale = stableStorage().removeFile(name.c_str());
         if (stale != 0 && stale != ENOENT) failFile("error writing '%s'\n%s\n", name, stale);
         syncFolderOrFail();
     }
-    ~Manifest() { close(fd); }
+    ~Manifest() {
+        unpublishedSide = nullptr;
+        close(fd);
+    }
     Manifest(const Manifest&) = delete;
     Manifest& operator=(const Manifest&) = delete;
 
@@ -108,6 +123,7 @@ public:
         if (error == 0) error = syncOpenFile(fd, side.c_str(), true);
         if (error == 0) error = stableStorage().renameFile(side.c_str(), name.c_str());
         if (error != 0) failFile("error writing '%s'\n%s\n", name, error);
+        unpublishedSide = nullptr;
         syncFolderOrFail();
     }
 
@@ -185,6 +201,14 @@ std::string partFileName(const std::string& name, int32_t part) {
 
 std::string manifestName(int32_t phase, int32_t part) {
     return partFileName("phase" + std::to_string(phase) + ".manifest", part);
+}
+
+void printPhaseSizes(const PartRequest& request) {
+    context.state = GeneratorState{request.channelCount, request.userCount, request.densityCode, 1, request.seed, 1};
+    initDensityPattern();
+    for (int32_t phase = 1; phase <= 3; ++phase)
+        printf("phase %d bytes %llu\n", static_cast<int>(phase), static_cast<unsigned long long>(expectedPhaseBytes(phase)));
+    fflush(stdout);
 }
 
 int64_t writePart(const PartRequest& request) {

@@ -42,3 +42,12 @@ std::string manifestName(int32_t phase, int32_t part);
 // buffers of a user's file before the part's, are generated without being
 // written, as their draws decide the rest.
 int64_t writePart(const PartRequest& request);
+
+// Bytes that each part of a phase's plan keeps per user (phase 3 lists every
+// user's file): counted against the memory before a part is run.
+constexpr uint64_t partPlanBytesPerUser = 512;
+
+// Prints "phase N bytes B" for phases 1, 2 and 3: the bytes of each phase's
+// files for the request's answers. Builds the density pattern only, writes
+// nothing.
+void printPhaseSizes(const PartRequest& request);

@@ -19,6 +19,13 @@
 #include "run/FolderLock.h"
 #include "run/WorkerBatch.h"
 
+void refuseUnwritableDataSet() {
+    if (const std::string problem = dataSetProblem(context.state); !problem.empty()) {
+        reportError("cannot write this data set: %s\n", problem.c_str());
+        exit(1);
+    }
+}
+
 int64_t historicalCells() { return dataSetShape().historicalCells(); }
 
 int64_t currentCells() { return dataSetShape().currentCells(); }
@@ -63,6 +70,7 @@ void runFirstPhase() {
     context.state.validMark = 1;
     context.state.densityCode = densityCodeOf(percentage);
     context.state.seed = static_cast<int32_t>(static_cast<uint32_t>(::time(nullptr)));
+    refuseUnwritableDataSet();
     guardedPhase([] {
         initContext();
         showPhaseStart(1);
@@ -101,6 +109,7 @@ int qemMain() {
             reportCorruptState();
             exit(1);
         }
+        if (stateIsSound(stored)) refuseUnwritableDataSet();
         try {
             initContext();
         } catch (const char* text) {

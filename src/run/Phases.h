@@ -37,6 +37,12 @@ void guardedPhase(Body body) {
     }
 }
 
+// Ends the run with status 1, before anything is written, when the answers in
+// the state make a data set this program cannot write correctly (counts
+// beyond its exact arithmetic, or a model larger than the memory):
+// "cannot write this data set: <why>\n".
+void refuseUnwritableDataSet();
+
 void runFirstPhase();
 void writeFirstPhaseFiles(const RunOptions& options = {});
 // The first phase's eight hierarchy and tree files, in their order.

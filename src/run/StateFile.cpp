@@ -122,6 +122,9 @@ void saveState() {
 
 void removeState() {
     syncFolderOrFail();
-    stableStorage().removeFile(stateFileName);
+    // A state left behind would make the next run repeat this phase instead
+    // of starting a new data set: a failed removal is a failed write.
+    const int error = stableStorage().removeFile(stateFileName);
+    if (error != 0 && error != ENOENT) fail("error writing '%s'\n%s\n", stateFileName, error);
     syncFolderOrFail();
 }

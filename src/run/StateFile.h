@@ -22,6 +22,6 @@ void saveState();
 
 // Deletes the state file after the third phase, whose query files were
 // synchronised at their close: the folder is synchronised before and after
-// the removal. A failed removal is ignored (the next run repeats the third
-// phase); a failed sync ends the program with status 1.
+// the removal. A failed removal ("error writing 'qem1r2genstate'" with the
+// system's text) or sync ends the program with status 1, before "Done".
 void removeState();

@@ -95,5 +95,17 @@ TEST_F(PartCommand, SoundCommandWritesItsPartAndManifestIntoTheFolder) {
     EXPECT_EQ(entries(dir / "out"), expected);
 }
 
+// A part that fails (here at a full disk) leaves neither a manifest nor the manifest's side file.
+TEST_F(PartCommand, AFailedPartLeavesNoManifest) {
+    ChildSetup setup;
+    setup.program = QEMPART_PATH;
+    setup.arguments = commandWith({"--parts", "1", "--part", "1"});
+    setup.fileSizeLimit = 1000;
+    const Outcome outcome = run("", dir, setup);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("error writing 'qry001.qem.part0001'"), std::string::npos) << outcome.err;
+    for (const std::string& name : entries(dir)) EXPECT_EQ(name.find("manifest"), std::string::npos) << name;
+}
+
 }  // namespace
 }  // namespace qemtest

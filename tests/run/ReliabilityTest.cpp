@@ -255,11 +255,66 @@ TEST_F(Reliability, AModelTooLargeForMemoryIsReportedWithItsSize) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers' allocators end the program when memory runs out";
 #endif
-    const Outcome r = run("2000000\n1\n10\n", dir, {.addressSpaceLimit = rlim_t{1} << 30});
+    const Outcome r = run("3000\n0.1\n10\n", dir, {.addressSpaceLimit = rlim_t{100} << 20});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, formatted("not enough memory for the product table: 2000000000 members, %llu bytes\n",
-                               2000000000ull * sizeof(Member)) +
+    EXPECT_EQ(r.err, formatted("not enough memory for the product table: 3000000 members, %llu bytes\n",
+                               3000000ull * sizeof(Member)) +
                          "exception 'out of memory' caught, exiting");
     EXPECT_EQ(r.out.find("Done"), std::string::npos);
     EXPECT_TRUE(entries(dir).empty());
+}
+
+// Answers whose data set the programs cannot write correctly are refused before anything is written, the
+// limit named: qemgen after its dialogue, qempart (and its sizes) before it starts.
+TEST_F(Reliability, AnswersBeyondExactCountsAreRefusedWithNothingWritten) {
+    const std::string limit = "cannot write this data set: a writer of histsale.qem would need a record limit of "
+                              "2161982950; at most 2147483647\n";
+    const std::vector<std::string> part = {"--channels", "160", "--density", "40", "--users", "10", "--seed", "1",
+                                           "--phase",    "1",   "--parts",   "1",  "--part",  "1"};
+    const struct {
+        const char* what;
+        ChildSetup setup;
+        std::string input, err;
+    } cases[] = {
+        {"qemgen, first run", {}, "160\n40\n10\n", limit},
+        {"qemgen, a state of such answers", {}, "", limit},
+        {"qempart", {.program = QEMPART_PATH, .arguments = part}, "", "qempart: " + limit},
+        {"qempart --sizes", {.program = QEMPART_PATH, .arguments = {"--sizes", "--channels", "3180", "--density",
+                                                                     "0.1", "--users", "10"}},
+         "", "qempart: cannot write this data set: a writer of histsale.qem would need a record limit of 2148146702; "
+             "at most 2147483647\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& e : fs::directory_iterator(dir)) fs::remove_all(e.path());
+        const bool resumed = std::string(c.what).find("state") != std::string::npos;
+        if (resumed) writeFile(dir / stateName, stateBytes({160, 10, 800, 1, 1, 1}));
+        const Outcome r = run(c.input, dir, c.setup);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out.find("Done"), std::string::npos);
+        EXPECT_EQ(entries(dir), resumed ? std::set<std::string>{stateName} : std::set<std::string>{});
+    }
+}
+
+// The third phase in a folder where the state cannot be deleted (its query files exist and may be
+// rewritten) fails as a write fails: the state stays, and the next run repeats the phase.
+TEST_F(Reliability, AThirdPhaseThatCannotDeleteTheStateFails) {
+    const std::string state = stateBytes({10, 10, 2, 1, 12345, 2});
+    writeFile(dir / stateName, state);
+    for (int u = 1; u <= 10; ++u) writeFile(dir / formatted("qry%03d.qem", u), "");
+    // Owned by the user the program runs as; the folder itself is read-only.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+        for (const auto& e : fs::directory_iterator(dir)) ASSERT_EQ(chown(e.path().c_str(), 65534, 65534), 0);
+    }
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    const Outcome r = run("", dir, {.unprivileged = true});
+    fs::permissions(dir, fs::perms::owner_all);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "starting phase 3\n");
+    EXPECT_EQ(r.err, std::string("error writing 'qem1r2genstate'\n") + strerror(EACCES) + "\n");
+    EXPECT_EQ(readFile(dir / stateName), state);
+    EXPECT_GT(fs::file_size(dir / "qry010.qem"), 0u);
 }
