@@ -1,19 +1,24 @@
 #!/usr/bin/python3
-"""qemdist end to end on a local cluster of two workers.
+"""qemdist end to end on a local cluster of two workers, and on a scheduler started here.
 
-    qemdist_test.py QEMDIST QEMPART
+    qemdist_test.py QEMDIST QEMPART [TEST...]
 
 A data set of the smallest size in three parts per phase, the first attempt
 of one part made to fail: qemdist retries it, and the joined parts equal
 the files that qempart writes as one part (which the C++ tests compare
-with a whole run); inventory by its code columns. A part that fails on
-every attempt, and bad commands, end with status 1. Exits 77 (skipped)
-where Dask is not installed.
+with a whole run); inventory by its code columns. Two runs at once on one
+scheduler, apart from their folders the same, each write their own. A part
+failing on every attempt, a part that hangs (killed at its time limit), a
+folder that cannot be written, answers qempart refuses and bad commands end
+with status 1. Exits 77 (skipped) where Dask is not installed.
 """
+import json
 import os
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 try:
@@ -22,7 +27,7 @@ except ImportError:
     print("skipped: Dask is not installed (apt-get install python3-distributed python3-dask)")
     sys.exit(77)
 
-QEMDIST, QEMPART = sys.argv[1], sys.argv[2]
+QEMDIST, QEMPART = sys.argv[1], os.path.abspath(sys.argv[2])
 ANSWERS = ["--channels", "10", "--density", "0.1", "--users", "10", "--seed", "4000000000"]
 INVENTORY = ("histinv.qem", "currinv.qem")
 
@@ -35,6 +40,47 @@ def code_columns(data):
     return b"\n".join(line[:24] for line in data.split(b"\n"))
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Scheduler:
+    """A Dask scheduler and two single-thread workers on 127.0.0.1, as the Debian package starts them."""
+
+    def __init__(self, folder):
+        self.file = os.path.join(folder, "scheduler.json")
+        self.processes = [subprocess.Popen(
+            ["dask-scheduler", "--host", "127.0.0.1", "--port", str(free_port()), "--no-dashboard",
+             "--dashboard-address", "127.0.0.1:0",
+             "--scheduler-file", self.file], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, cwd=folder)]
+        while not os.path.exists(self.file):  # written once the scheduler listens
+            if self.processes[0].poll() is not None:
+                raise RuntimeError("dask-scheduler ended with status %d" % self.processes[0].returncode)
+            time.sleep(0.1)
+        time.sleep(0.1)
+        with open(self.file) as f:
+            self.address = json.load(f)["address"]
+        self.processes.append(subprocess.Popen(
+            ["dask-worker", self.address, "--host", "127.0.0.1", "--nworkers", "2", "--nthreads", "1",
+             "--no-dashboard", "--local-directory", folder], stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=folder))
+        from distributed import Client
+        with Client(self.address, timeout="30s") as client:
+            client.wait_for_workers(2, timeout=60)
+
+    def stop(self):
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
 class Qemdist(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
@@ -43,15 +89,24 @@ class Qemdist(unittest.TestCase):
     def tearDown(self):
         self.folder.cleanup()
 
-    def qemdist(self, *arguments, env=None):
-        return run([QEMDIST, "--local", "2", "--qempart", QEMPART] + list(arguments), env=env)
+    def qemdist(self, *arguments, env=None, qempart=QEMPART):
+        return run([QEMDIST, "--local", "2", "--qempart", qempart] + list(arguments), env=env)
+
+    def wrapper(self, body):
+        """A qempart that answers --sizes as qempart does and runs the shell lines BODY for a part."""
+        path = os.path.join(self.dir, "qempart-wrapper")
+        with open(path, "w") as f:
+            f.write('#!/bin/sh\ncase " $* " in *" --sizes "*) exec %s "$@";; esac\n%s\n' % (QEMPART, body))
+        os.chmod(path, 0o755)
+        return path
 
     def test_joined_parts_are_the_single_part_files_after_a_retry(self):
         parts = os.path.join(self.dir, "parts")
         env = dict(os.environ, QEMDIST_TEST_FAIL_ONCE="1:2")
         done = self.qemdist(*ANSWERS, "--parts", "3", "--out", parts, "--verify-digests", env=env)
         self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertIn("failure made for a test", done.stderr)
+        # The failed attempt reported once by qemdist, and nothing else on a standard error that is no terminal.
+        self.assertEqual(done.stderr, "qemdist: phase 1 part 2: failure made for a test (attempt 1 of 3; run again)\n")
         self.assertTrue(done.stdout.startswith("seed -294967296\n"), done.stdout)
         self.assertIn("9 of 9 parts", done.stdout)
         whole = os.path.join(self.dir, "whole")
@@ -72,12 +127,66 @@ class Qemdist(unittest.TestCase):
             self.assertTrue(joined == expected, name)
 
     def test_a_part_failing_on_every_attempt_fails_the_run(self):
-        done = run([QEMDIST, "--local", "2", "--qempart", "/bin/false", "--retries", "1"] + ANSWERS +
-                   ["--parts", "2", "--phases", "3", "--out", self.dir])
+        done = self.qemdist(*ANSWERS, "--retries", "1", "--parts", "2", "--phases", "3", "--out", self.dir,
+                            qempart=self.wrapper("exit 1"))
         self.assertEqual(done.returncode, 1)
         self.assertIn("0 of 2 parts", done.stdout)
         self.assertIn("phase 3 part 1 on", done.stderr)
         self.assertIn("phase 3 part 2: missing", done.stderr)
+
+    def test_two_runs_on_one_scheduler_write_their_own_folders(self):
+        scheduler = Scheduler(self.dir)
+        try:
+            folders = [os.path.join(self.dir, name) for name in ("first", "second")]
+            runs = [subprocess.Popen([QEMDIST, "--scheduler", scheduler.address, "--qempart", QEMPART] + ANSWERS +
+                                     ["--parts", "2", "--out", folder], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                    for folder in folders]
+            for run_, folder in zip(runs, folders):
+                out, err = run_.communicate()
+                self.assertEqual(run_.returncode, 0, err)
+                self.assertEqual(err, "")  # no progress, no dashboard: standard error is no terminal
+                self.assertIn("6 of 6 parts", out)
+                self.assertEqual(len([n for n in os.listdir(folder) if ".part000" in n]), 2 * (12 + 3 + 10 + 3))
+        finally:
+            scheduler.stop()
+
+    def test_a_hanging_part_is_stopped_and_reported(self):
+        sleeping = os.path.join(self.dir, "sleeping")
+        # Part 2 of phase 3 sleeps in a child process; the rest is qempart's.
+        wrapper = self.wrapper('case " $* " in *" --phase 3 "*" --part 2 "*)\n'
+                               '  sleep 600 & echo $! >> %s; wait; exit 0;;\nesac\nexec %s "$@"' % (sleeping, QEMPART))
+        done = self.qemdist("--part-timeout", "3", "--retries", "1", *ANSWERS, "--parts", "2", "--phases", "3",
+                            "--out", os.path.join(self.dir, "parts"), qempart=wrapper)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertIn("1 of 2 parts", done.stdout)
+        self.assertEqual(done.stderr.count("phase 3 part 2 on"), 2, done.stderr)  # both attempts
+        self.assertIn("past the part's limit of 3 s", done.stderr)
+        pids = open(sleeping).read().split()
+        self.assertEqual(len(pids), 2)
+        for pid in pids:  # the process group was killed: its children too
+            try:
+                with open("/proc/%s/stat" % pid) as f:
+                    self.assertEqual(f.read().rsplit(")", 1)[1].split()[0], "Z", pid)
+            except FileNotFoundError:
+                pass
+
+    def test_a_folder_that_cannot_be_written_is_reported_once(self):
+        blocker = os.path.join(self.dir, "file")
+        open(blocker, "w").close()
+        done = self.qemdist(*ANSWERS, "--parts", "3", "--out", os.path.join(blocker, "parts"))
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("0 of 9 parts", done.stdout)
+        self.assertEqual(done.stderr, "qemdist: cannot write into the folder %s on %s: Not a directory\n"
+                         % (os.path.join(blocker, "parts"), socket.gethostname()))
+
+    def test_answers_too_large_are_refused_before_any_part(self):
+        out = os.path.join(self.dir, "parts")
+        done = self.qemdist("--channels", "2147483", "--density", "40", "--users", "10", "--parts", "2",
+                            "--out", out, qempart=self.wrapper("touch %s; exit 1" % os.path.join(self.dir, "ran")))
+        self.assertEqual(done.returncode, 1)
+        self.assertRegex(done.stderr, r"^qemdist: \S.*\n$")  # qempart's reason, one line
+        self.assertEqual(sorted(os.listdir(self.dir)), ["qempart-wrapper"])  # no part run, nothing written
 
     def test_bad_commands(self):
         for arguments, message in [
@@ -85,7 +194,8 @@ class Qemdist(unittest.TestCase):
                 (ANSWERS[:-2] + ["--seed", "4294967296", "--parts", "2", "--out", self.dir], "--seed"),
                 (["--channels", "9"] + ANSWERS[2:] + ["--parts", "2", "--out", self.dir], "--channels 9"),
                 (ANSWERS + ["--parts", "2"], "--out"),
-                (ANSWERS + ["--parts", "2", "--out", self.dir, "--phases", "4"], "--phases")]:
+                (ANSWERS + ["--parts", "2", "--out", self.dir, "--phases", "4"], "--phases"),
+                (ANSWERS + ["--parts", "2", "--out", self.dir, "--part-timeout", "-1"], "--part-timeout -1")]:
             done = self.qemdist(*arguments)
             self.assertEqual(done.returncode, 1, arguments)
             self.assertIn(message, done.stderr)
@@ -93,4 +203,4 @@ class Qemdist(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1])
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:])  # further arguments: the tests to run
