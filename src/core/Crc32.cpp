@@ -4,10 +4,9 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 namespace qem {
-
-#endif
 
 namespace {
 
