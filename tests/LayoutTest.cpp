@@ -22,14 +22,15 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     // but facts and queries are siblings, and so are the two programs' folders.
     std::map<std::string, std::set<std::string>> allowed;
     const std::vector<std::vector<std::string>> layers = {
-        {"core", "sizes"}, {"dims"}, {"density"}, {"context"}, {"facts", "queries"}, {"phase"}, {"run", "part"}};
+        {"sizes", "integrity"}, {"core"}, {"dims"}, {"density"}, {"context"}, {"facts", "queries"}, {"phase"}, {"run", "part"}};
     std::set<std::string> below;
     for (const auto& layer : layers) {
         for (const std::string& folder : layer) allowed[folder] = below;
         below.insert(layer.begin(), layer.end());
     }
-    // The loader shares only the size arithmetic with the generator.
-    allowed["load"] = {"sizes"};
+    // The loader shares only the size arithmetic and the integrity checks
+    // (manifests, CRC-32, content sums) with the generator.
+    allowed["load"] = {"sizes", "integrity"};
     // The programs' entry points are thin: each starts its program's folder.
     allowed["main.cpp"] = {"run"};
     allowed["qempart.cpp"] = {"part", "context"};

@@ -6,6 +6,8 @@
 #include "core/Failure.h"
 #include "core/Report.h"
 #include "core/StableStorage.h"
+#include "integrity/ContentSum.h"
+#include "integrity/Crc32.h"
 
 namespace qem {
 
@@ -17,6 +19,8 @@ OutputFile::OutputFile(const char* name) : fileName(name), stream(fopen(name, "w
     }
 }
 
+OutputFile::OutputFile(const char* name, CountOnly) : fileName(name), stream(nullptr) {}
+
 OutputFile::~OutputFile() {
     if (stream) fclose(stream);
 }
@@ -26,15 +30,25 @@ void OutputFile::failWrite(int error, const char* failureText) const {
     throw TextException(failureText);
 }
 
-void OutputFile::write(const char* text, size_t length, uint64_t lines, const char* failureText) {
+void OutputFile::write(const char* text, size_t length, uint64_t lines, uint32_t crc, uint64_t contentSum,
+                       const char* failureText) {
     if (length == 0) return;
-    if (fwrite(text, 1, length, stream) != length) failWrite(errno, failureText);
+    const std::lock_guard<std::mutex> guard(order);
+    if (stream && fwrite(text, 1, length, stream) != length) failWrite(errno, failureText);
+    fileCrc = Crc32::combine(fileCrc, crc, length);
+    fileSum += contentSum;
     writtenBytes.fetch_add(length, std::memory_order_relaxed);
     writtenLines.fetch_add(lines, std::memory_order_relaxed);
-    if (watcher) watcher->written(text, length);
+}
+
+void OutputFile::write(const char* text, size_t length, uint64_t lines, const char* failureText) {
+    Crc32 crc;
+    crc.add(text, length);
+    write(text, length, lines, crc.value(), contentSumOf(text, length, blankColumnsOf(fileName)), failureText);
 }
 
 void OutputFile::close() {
+    if (!stream) return;
     const bool failed = ferror(stream) != 0;
     // The stream's rest reaches the file before the file is synchronised.
     int error = fflush(stream) == 0 ? 0 : errno;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 namespace qem {
@@ -22,21 +23,24 @@ public:
 
     const char* name() const { return fileName.c_str(); }
 
-    // Writes the whole text, `lines` lines, with one call on the stream
-    // (several threads may write at once: the stream keeps each call's text
-    // together) and counts them. On failure reports "error writing '%s'\n%s\n"
-    // and throws failureText.
-    void write(const char* text, size_t length, uint64_t lines, const char* failureText = "Oops");
+    // A file that only counts: nothing is opened or written, but the lines
+    // and content sums are counted as for a real file.
+    struct CountOnly {};
+    OutputFile(const char* name, CountOnly);
 
-    // Something that sees every block of text written to the file, in file
-    // order, once it was written (qempart counts and digests its part files
-    // so). A file with a watcher is written by one thread.
-    class Watcher {
-    public:
-        virtual ~Watcher() = default;
-        virtual void written(const char* text, size_t length) = 0;
-    };
-    void setWatcher(Watcher* w) { watcher = w; }
+    // Whether the bytes reach a file (and their CRC-32 is wanted).
+    bool writesBytes() const { return stream != nullptr; }
+
+    // Writes the whole text, `lines` lines whose CRC-32 is `crc` and whose
+    // content sum is `contentSum`, with one call on the stream (several
+    // threads may write at once: each call's text stays together, and the
+    // file's CRC-32 follows the order in which the calls reach it), and
+    // counts them. On failure reports "error writing '%s'\n%s\n" and throws
+    // failureText.
+    void write(const char* text, size_t length, uint64_t lines, uint32_t crc, uint64_t contentSum,
+               const char* failureText = "Oops");
+    // The same, the CRC-32 and the content sum of the text taken here.
+    void write(const char* text, size_t length, uint64_t lines, const char* failureText = "Oops");
 
     // Closes the file after putting its data on stable storage (fdatasync; a
     // pipe or a character device needs none). A failed close or sync, or an error
@@ -49,6 +53,10 @@ public:
     // writers run).
     uint64_t bytesWritten() const { return writtenBytes.load(std::memory_order_relaxed); }
     uint64_t linesWritten() const { return writtenLines.load(std::memory_order_relaxed); }
+    // The CRC-32 of the bytes as written, and the content sum of the lines
+    // (once the writers have finished).
+    uint32_t crc32() const { return fileCrc; }
+    uint64_t contentSum() const { return fileSum; }
 
 private:
     [[noreturn]] void failWrite(int error, const char* failureText) const;
@@ -57,7 +65,9 @@ private:
     FILE* stream;
     std::atomic<uint64_t> writtenBytes{0};
     std::atomic<uint64_t> writtenLines{0};
-    Watcher* watcher = nullptr;
+    std::mutex order;  // one write at a time, so the CRC-32 follows the file's order
+    uint32_t fileCrc = 0;
+    uint64_t fileSum = 0;
 };
 
 }  // namespace qem

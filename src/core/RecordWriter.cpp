@@ -8,6 +8,7 @@
 #include "core/Failure.h"
 #include "core/OrderByKey.h"
 #include "core/RandomGenerator.h"
+#include "integrity/Crc32.h"
 
 namespace qem {
 
@@ -17,6 +18,7 @@ RecordWriter::RecordWriter(OutputFile& f, int32_t cap, int32_t lineLength, int32
       capacity(cap),
       maxLine(lineLength),
       lock(fileLock),
+      blank(blankColumnsOf(f.name())),
       stopCount(limit > 0 ? limit : INT64_MAX) {
     if (capacity < 1 || maxLine < 1) throw TextException("Assert 001 failed");
     records.reset(new WriterRecord[capacity]());
@@ -109,16 +111,24 @@ void RecordWriter::flushRecords(WriterRecord* end) {
     // The shuffled order reads the slots at random: ask for each slot a few
     // lines ahead of its use.
     constexpr std::ptrdiff_t prefetchDistance = 8;
+    // Each line is hashed for the content sum as soon as it is formatted,
+    // while it is in the cache; the block's CRC-32 is taken here too, so
+    // that under the lock only the copy into the file remains.
+    uint64_t contentSum = 0;
     for (std::ptrdiff_t i = 0; i < k; ++i) {
         if (i + prefetchDistance < k) __builtin_prefetch(order[i + prefetchDistance]);
         char* const next = writeRecord(*order[i], out);
         if (next - out > maxLine) throw TextException("Assert 002 failed");
+        contentSum += lineHash(out, static_cast<size_t>(next - out), blank);
         out = next;
     }
+    const size_t length = static_cast<size_t>(out - block);
+    Crc32 crc;
+    if (file.writesBytes()) crc.add(block, length);
     {
         std::optional<WriterMutexLock> guard;
         if (lock) guard.emplace(*lock);
-        file.write(block, static_cast<size_t>(out - block), static_cast<uint64_t>(k), writeFailureText);
+        file.write(block, length, static_cast<uint64_t>(k), crc.value(), contentSum, writeFailureText);
         endOfBuffer();
     }
     // This writer has only formatting ahead of it, while another one may be

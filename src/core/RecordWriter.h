@@ -6,6 +6,7 @@
 #include "core/OutputFile.h"
 #include "core/WriterMutex.h"
 #include "core/WriterRecord.h"
+#include "integrity/ContentSum.h"
 
 namespace qem {
 
@@ -123,6 +124,8 @@ private:
     const int32_t capacity;
     const int32_t maxLine;
     WriterMutex* const lock;
+    // Columns of this file's lines that its content sum reads as spaces.
+    const BlankColumns blank;
     std::unique_ptr<WriterRecord[]> records;
     std::unique_ptr<WriterRecord*[]> order;
     std::unique_ptr<char[]> text;

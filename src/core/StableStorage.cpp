@@ -41,6 +41,36 @@ void syncFolderOrFail() {
     if (const int error = syncFolder()) failFile("error writing '%s'\n%s\n", ".", error);
 }
 
+void replaceFile(const char* name, const char* sideName, const void* bytes, size_t length, const char* writeFormat) {
+    StableStorage& storage = stableStorage();
+    syncFolderOrFail();
+    const int stale = storage.removeFile(sideName);
+    if (stale != 0 && stale != ENOENT) failFile("error opening '%s'\n%s\n", sideName, stale);
+    const int fd = open(sideName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) failFile("error opening '%s'\n%s\n", sideName, errno);
+    int error = 0;
+    for (const char* from = static_cast<const char*>(bytes); error == 0 && length > 0;) {
+        const ssize_t n = ::write(fd, from, length);
+        if (n < 0 && errno != EINTR) error = errno;
+        if (n > 0) {
+            from += n;
+            length -= static_cast<size_t>(n);
+        }
+    }
+    if (error == 0) error = syncOpenFile(fd, sideName, true);
+    if (close(fd) != 0 && error == 0) error = errno;
+    const char* failed = sideName;
+    if (error == 0) {
+        error = storage.renameFile(sideName, name);
+        failed = name;
+    }
+    if (error != 0) {
+        storage.removeFile(sideName);
+        failFile(writeFormat, failed, error);
+    }
+    syncFolderOrFail();
+}
+
 void useStableStorage(StableStorage* calls) { current = calls ? calls : &systemCalls; }
 
 int syncOpenFile(int fd, const char* name, bool all) {

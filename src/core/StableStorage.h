@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 
 namespace qem {
 
@@ -43,5 +44,15 @@ int syncFolder();
 
 // syncFolder(), a failure reported as a failed write of "." (status 1).
 void syncFolderOrFail();
+
+// Replaces file `name` of the current folder with one that holds the bytes,
+// so that it never holds anything but the old or the new whole: the folder
+// synchronised first; a side file of an earlier run removed (a symbolic link
+// removed, never followed) and the new one created afresh, so nothing but a
+// file of this run's making takes the name; written, synchronised, renamed
+// over `name`; the folder synchronised. A failure ends the program with
+// status 1: "error opening '%s'\n%s\n" for the side file, writeFormat (with
+// the side file's or the file's name) for a failed write, sync or rename.
+void replaceFile(const char* name, const char* sideName, const void* bytes, size_t length, const char* writeFormat);
 
 }  // namespace qem

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "context/Context.h"
-#include "core/Crc32.h"
+#include "integrity/Manifest.h"
 #include "core/OutputFile.h"
 #include "core/RandomGenerator.h"
 #include "core/RecordWriter.h"
@@ -30,40 +30,37 @@ namespace qem {
 
 namespace {
 
-// What the manifest says of one file: the part's lines, bytes and CRC-32,
-// and the whole file's lines and bytes (the sum over all parts). The part's
-// lines and bytes are the output file's own counts; the digest sees every
-// block as it is written.
-struct PartFigures : OutputFile::Watcher {
-    std::string name;
-    int64_t lines = 0, bytes = 0, fileLines = 0, fileBytes = 0;
-    Crc32 digest;
-
-    void written(const char* text, size_t length) override { digest.add(text, length); }
-};
-
 // Draws n values from the global stream and drops them: the draws of
 // writers and buffers that this part does not write.
 void skipDraws(int64_t n) {
     for (int64_t i = 0; i < n; ++i) (void)randomInt();
 }
 
-// The side file of the manifest while this process has it: removed if the
-// process ends before the manifest is published, so that a failed part
-// leaves nothing of its own making but the part files it had begun.
-const std::string* unpublishedSide = nullptr;
+// What this process has begun and not published: the manifest's side file
+// and the part files under their temporary names. Removed if the process
+// ends before the manifest is published, so that a failed part leaves
+// nothing of its own making behind.
+struct Unpublished {
+    std::string side;
+    std::vector<std::string> temporary;
+};
+Unpublished* unpublished = nullptr;
 
-void removeUnpublishedSide() {
-    if (unpublishedSide) unlink(unpublishedSide->c_str());
+void removeUnpublished() {
+    if (!unpublished) return;
+    for (const std::string& name : unpublished->temporary) unlink(name.c_str());
+    unlink(unpublished->side.c_str());
 }
 
-// The manifest: taken over while the part is written (its side file, locked,
-// keeps a second run of the same part out), renamed into place at the end.
-class Manifest {
+// The part's manifest: taken over while the part is written (its side file,
+// locked, keeps a second run of the same part out), renamed into place once
+// every part file is.
+class PartManifest {
 public:
-    explicit Manifest(const PartRequest& r) : request(r), name(manifestName(r.phase, r.part)), side(name + ".new") {
-        fd = open(side.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) failFile("error opening '%s'\n%s\n", side.c_str(), errno);
+    explicit PartManifest(const PartRequest& r) : name(manifestName(r.phase, r.part)) {
+        work.side = name + ".new";
+        fd = open(work.side.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) failFile("error opening '%s'\n%s\n", work.side.c_str(), errno);
         int rc;
         do rc = flock(fd, LOCK_EX | LOCK_NB);
         while (rc != 0 && errno == EINTR);
@@ -72,56 +69,56 @@ public:
             reportError("another run is writing part %d of phase %d in this folder\n", r.part, r.phase);
             exit(1);
         }
-        unpublishedSide = &side;
-        atexit(removeUnpublishedSide);
+        unpublished = &work;
+        atexit(removeUnpublished);
         // The old manifest goes before any part file changes: a manifest
         // always describes files that are complete.
         const int stale = stableStorage().removeFile(name.c_str());
         if (stale != 0 && stale != ENOENT) failFile("error writing '%s'\n%s\n", name.c_str(), stale);
         syncFolderOrFail();
     }
-    ~Manifest() {
-        unpublishedSide = nullptr;
+    ~PartManifest() {
+        unpublished = nullptr;
         close(fd);
     }
-    Manifest(const Manifest&) = delete;
-    Manifest& operator=(const Manifest&) = delete;
+    PartManifest(const PartManifest&) = delete;
+    PartManifest& operator=(const PartManifest&) = delete;
 
-    // Stores the figures once every part file is closed (and synchronised).
-    void publish(const std::vector<PartFigures>& files) {
+    // A part file about to be written under its temporary name: an earlier
+    // attempt's file of that name goes first.
+    void begin(const std::string& temporaryName) {
+        const int stale = stableStorage().removeFile(temporaryName.c_str());
+        if (stale != 0 && stale != ENOENT) failFile("error writing '%s'\n%s\n", temporaryName.c_str(), stale);
+        work.temporary.push_back(temporaryName);
+    }
+
+    // Every part file closed (and synchronised): renames them into place,
+    // then stores the manifest.
+    void publish(const Manifest& manifest, const std::vector<std::string>& finalNames) {
         syncFolderOrFail();
-        std::string text = "qempart manifest 1\n";
-        auto line = [&](const char* key, long long value) { text += key + (" " + std::to_string(value)) + "\n"; };
-        line("channels", request.channelCount);
-        line("density-code", request.densityCode);
-        line("users", request.userCount);
-        line("seed", request.seed);
-        line("phase", request.phase);
-        line("parts", request.parts);
-        line("part", request.part);
-        for (const PartFigures& f : files) {
-            char entry[512];
-            snprintf(entry, sizeof entry, "file %s %" PRId64 " %" PRId64 " %08" PRIx32 " %" PRId64 " %" PRId64 "\n",
-                     f.name.c_str(), f.lines, f.bytes, f.digest.value(), f.fileLines, f.fileBytes);
-            text += entry;
+        for (size_t f = 0; f < finalNames.size(); ++f) {
+            if (const int error = stableStorage().renameFile(work.temporary[f].c_str(), finalNames[f].c_str()))
+                failFile("error writing '%s'\n%s\n", finalNames[f].c_str(), error);
         }
-        line("files", static_cast<long long>(files.size()));
+        work.temporary.clear();
+        syncFolderOrFail();
+        const std::string text = manifest.text();
         int error = ftruncate(fd, 0) == 0 ? 0 : errno;
         for (size_t done = 0; error == 0 && done < text.size();) {
             const ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
             if (n < 0 && errno != EINTR) error = errno;
             if (n > 0) done += static_cast<size_t>(n);
         }
-        if (error == 0) error = syncOpenFile(fd, side.c_str(), true);
-        if (error == 0) error = stableStorage().renameFile(side.c_str(), name.c_str());
+        if (error == 0) error = syncOpenFile(fd, work.side.c_str(), true);
+        if (error == 0) error = stableStorage().renameFile(work.side.c_str(), name.c_str());
         if (error != 0) failFile("error writing '%s'\n%s\n", name.c_str(), error);
-        unpublishedSide = nullptr;
+        unpublished = nullptr;
         syncFolderOrFail();
     }
 
 private:
-    const PartRequest& request;
-    std::string name, side;
+    std::string name;
+    Unpublished work;
     int fd;
 };
 
@@ -185,16 +182,6 @@ void writeFileRange(const PhaseFile& phaseFile, const BufferRange& range, Output
 
 }  // namespace
 
-std::string partFileName(const std::string& name, int32_t part) {
-    char suffix[32];
-    snprintf(suffix, sizeof suffix, ".part%04d", static_cast<int>(part));
-    return name + suffix;
-}
-
-std::string manifestName(int32_t phase, int32_t part) {
-    return partFileName("phase" + std::to_string(phase) + ".manifest", part);
-}
-
 void printPhaseSizes(const PartRequest& request) {
     context.state = GeneratorState{request.channelCount, request.userCount, request.densityCode, 1, request.seed, 1};
     initDensityPattern();
@@ -206,8 +193,17 @@ void printPhaseSizes(const PartRequest& request) {
 int64_t writePart(const PartRequest& request) {
     context.state = GeneratorState{request.channelCount, request.userCount, request.densityCode, 1, request.seed,
                                    request.phase};
-    Manifest manifest(request);
-    std::vector<PartFigures> figures;
+    PartManifest partManifest(request);
+    Manifest manifest;
+    manifest.program = "qempart";
+    manifest.channels = request.channelCount;
+    manifest.densityCode = request.densityCode;
+    manifest.users = request.userCount;
+    manifest.seed = request.seed;
+    manifest.phase = request.phase;
+    manifest.parts = request.parts;
+    manifest.part = request.part;
+    std::vector<std::string> finalNames;
     guardedPhase([&] {
         initContext();
         const std::vector<PhaseFile> files = phaseFiles(request.phase, request.inventorySeed);
@@ -218,23 +214,29 @@ int64_t writePart(const PartRequest& request) {
         size_t needed = 0;
         for (size_t f = 0; f < files.size(); ++f)
             if (!ranges[f].empty()) needed = f + 1;
-        figures.resize(files.size());
         for (size_t f = 0; f < files.size(); ++f) {
-            PartFigures& fig = figures[f];
-            fig.name = files[f].name;
-            fig.fileLines = std::accumulate(splits[f].writerRecords.begin(), splits[f].writerRecords.end(), int64_t{0});
-            fig.fileBytes = byteCount(splits[f]);
-            OutputFile out(partFileName(files[f].name, request.part).c_str());
-            out.setWatcher(&fig);
+            ManifestFile entry;
+            entry.name = files[f].name;
+            entry.fileLines = std::accumulate(splits[f].writerRecords.begin(), splits[f].writerRecords.end(), int64_t{0});
+            entry.fileBytes = byteCount(splits[f]);
+            const std::string temporaryName = temporaryPartFileName(files[f].name, request.part);
+            partManifest.begin(temporaryName);
+            OutputFile out(temporaryName.c_str());
             if (f < needed) writeFileRange(files[f], ranges[f], out, f + 1 < needed);
             out.close();
-            fig.lines = static_cast<int64_t>(out.linesWritten());
-            fig.bytes = static_cast<int64_t>(out.bytesWritten());
+            entry.lines = static_cast<int64_t>(out.linesWritten());
+            entry.bytes = static_cast<int64_t>(out.bytesWritten());
+            entry.crc = out.crc32();
+            entry.sum = out.contentSum();
+            // The whole file's sum is known only to a part that is the whole file.
+            if (request.parts == 1) entry.fileSum = entry.sum;
+            manifest.files.push_back(std::move(entry));
+            finalNames.push_back(partFileName(files[f].name, request.part));
         }
     });
-    manifest.publish(figures);
+    partManifest.publish(manifest, finalNames);
     int64_t bytes = 0;
-    for (const PartFigures& f : figures) bytes += f.bytes;
+    for (const ManifestFile& f : manifest.files) bytes += f.bytes;
     return bytes;
 }
 

@@ -23,13 +23,13 @@ struct PartRequest {
 // of a file list in part order.
 constexpr int32_t maxPartCount = 9999;
 
-// "histsale.qem.part0003": the file of part `part` of `name`.
-std::string partFileName(const std::string& name, int32_t part);
-// "phase1.manifest.part0003": what part `part` of a phase wrote.
-std::string manifestName(int32_t phase, int32_t part);
 
 // Writes part `part` of every file of the phase into the current folder (an
-// empty part file where the part has none of a file), then its manifest.
+// empty part file where the part has none of a file), each under a temporary
+// name ("NAME.qem.partKKKK.tmp"); once all are written and synchronised they
+// are renamed into place, then the manifest is written. So a file with a
+// final part name is complete; a failed part leaves nothing it began (and a
+// part killed outright only ".tmp" files, which its next run removes).
 // Runs initContext() (the model and the density pattern are built from the
 // seed, as each phase of qemgen does). Failures end the process with
 // qemgen's messages and statuses: 1, or 2 when a writer of a worker file

@@ -12,6 +12,8 @@
 
 #include "core/Failure.h"
 #include "core/Report.h"
+#include "core/StableStorage.h"
+#include "integrity/Manifest.h"
 #include "phase/PhaseFiles.h"
 #include "run/Dialogue.h"
 #include "run/FolderLock.h"
@@ -29,7 +31,7 @@ int64_t historicalCells() { return dataSetShape().historicalCells(); }
 
 int64_t currentCells() { return dataSetShape().currentCells(); }
 
-void writePhaseFile(const PhaseFile& f, const RunOptions& options) {
+ManifestFile writePhaseFile(const PhaseFile& f, const RunOptions& options) {
     OutputFile file(f.name.c_str());
     const FileProgress progress(file);
     const size_t writers = f.split.writerRecords.size();
@@ -46,18 +48,41 @@ void writePhaseFile(const PhaseFile& f, const RunOptions& options) {
         while (!owned.empty()) owned.pop_back();
     }
     file.close();
+    ManifestFile figures;
+    figures.name = f.name;
+    figures.lines = figures.fileLines = static_cast<int64_t>(file.linesWritten());
+    figures.bytes = figures.fileBytes = static_cast<int64_t>(file.bytesWritten());
+    figures.crc = file.crc32();
+    figures.sum = figures.fileSum = file.contentSum();
+    return figures;
 }
 
 namespace {
 
-// Writes the phase's files from `first` to before `end`, in order.
-void writePhaseFiles(int32_t phase, int64_t first, int64_t end, const RunOptions& options) {
+// Writes the phase's files from `first` to before `end`, in order; returns
+// what the manifest says of them.
+std::vector<ManifestFile> writePhaseFiles(int32_t phase, int64_t first, int64_t end, const RunOptions& options) {
+    std::vector<ManifestFile> written;
     if (phase == 3) {
-        for (int64_t i = first; i < end; ++i) writePhaseFile(phaseFile(3, i), options);
-        return;
+        for (int64_t i = first; i < end; ++i) written.push_back(writePhaseFile(phaseFile(3, i), options));
+        return written;
     }
     const std::vector<PhaseFile> files = phaseFiles(phase, options.inventorySeed);
-    for (int64_t i = first; i < end; ++i) writePhaseFile(files[static_cast<size_t>(i)], options);
+    for (int64_t i = first; i < end; ++i) written.push_back(writePhaseFile(files[static_cast<size_t>(i)], options));
+    return written;
+}
+
+// The manifests that a phase makes stale, removed before it writes its first
+// file, so that a manifest present always describes complete files: its own,
+// and in the first phase those of the later phases too (they belong to an
+// earlier data set).
+void removeStaleManifests(int32_t phase) {
+    for (int32_t p = phase; p <= (phase == 1 ? 3 : phase); ++p) {
+        const std::string name = manifestName(p);
+        const int error = stableStorage().removeFile(name.c_str());
+        if (error != 0 && error != ENOENT) failFile("error writing '%s'\n%s\n", name.c_str(), error);
+    }
+    syncFolderOrFail();
 }
 
 // Files 0 .. 7 of the first phase are the dimension files.
@@ -70,6 +95,20 @@ PhaseFile fileNamed(int32_t phase, const char* name, const RunOptions& options) 
 }
 
 }  // namespace
+
+void writePhase(int32_t phase, const RunOptions& options) {
+    removeStaleManifests(phase);
+    Manifest manifest;
+    manifest.program = "qemgen";
+    manifest.channels = context.state.channelCount;
+    manifest.densityCode = context.state.densityCode;
+    manifest.users = context.state.userCount;
+    manifest.seed = context.state.seed;
+    manifest.phase = phase;
+    manifest.files = writePhaseFiles(phase, 0, phaseFileCount(phase), options);
+    const std::string text = manifest.text(), name = manifestName(phase), side = name + ".new";
+    replaceFile(name.c_str(), side.c_str(), text.data(), text.size(), "error writing '%s'\n%s\n");
+}
 
 void writeDimensionFiles() { writePhaseFiles(1, 0, dimensionFileCount, {}); }
 
@@ -100,7 +139,7 @@ void runFirstPhase() {
     guardedPhase([] {
         initContext();
         showPhaseStart(1);
-        writeFirstPhaseFiles();
+        writePhase(1);
     });
     saveState();
 }
@@ -109,7 +148,7 @@ void runSecondPhase() {
     context.state.phase = 2;
     guardedPhase([] {
         showPhaseStart(2);
-        writeSecondPhaseFiles();
+        writePhase(2);
     });
     saveState();
 }
@@ -118,7 +157,7 @@ void runThirdPhase() {
     context.state.phase = 3;
     guardedPhase([] {
         showPhaseStart(3);
-        writeQueryFiles();
+        writePhase(3);
     });
     removeState();
 }

@@ -9,6 +9,7 @@
 
 #include "context/Context.h"
 #include "core/OutputFile.h"
+#include "integrity/Manifest.h"
 #include "phase/PhaseFiles.h"
 #include "phase/PhaseRun.h"
 #include "run/Progress.h"
@@ -35,7 +36,12 @@ void runThirdPhase();
 // Writes one file of a phase whole: opens it, constructs its writers group by
 // group (a group of four runs as a batch on four threads, a single writer on
 // this thread), destroys each group's writers the last first, closes it.
-void writePhaseFile(const PhaseFile& file, const RunOptions& options = {});
+// Returns what a manifest says of it.
+ManifestFile writePhaseFile(const PhaseFile& file, const RunOptions& options = {});
+
+// The phase's files whole, after removing the manifests it makes stale, then
+// its manifest ("phaseN.manifest").
+void writePhase(int32_t phase, const RunOptions& options = {});
 
 // The files of a phase, in order (the first phase's eight dimension files on
 // their own: its first eight).

@@ -49,19 +49,6 @@ ssize_t readFully(int fd, unsigned char* to, size_t length) {
     return static_cast<ssize_t>(got);
 }
 
-// Writes the whole text; 0 or an error number.
-int writeFully(int fd, const unsigned char* from, size_t length) {
-    while (length > 0) {
-        const ssize_t n = write(fd, from, length);
-        if (n < 0 && errno != EINTR) return errno;
-        if (n > 0) {
-            from += n;
-            length -= static_cast<size_t>(n);
-        }
-    }
-    return 0;
-}
-
 }  // namespace
 
 bool readState(GeneratorState& state) {
@@ -86,30 +73,9 @@ bool readState(GeneratorState& state) {
 }
 
 void saveState() {
-    StableStorage& storage = stableStorage();
-    syncFolderOrFail();
-    // A side file left by an earlier run goes first (a symbolic link is
-    // removed, never followed); the new one is created afresh, so nothing but
-    // a file of this run's making becomes the state.
-    const int stale = storage.removeFile(stateSideFileName);
-    if (stale != 0 && stale != ENOENT) failFile("error opening '%s'\n%s\n", stateSideFileName, stale);
-    const int fd = open(stateSideFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) failFile("error opening '%s'\n%s\n", stateSideFileName, errno);
     unsigned char bytes[stateSize];
     encodeState(context.state, bytes);
-    int error = writeFully(fd, bytes, stateSize);
-    if (error == 0) error = syncOpenFile(fd, stateSideFileName, true);
-    if (close(fd) != 0 && error == 0) error = errno;
-    const char* failed = stateSideFileName;
-    if (error == 0) {
-        error = storage.renameFile(stateSideFileName, stateFileName);
-        failed = stateFileName;
-    }
-    if (error != 0) {
-        storage.removeFile(stateSideFileName);
-        failFile("error writing to '%s'\n%s\n", failed, error);
-    }
-    syncFolderOrFail();
+    replaceFile(stateFileName, stateSideFileName, bytes, stateSize, "error writing to '%s'\n%s\n");
 }
 
 void removeState() {

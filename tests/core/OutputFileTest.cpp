@@ -6,6 +6,8 @@
 
 #include "TestSupport.h"
 #include "core/OutputFile.h"
+#include "integrity/ContentSum.h"
+#include "integrity/Crc32.h"
 
 using namespace qem;
 
@@ -53,6 +55,11 @@ TEST(OutputFile, OpenWriteAndCloseFailuresAreReportedWithTheirTexts) {
     good.write("two\nmore\n", 9, 2);
     EXPECT_EQ(good.bytesWritten(), 14u);
     EXPECT_EQ(good.linesWritten(), 3u);
+    // Blocks written apart give the CRC-32 and content sum of the whole text.
+    Crc32 whole;
+    whole.add("line\ntwo\nmore\n", 14);
+    EXPECT_EQ(good.crc32(), whole.value());
+    EXPECT_EQ(good.contentSum(), contentSumOf("more\nline\ntwo\n", 14));
     EXPECT_EQ(reported([&] { good.close(); }), std::pair(std::string(), std::string()));
     EXPECT_EQ(qemtest::readFile("good.qem"), "line\ntwo\nmore\n");
 }

@@ -11,6 +11,9 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "integrity/ContentSum.h"
+#include "integrity/Crc32.h"
+#include "integrity/Manifest.h"
 #include "phase/PhaseFiles.h"
 #include "part/PartRun.h"
 #include "run/Phases.h"
@@ -41,20 +44,14 @@ std::string codeColumns(const std::string& text) {
     return codes;
 }
 
-// What a part's manifest says of its files: name -> (lines, bytes).
-std::map<std::string, std::pair<int64_t, int64_t>> manifestFiles(const std::string& path) {
-    std::map<std::string, std::pair<int64_t, int64_t>> files;
-    std::istringstream in(qemtest::readFile(path));
-    for (std::string key; in >> key;) {
-        std::string rest;
-        if (key == "file") {
-            std::string name;
-            int64_t lines, bytes;
-            in >> name >> lines >> bytes;
-            files[name] = {lines, bytes};
-        }
-        std::getline(in, rest);
-    }
+// What a manifest says of its files, by name.
+std::map<std::string, ManifestFile> manifestFiles(const std::string& path) {
+    std::string error;
+    const std::optional<Manifest> manifest = Manifest::parse(qemtest::readFile(path), error);
+    EXPECT_TRUE(manifest) << path << ": " << error;
+    std::map<std::string, ManifestFile> files;
+    if (manifest)
+        for (const ManifestFile& f : manifest->files) files[f.name] = f;
     return files;
 }
 
@@ -65,9 +62,7 @@ void writeWholeRun(const PartCase& c, int32_t inventorySeed) {
     for (int32_t phase = 1; phase <= 3; ++phase) {
         context.state = GeneratorState{c.channels, c.users, c.densityCode, 1, c.seed, phase};
         initContext();
-        if (phase == 1) writeFirstPhaseFiles(options);
-        if (phase == 2) writeSecondPhaseFiles(options);
-        if (phase == 3) writeQueryFiles();
+        writePhase(phase, options);
     }
 }
 
@@ -90,7 +85,8 @@ TEST_P(Parts, JoinedPartsAreTheWholeRunsFiles) {
     writeWholeRun(c, inventorySeed);
     fs::current_path("..");
     std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator("whole")) names.insert(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator("whole"))
+        if (e.path().extension() == ".qem") names.insert(e.path().filename().string());
 
     for (const int32_t parts : c.partCounts) {
         SCOPED_TRACE("parts " + std::to_string(parts));
@@ -98,7 +94,7 @@ TEST_P(Parts, JoinedPartsAreTheWholeRunsFiles) {
         for (int32_t phase = 1; phase <= 3; ++phase) {
             fs::create_directory("parts");
             fs::current_path("parts");
-            std::vector<std::map<std::string, std::pair<int64_t, int64_t>>> listed;
+            std::vector<std::map<std::string, ManifestFile>> listed;
             std::vector<int64_t> partBytes;
             for (int32_t part = 1; part <= parts; ++part) {
                 writePart(PartRequest{c.channels, c.densityCode, c.users, c.seed, phase, parts, part, inventorySeed});
@@ -106,7 +102,7 @@ TEST_P(Parts, JoinedPartsAreTheWholeRunsFiles) {
                 partBytes.push_back(0);
                 for (const auto& [name, figures] : listed.back()) {
                     EXPECT_TRUE(fs::exists(partFileName(name, part))) << name << " part " << part;
-                    partBytes.back() += figures.second;
+                    partBytes.back() += figures.bytes;
                 }
             }
             // The parts differ by less than the largest buffer of the phase.
@@ -117,21 +113,30 @@ TEST_P(Parts, JoinedPartsAreTheWholeRunsFiles) {
             const auto [least, most] = std::minmax_element(partBytes.begin(), partBytes.end());
             EXPECT_LE(*most - *least, largestBuffer) << "phase " << phase;
             fs::current_path("..");
-            // Each part file is the next stretch of the whole run's file.
+            // Each part file is the next stretch of the whole run's file, and the parts' content sums add up
+            // to the whole run's.
+            const std::map<std::string, ManifestFile> wholeManifest = manifestFiles("whole/" + manifestName(phase));
             for (const auto& [name, unused] : listed[0]) {
                 written.insert(name);
                 std::ifstream whole("whole/" + name, std::ios::binary);
+                uint64_t sum = 0;
                 for (int32_t part = 1; part <= parts; ++part) {
                     const std::string text = qemtest::readFile("parts/" + partFileName(name, part));
-                    const auto [lines, bytes] = listed[static_cast<size_t>(part - 1)].at(name);
-                    EXPECT_EQ(bytes, static_cast<int64_t>(text.size())) << name << " part " << part;
-                    EXPECT_EQ(lines, std::count(text.begin(), text.end(), '\n')) << name << " part " << part;
+                    const ManifestFile& figures = listed[static_cast<size_t>(part - 1)].at(name);
+                    EXPECT_EQ(figures.bytes, static_cast<int64_t>(text.size())) << name << " part " << part;
+                    EXPECT_EQ(figures.lines, std::count(text.begin(), text.end(), '\n')) << name << " part " << part;
+                    Crc32 crc;
+                    crc.add(text.data(), text.size());
+                    EXPECT_EQ(figures.crc, crc.value()) << name << " part " << part;
+                    EXPECT_EQ(figures.sum, contentSumOf(text.data(), text.size(), blankColumnsOf(name))) << name;
+                    sum += *figures.sum;
                     const std::string expected = nextBytes(whole, text.size());
                     const bool inventory = name == "histinv.qem" || name == "currinv.qem";
                     ASSERT_TRUE(inventory ? codeColumns(text) == codeColumns(expected) : text == expected)
                         << name << " part " << part;
                 }
                 EXPECT_EQ(whole.peek(), EOF) << name << ": the parts end before the whole file";
+                EXPECT_EQ(wholeManifest.at(name).fileSum, sum) << name;
             }
             fs::remove_all("parts");
         }

@@ -54,6 +54,20 @@ std::vector<std::string> queryFiles() {
     return names;
 }
 
+// A phase first removes the manifests it makes stale (the first phase those of all three), then after its
+// files stores its own manifest through a side file.
+std::vector<std::string> removeManifests(int32_t phase) {
+    std::vector<std::string> calls;
+    for (int32_t p = phase; p <= (phase == 1 ? 3 : phase); ++p) calls.push_back(qemtest::formatted("remove phase%d.manifest", p));
+    calls.push_back("syncAll .");
+    return calls;
+}
+std::vector<std::string> storeManifest(int32_t phase) {
+    const std::string name = qemtest::formatted("phase%d.manifest", phase);
+    return {"syncAll .", "remove " + name + ".new", "syncAll " + name + ".new", "rename " + name + ".new " + name,
+            "syncAll ."};
+}
+
 const std::vector<std::string> recordState = {"syncAll .", "remove qem1r2genstate.new", "syncAll qem1r2genstate.new",
                                               "rename qem1r2genstate.new qem1r2genstate", "syncAll ."};
 const std::vector<std::string> deleteState = {"syncAll .", "remove qem1r2genstate", "syncAll ."};
@@ -65,20 +79,22 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 
 }  // namespace
 
-// Every output file is synchronised at its close; then the folder, then the state's side file, which
-// replaces the state, then the folder again. The third phase deletes the state between two folder syncs.
+// Every output file is synchronised at its close; then the phase's manifest is stored; then the folder, then
+// the state's side file, which replaces the state, then the folder again. The third phase deletes the state
+// between two folder syncs.
 TEST(Durability, EveryFileIsSafeBeforeThePhaseIsRecorded) {
     const struct {
         int32_t phase;  // the phase run
         void (*body)();
         std::vector<std::string> calls;
     } cases[] = {
-        {1, [] { writeFirstPhaseFiles(); saveState(); },
-         synced({"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem", "chanhier.qem", "chantree.qem",
-                 "timehier.qem", "timetree.qem", "histsale.qem", "histinv.qem", "custship.qem", "prodcos.qem"}) +
-             recordState},
-        {2, runSecondPhase, synced({"budget.qem", "currsale.qem", "currinv.qem"}) + recordState},
-        {3, runThirdPhase, synced(queryFiles()) + deleteState},
+        {1, [] { writePhase(1); saveState(); },
+         removeManifests(1) +
+             synced({"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem", "chanhier.qem", "chantree.qem",
+                     "timehier.qem", "timetree.qem", "histsale.qem", "histinv.qem", "custship.qem", "prodcos.qem"}) +
+             storeManifest(1) + recordState},
+        {2, runSecondPhase, removeManifests(2) + synced({"budget.qem", "currsale.qem", "currinv.qem"}) + storeManifest(2) + recordState},
+        {3, runThirdPhase, removeManifests(3) + synced(queryFiles()) + storeManifest(3) + deleteState},
     };
     qemtest::TempDir folder;
     for (const auto& c : cases) {
@@ -105,6 +121,9 @@ TEST(Durability, AFailedSyncFailsThePhase) {
         {"rename qem1r2genstate.new qem1r2genstate", 2, "error writing to 'qem1r2genstate'\n" + ioError + "\n"},
         {"syncData qry003.qem", 3, "error writing 'qry003.qem'\n" + ioError + "\nexception 'Oops' caught, exiting"},
         {"syncAll .", 3, "error writing '.'\n" + ioError + "\n"},
+        {"rename phase3.manifest.new phase3.manifest", 3, "error writing 'phase3.manifest'\n" + ioError + "\n"},
+        // A state left behind would make the next run repeat the phase: a failed deletion fails it.
+        {"remove qem1r2genstate", 3, "error writing 'qem1r2genstate'\n" + ioError + "\n"},
     };
     qemtest::TempDir folder;
     for (const auto& c : cases) {

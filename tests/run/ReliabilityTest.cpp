@@ -299,9 +299,10 @@ TEST_F(Reliability, AnswersBeyondExactCountsAreRefusedWithNothingWritten) {
     }
 }
 
-// The third phase in a folder where the state cannot be deleted (its query files exist and may be
-// rewritten) fails as a write fails: the state stays, and the next run repeats the phase.
-TEST_F(Reliability, AThirdPhaseThatCannotDeleteTheStateFails) {
+// The third phase in a read-only folder (its query files exist and may be rewritten, but neither its manifest
+// can be stored nor the state deleted) fails as a write fails: the state stays, and the next run repeats the
+// phase.
+TEST_F(Reliability, AThirdPhaseInAReadOnlyFolderFails) {
     const std::string state = stateBytes({10, 10, 2, 1, 12345, 2});
     writeFile(dir / stateName, state);
     for (int u = 1; u <= 10; ++u) writeFile(dir / formatted("qry%03d.qem", u), "");
@@ -316,7 +317,7 @@ TEST_F(Reliability, AThirdPhaseThatCannotDeleteTheStateFails) {
     fs::permissions(dir, fs::perms::owner_all);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "starting phase 3\n");
-    EXPECT_EQ(r.err, std::string("error writing 'qem1r2genstate'\n") + strerror(EACCES) + "\n");
+    EXPECT_EQ(r.err, std::string("error opening 'phase3.manifest.new'\n") + strerror(EACCES) + "\n");
     EXPECT_EQ(readFile(dir / stateName), state);
     EXPECT_GT(fs::file_size(dir / "qry010.qem"), 0u);
 }

@@ -1,4 +1,4 @@
-#include "core/Crc32.h"
+#include "integrity/Crc32.h"
 
 #include <array>
 
@@ -96,6 +96,35 @@ const bool canFold = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports(
 #endif
 
 }  // namespace
+
+namespace {
+
+// a(x) b(x) modulo the polynomial, both bit-reflected (bit 31 is x^0).
+uint32_t multiplyModulo(uint32_t a, uint32_t b) {
+    uint32_t product = 0;
+    for (uint32_t bit = 1u << 31; bit != 0; bit >>= 1) {
+        if (a & bit) product ^= b;
+        b = (b & 1u) ? (b >> 1) ^ reflectedPolynomial : b >> 1;
+    }
+    return product;
+}
+
+// x^(8 n) modulo the polynomial, by squaring: the shift that n bytes apply.
+uint32_t shiftOfBytes(uint64_t n) {
+    uint32_t result = 1u << 31;   // x^0
+    uint32_t power = 1u << 23;    // x^8
+    for (; n != 0; n >>= 1) {
+        if (n & 1) result = multiplyModulo(power, result);
+        power = multiplyModulo(power, power);
+    }
+    return result;
+}
+
+}  // namespace
+
+uint32_t Crc32::combine(uint32_t a, uint32_t b, uint64_t lengthOfB) {
+    return multiplyModulo(shiftOfBytes(lengthOfB), a) ^ b;
+}
 
 void Crc32::add(const char* data, size_t length) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(data);

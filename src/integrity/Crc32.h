@@ -14,6 +14,12 @@ public:
     void add(const char* data, size_t length);
     uint32_t value() const { return ~state; }
 
+    // The CRC-32 of the bytes of a followed by the bytes of b, from the two
+    // CRCs and b's length: what lets blocks checked apart (by several
+    // threads, say) give the CRC of the file they make in the order they
+    // were written.
+    static uint32_t combine(uint32_t a, uint32_t b, uint64_t lengthOfB);
+
 private:
     uint32_t state = 0xFFFFFFFFu;
 };

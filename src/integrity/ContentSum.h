@@ -1,0 +1,93 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace qem {
+
+// The content sum of a file: the sum, modulo 2^64, of a 64-bit hash of every
+// line. A sum does not depend on the order of the lines, so it is the same
+// however threads interleave their buffers, and the sums of a file's parts
+// add up to the file's. The columns that hold random inventory values are
+// read as spaces, so a file's sum depends only on the answers and the seed.
+//
+// The hash of a line of n bytes (its line end included), with the bytes of
+// its blank columns replaced by spaces: the bytes, padded with zero bytes to
+// a multiple of 16, are read as little-endian 64-bit words w0, w1, ...; with
+// the 16 keys below,
+//     a = sum over i of (w[2i] + k[2i mod 16]) * (w[2i+1] + k[2i+1 mod 16])
+// (each sum of a word and a key modulo 2^64, each product to 128 bits, a
+// modulo 2^128), and the hash is mix(low(a) xor high(a) xor n * K), where
+// K = 0x9E3779B97F4A7C15 and mix is the finaliser x ^= x >> 33;
+// x *= 0xFF51AFD7ED558CCD; x ^= x >> 33; x *= 0xC4CEB9FE1A85EC53; x ^= x >> 33
+// (all modulo 2^64). The keys are the first 16 outputs of splitmix64 from
+// the state 0.
+namespace content {
+
+inline constexpr uint64_t keys[16] = {
+    0xE220A8397B1DCDAFull, 0x6E789E6AA1B965F4ull, 0x06C45D188009454Full, 0xF88BB8A8724C81ECull,
+    0x1B39896A51A8749Bull, 0x53CB9F0C747EA2EAull, 0x2C829ABE1F4532E1ull, 0xC584133AC916AB3Cull,
+    0x3EE5789041C98AC3ull, 0xF3B8488C368CB0A6ull, 0x657EECDD3CB13D09ull, 0xC2D326E0055BDEF6ull,
+    0x8621A03FE0BBDB7Bull, 0x8E1F7555983AA92Full, 0xB54E0F1600CC4D19ull, 0x84BB3F97971D80ABull};
+
+inline uint64_t load(const unsigned char* p) {
+    uint64_t w;
+    memcpy(&w, p, 8);
+    return w;  // little-endian hosts only (checked below)
+}
+
+inline uint64_t mix(uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDull;
+    x ^= x >> 33;
+    x *= 0xC4CEB9FE1A85EC53ull;
+    x ^= x >> 33;
+    return x;
+}
+
+// The hash of n bytes at p (no blank columns).
+inline uint64_t hashBytes(const unsigned char* p, size_t n) {
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read as little-endian");
+    unsigned __int128 a = 0;
+    size_t i = 0, pair = 0;
+    for (; i + 16 <= n; i += 16, pair = (pair + 2) & 15)
+        a += static_cast<unsigned __int128>(load(p + i) + keys[pair]) * (load(p + i + 8) + keys[pair + 1]);
+    if (i < n) {
+        unsigned char tail[16] = {};
+        memcpy(tail, p + i, n - i);
+        a += static_cast<unsigned __int128>(load(tail) + keys[pair]) * (load(tail + 8) + keys[pair + 1]);
+    }
+    return mix(static_cast<uint64_t>(a) ^ static_cast<uint64_t>(a >> 64) ^ (n * 0x9E3779B97F4A7C15ull));
+}
+
+}  // namespace content
+
+// Columns of a line read as spaces for its hash: [from, to), or none.
+struct BlankColumns {
+    size_t from = 0, to = 0;
+    bool any() const { return to > from; }
+};
+
+// The blank columns of a data set's file (or of a part of it, named
+// "NAME.partKKKK"): the inventory values of "histinv.qem" (17 columns of 10
+// after the two codes) and "currinv.qem" (one column of 10); none for every
+// other file.
+BlankColumns blankColumnsOf(std::string_view fileName);
+
+// The hash of one line (line end included), its blank columns read as spaces.
+inline uint64_t lineHash(const char* line, size_t n, BlankColumns blank = {}) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(line);
+    if (!blank.any() || blank.from >= n) return content::hashBytes(p, n);
+    unsigned char copy[512];
+    if (n > sizeof copy) return content::hashBytes(p, n);  // no data set line is this long
+    memcpy(copy, p, n);
+    memset(copy + blank.from, ' ', (blank.to < n ? blank.to : n) - blank.from);
+    return content::hashBytes(copy, n);
+}
+
+// The content sum of text made of whole lines ending in "\n" (a last line
+// without one counts as a line too).
+uint64_t contentSumOf(const char* text, size_t length, BlankColumns blank = {});
+
+}  // namespace qem

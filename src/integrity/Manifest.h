@@ -1,0 +1,67 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qem {
+
+// What a phase's manifest says: the answers and seed of the data set, which
+// phase, which part of how many (qemgen writes a phase whole: part 1 of 1),
+// and for every file of the phase the part's lines, bytes, CRC-32 of the
+// bytes as written and content sum, with the whole file's lines and bytes
+// (and its content sum where the writer knows it: when it wrote the file
+// whole). The text, version 2:
+//
+//   qem manifest 2
+//   program qemgen|qempart
+//   channels N
+//   density-code D
+//   users U
+//   seed S
+//   phase P
+//   parts P
+//   part K
+//   file NAME LINES BYTES CRC32 SUM FILE-LINES FILE-BYTES FILE-SUM   (one per file, in writing order)
+//   files F
+//
+// CRC32 is 8 hexadecimal digits, SUM and FILE-SUM 16 (FILE-SUM "-" where not
+// known). Version 1 ("qempart manifest 1", written by qempart before content
+// sums) has no program line and file lines without the sums:
+//   file NAME LINES BYTES CRC32 FILE-LINES FILE-BYTES
+struct ManifestFile {
+    std::string name;
+    int64_t lines = 0, bytes = 0;
+    uint32_t crc = 0;
+    std::optional<uint64_t> sum;  // none in version 1
+    int64_t fileLines = 0, fileBytes = 0;
+    std::optional<uint64_t> fileSum;
+};
+
+struct Manifest {
+    int version = 2;
+    std::string program = "qempart";
+    int64_t channels = 0, densityCode = 0, users = 0, seed = 0;
+    int32_t phase = 1, parts = 1, part = 1;
+    std::vector<ManifestFile> files;
+
+    // The manifest's text.
+    std::string text() const;
+    // Reads a manifest's text; on a fault returns nothing and says why (no
+    // line end) in `error`.
+    static std::optional<Manifest> parse(const std::string& text, std::string& error);
+    // Whether two manifests belong to one data set: the same answers, seed
+    // and parts.
+    bool sameDataSet(const Manifest& other) const;
+};
+
+// "phase1.manifest": what qemgen wrote in a phase; "phase1.manifest.part0003":
+// what part 3 wrote.
+std::string manifestName(int32_t phase);
+std::string manifestName(int32_t phase, int32_t part);
+// "histsale.qem.part0003": part 3 of a file.
+std::string partFileName(const std::string& name, int32_t part);
+// "histsale.qem.part0003.tmp": a part file while it is written.
+std::string temporaryPartFileName(const std::string& name, int32_t part);
+
+}  // namespace qem
