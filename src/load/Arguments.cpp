@@ -1,12 +1,17 @@
 #include "load/Arguments.h"
 
+#include <cstdint>
+
 const char* const usageText =
-    "usage: qemload [--schema NAME] [--replace] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]\n"
+    "usage: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]\n"
     "Loads the finished data set in FOLDER (default: the current folder) into schema NAME\n"
     "(default qem) of the PostgreSQL database that CONNINFO names (a connection string\n"
     "or URI; the PG* environment variables apply), with every key and check in place.\n"
+    "Every file must have the lines the data set implies.\n"
     "  --schema NAME  schema to create\n"
     "  --replace      replace the schema if it exists (otherwise an existing one is refused)\n"
+    "  --users U      exactly U query files (qry001.qem ..) must be present; without it\n"
+    "                 the query files found are loaded and the user count is not checked\n"
     "  --jobs N       connections loading in parallel (default 2)\n"
     "  --sort-limit MB  largest file loaded in the order of its table's key, which makes\n"
     "                 the key quicker to build; it is held in memory whole (default: an\n"
@@ -17,7 +22,7 @@ namespace {
 
 // A decimal number from low to high.
 bool parseCount(const std::string& text, long low, long high, long& value) {
-    if (text.empty() || text.size() > 9) return false;
+    if (text.empty() || text.size() > 10) return false;
     for (const char c : text)
         if (c < '0' || c > '9') return false;
     value = std::stol(text);
@@ -54,6 +59,13 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             a.help = true;
         } else if (name == "--replace" && eq == std::string::npos) {
             a.options.replace = true;
+        } else if (name == "--users") {
+            std::string text;
+            long users = 0;
+            value(text);
+            if (a.error.empty() && !parseCount(text, 10, INT32_MAX, users))
+                a.error = "--users needs a number from 10 to 2147483647";
+            a.options.users = static_cast<int32_t>(users);
         } else if (name == "--schema") {
             value(a.options.schema);
         } else if (name == "--jobs") {

@@ -217,8 +217,9 @@ void loadDimension(PgSession& s, const std::string& schema, const Dimension& dim
            name + " (code)");
 }
 
-// The query files qry001.qem ... must run from user 1 without a gap.
-std::vector<Source> querySources(const std::string& folder) {
+// The query files qry001.qem ... must run from user 1 without a gap; with a
+// user count, up to that user and no further.
+std::vector<Source> querySources(const std::string& folder, int32_t userCount) {
     std::vector<int32_t> users;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -235,13 +236,21 @@ std::vector<Source> querySources(const std::string& folder) {
     if (ec) throw LoadError("cannot list folder '" + folder + "': " + ec.message());
     std::sort(users.begin(), users.end());
     users.erase(std::unique(users.begin(), users.end()), users.end());
+    if (userCount > 0) {
+        const std::string range = "--users " + std::to_string(userCount) + " asks for " + queryFileName(1) + " .. " +
+                                  queryFileName(userCount) + " and no more, and " + std::to_string(users.size()) +
+                                  " query files are present";
+        if (!users.empty() && users.back() > userCount) throw LoadError(queryFileName(users.back()) + ": present; " + range);
+        for (int32_t u = 1; u <= userCount; ++u)
+            if (!DataFile::exists(folder, queryFileName(u))) throw LoadError(queryFileName(u) + ": file is missing; " + range);
+    }
     if (users.empty()) throw LoadError("qry001.qem: file is missing (no query files)");
     std::vector<Source> sources;
     for (int32_t u = 1; u <= users.back(); ++u) sources.push_back(Source{DataFile::find(folder, queryFileName(u)), u, 1});
     return sources;
 }
 
-std::vector<TableWork> planTables(const std::string& folder) {
+std::vector<TableWork> planTables(const std::string& folder, int32_t users) {
     std::vector<TableWork> work;
     for (const TableDef& def : factTables()) {
         TableWork t;
@@ -250,7 +259,7 @@ std::vector<TableWork> planTables(const std::string& folder) {
         if (def.file)
             t.sources.push_back(Source{DataFile::find(folder, def.file), 0, 1});
         else
-            t.sources = querySources(folder);
+            t.sources = querySources(folder, users);
         for (Source& s : t.sources) {
             s.lineEnd = lines::lineEndOf(s.file, def.lineLength);
             t.figures.bytes += s.file.size();
@@ -258,6 +267,30 @@ std::vector<TableWork> planTables(const std::string& folder) {
         work.push_back(std::move(t));
     }
     return work;
+}
+
+// The lines of every file against those the data set implies, before
+// anything is loaded: from the members of the dimensions and the sizes of
+// the other files.
+DataSetSize checkCounts(const Dimensions& dims, const std::vector<TableWork>& work) {
+    FileLines lines;
+    for (const Dimension& dim : dims.all) {
+        int64_t leaves = 0;
+        for (const Member& m : dim.members) leaves += m.level == 0;
+        lines[dim.layout.treeFile] = static_cast<int64_t>(dim.members.size());
+        lines[dim.layout.hierFile] = leaves;
+    }
+    std::vector<std::string> queryFiles;
+    for (const TableWork& t : work)
+        for (const Source& src : t.sources) {
+            const uint64_t stride = static_cast<uint64_t>(t.def->lineLength + src.lineEnd);
+            if (src.file.size() % stride == 0)
+                lines[src.file.name()] = static_cast<int64_t>(src.file.size() / stride);
+            else
+                lines[src.file.name()] = std::nullopt;
+            if (!t.def->file) queryFiles.push_back(src.file.name());
+        }
+    return checkLineCounts(lines, queryFiles);
 }
 
 // A finished data set has no state file: the generator deletes it after the
@@ -543,7 +576,9 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     checkFinished(o.folder);
     const Dimensions dims = readDimensions(o.folder);
     checkMonths(dims);
-    std::vector<TableWork> work = planTables(o.folder);
+    std::vector<TableWork> work = planTables(o.folder, o.users);
+    figures.size = checkCounts(dims, work);
+    figures.size.usersChecked = o.users > 0;
     figures.checkSeconds = since(start);
 
     PgSession control(o.conninfo);
@@ -666,8 +701,17 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
             static_cast<double>(bytes) / 1e6, f.totalSeconds,
             f.totalSeconds > 0 ? static_cast<double>(rows) / f.totalSeconds : 0.0);
     fprintf(out,
-            "checking the dimension files %.2f s, loading %.2f s, keys after the last load %.2f s, publishing %.2f s\n",
+            "checking the dimension files and line counts %.2f s, loading %.2f s, keys after the last load %.2f s, "
+            "publishing %.2f s\n",
             f.checkSeconds, f.loadSeconds, f.keysAfterLoad, f.publishSeconds);
+    const DataSetSize& d = f.size;
+    fprintf(out, "data set: %lld channels, density code %lld, %lld users; every file has the lines these imply\n",
+            static_cast<long long>(d.channels), static_cast<long long>(d.densityCode), static_cast<long long>(d.users));
+    if (!d.usersChecked)
+        fprintf(out,
+                "the user count was not checked: the %lld query files found were loaded (--users U checks that "
+                "exactly U are present)\n",
+                static_cast<long long>(d.users));
     fprintf(out, "schema %s %s with every key and check in place\n", schema.c_str(),
             f.replaced ? "replaced" : "created");
 }
