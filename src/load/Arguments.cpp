@@ -9,7 +9,10 @@ const char* const usageText =
     "or URI; the PG* environment variables apply), with every key and check in place.\n"
     "Every file must have the lines the data set implies.\n"
     "  --schema NAME  schema to create\n"
-    "  --replace      replace the schema if it exists (otherwise an existing one is refused)\n"
+    "  --replace      replace the schema if it exists (otherwise an existing one is refused);\n"
+    "                 only a schema qemload published, never public, information_schema or\n"
+    "                 pg_*, and never one that objects of other schemas (views, foreign\n"
+    "                 keys, ...) depend on: those are listed and the load is refused\n"
     "  --users U      exactly U query files (qry001.qem ..) must be present; without it\n"
     "                 the query files found are loaded and the user count is not checked\n"
     "  --jobs N       connections loading in parallel (default 2)\n"
@@ -89,7 +92,7 @@ Arguments parseArguments(const std::vector<std::string>& args) {
     if (!a.error.empty()) return a;
     a.options.conninfo = positional[0];
     if (positional.size() == 2) a.options.folder = positional[1];
-    if (const std::string problem = schemaNameProblem(a.options.schema); !problem.empty())
+    if (const std::string problem = schemaNameProblem(a.options.schema, a.options.replace); !problem.empty())
         a.error = "schema name '" + a.options.schema + "' " + problem;
     return a;
 }

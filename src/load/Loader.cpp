@@ -21,6 +21,7 @@
 #include "load/LoadError.h"
 #include "load/Lines.h"
 #include "load/PgSession.h"
+#include "load/Schemas.h"
 #include "load/Tables.h"
 
 namespace fs = std::filesystem;
@@ -554,7 +555,7 @@ std::atomic<bool>& loadStopRequest() {
     return stop;
 }
 
-std::string schemaNameProblem(const std::string& name) {
+std::string schemaNameProblem(const std::string& name, bool replace) {
     if (name.empty() || name.size() > 63) return "must have 1 to 63 characters";
     if (!(isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_'))
         return "must start with a letter or an underscore";
@@ -562,6 +563,8 @@ std::string schemaNameProblem(const std::string& name) {
         if (!(isalnum(static_cast<unsigned char>(c)) || c == '_'))
             return "may hold only letters, digits and underscores";
     if (name.compare(0, 3, "pg_") == 0) return "must not start with pg_ (reserved for the system)";
+    if (name == "information_schema") return "is the database's own information schema";
+    if (replace) return schemas::replaceNameProblem(name);
     return "";
 }
 
@@ -569,7 +572,7 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     const auto start = Clock::now();
     LoadFigures figures;
     rememberSecrets(o.conninfo);
-    if (const std::string problem = schemaNameProblem(o.schema); !problem.empty())
+    if (const std::string problem = schemaNameProblem(o.schema, o.replace); !problem.empty())
         throw LoadError("schema name '" + o.schema + "' " + problem);
     if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
 
@@ -584,8 +587,10 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     PgSession control(o.conninfo);
     const std::string target = control.quoteIdentifier(o.schema);
     const std::string existsSql = "SELECT count(*) FROM pg_namespace WHERE nspname = $1";
-    if (control.queryValue(existsSql, {o.schema}) != "0" && !o.replace)
-        throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
+    if (control.queryValue(existsSql, {o.schema}) != "0") {
+        if (!o.replace) throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
+        schemas::checkReplaceable(control, o.schema);
+    }
 
     TemporarySchema temp(control);
     try {
@@ -672,9 +677,10 @@ LoadFigures loadDataSet(const LoadOptions& o) {
         control.exec("BEGIN");
         if (control.queryValue(existsSql, {o.schema}) != "0") {
             if (!o.replace) throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
-            control.exec("DROP SCHEMA " + target + " CASCADE");
+            schemas::replaceDrop(control, o.schema);
             figures.replaced = true;
         }
+        control.exec("COMMENT ON SCHEMA " + temp.sql + " IS " + control.quoteLiteral(schemas::publishedMark(figures.size)));
         control.exec("ALTER SCHEMA " + temp.sql + " RENAME TO " + target);
         control.exec("COMMIT");
         temp.published = true;

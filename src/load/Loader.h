@@ -12,7 +12,8 @@
 // before anything is loaded. The tables are filled under a temporary schema
 // name, keyed and checked there, and renamed to the requested schema in one
 // final transaction; any failure drops the temporary schema and leaves the
-// database as it was.
+// database as it was. Only a schema qemload published, with nothing of other
+// schemas depending on it, is replaced.
 struct LoadOptions {
     std::string conninfo;
     std::string folder = ".";
@@ -51,8 +52,9 @@ LoadFigures loadDataSet(const LoadOptions& options);
 // Per table the rows, MB read, seconds and rows/s, then the totals.
 void printFigures(FILE* out, const LoadFigures& figures, const std::string& schema);
 
-// "" when name may be a schema name, otherwise why not.
-std::string schemaNameProblem(const std::string& name);
+// "" when name may be a schema name (with --replace, when `replace`),
+// otherwise why not.
+std::string schemaNameProblem(const std::string& name, bool replace = false);
 
 // Set (from a signal handler, say) to stop a load in progress; it then fails
 // with "interrupted" and publishes nothing.
