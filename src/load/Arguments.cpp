@@ -19,7 +19,10 @@ const char* const usageText =
     "  --sort-limit MB  largest file loaded in the order of its table's key, which makes\n"
     "                 the key quicker to build; it is held in memory whole (default: an\n"
     "                 eighth of the memory, at most 4096; 0: none)\n"
-    "Exit status: 0 loaded; 1 refused or failed, nothing changed; 2 bad command line.\n";
+    "A load that fails drops its temporary schema; one whose connection was lost cannot,\n"
+    "and names it with the statement that drops it: the next qemload on this host drops\n"
+    "it when it starts.\n"
+    "Exit status: 0 loaded; 1 refused or failed, nothing published; 2 bad command line.\n";
 
 namespace {
 

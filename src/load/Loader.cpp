@@ -326,7 +326,7 @@ class Job {
 public:
     Job(const LoadOptions& o, const std::string& schemaSql, const Dimensions& d,
         const std::vector<std::vector<uint32_t>>& r, Scheduler& s)
-        : session(o.conninfo), schema(schemaSql), dims(d), ranks(r), scheduler(s) {
+        : session(o.conninfo, schemas::applicationName()), schema(schemaSql), dims(d), ranks(r), scheduler(s) {
         // Chunk commits need not wait for the disk: the final publishing
         // commit does, and it comes after every one of them.
         session.exec("SET synchronous_commit = off");
@@ -492,8 +492,9 @@ private:
     BinaryRows out;
 };
 
-// The schema the tables are built in, under a name of its own; dropped unless
-// published.
+// The schema the tables are built in, under a name of its own
+// (qemload_<pid>_<hex>) and with the mark of its host and process; dropped
+// unless published.
 class TemporarySchema {
 public:
     TemporarySchema(PgSession& s) : session(s) {
@@ -504,15 +505,29 @@ public:
         sql = session.quoteIdentifier(name);
     }
     ~TemporarySchema() {
-        if (!created || published) return;
-        try {
-            session.exec("ROLLBACK");
-        } catch (...) {
-        }
+        if (const std::string left = discard(); !left.empty()) fprintf(stderr, "qemload: %s\n", left.c_str());
+    }
+
+    // In the transaction in progress.
+    void create() {
+        session.exec("CREATE SCHEMA " + sql);
+        session.exec("COMMENT ON SCHEMA " + sql + " IS " + session.quoteLiteral(schemas::unfinishedMark()));
+        created = true;
+    }
+
+    // Drops the schema unless it was published; "" when it is gone, else
+    // what is left and how to remove it.
+    std::string discard() {
+        if (!created || published) return "";
+        created = false;
+        session.rollback();
         try {
             session.exec("DROP SCHEMA IF EXISTS " + sql + " CASCADE");
+            return "";
         } catch (const std::exception& e) {
-            fprintf(stderr, "qemload: could not drop the unfinished schema %s: %s\n", name.c_str(), e.what());
+            return "the unfinished schema " + name + " is left in the database (dropping it failed: " + e.what() +
+                   "); the next qemload started on this host drops it, or drop it with: DROP SCHEMA " + sql +
+                   " CASCADE;";
         }
     }
 
@@ -548,55 +563,15 @@ void printProgress(const Scheduler& s, uint64_t rows, uint64_t expected, double 
     fflush(stderr);
 }
 
-}  // namespace
-
-std::atomic<bool>& loadStopRequest() {
-    static std::atomic<bool> stop{false};
-    return stop;
-}
-
-std::string schemaNameProblem(const std::string& name, bool replace) {
-    if (name.empty() || name.size() > 63) return "must have 1 to 63 characters";
-    if (!(isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_'))
-        return "must start with a letter or an underscore";
-    for (const char c : name)
-        if (!(isalnum(static_cast<unsigned char>(c)) || c == '_'))
-            return "may hold only letters, digits and underscores";
-    if (name.compare(0, 3, "pg_") == 0) return "must not start with pg_ (reserved for the system)";
-    if (name == "information_schema") return "is the database's own information schema";
-    if (replace) return schemas::replaceNameProblem(name);
-    return "";
-}
-
-LoadFigures loadDataSet(const LoadOptions& o) {
-    const auto start = Clock::now();
-    LoadFigures figures;
-    rememberSecrets(o.conninfo);
-    if (const std::string problem = schemaNameProblem(o.schema, o.replace); !problem.empty())
-        throw LoadError("schema name '" + o.schema + "' " + problem);
-    if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
-
-    checkFinished(o.folder);
-    const Dimensions dims = readDimensions(o.folder);
-    checkMonths(dims);
-    std::vector<TableWork> work = planTables(o.folder, o.users);
-    figures.size = checkCounts(dims, work);
-    figures.size.usersChecked = o.users > 0;
-    figures.checkSeconds = since(start);
-
-    PgSession control(o.conninfo);
+// Fills the temporary schema and, once every key and check is in place,
+// publishes it under the requested name.
+void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& temp, const Dimensions& dims,
+                     std::vector<TableWork>& work, LoadFigures& figures, Clock::time_point start) {
     const std::string target = control.quoteIdentifier(o.schema);
     const std::string existsSql = "SELECT count(*) FROM pg_namespace WHERE nspname = $1";
-    if (control.queryValue(existsSql, {o.schema}) != "0") {
-        if (!o.replace) throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
-        schemas::checkReplaceable(control, o.schema);
-    }
-
-    TemporarySchema temp(control);
     try {
         control.exec("BEGIN");
-        control.exec("CREATE SCHEMA " + temp.sql);
-        temp.created = true;
+        temp.create();
         for (const Dimension& dim : dims.all) control.exec(dimensionTableSql(temp.sql, dim));
         for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def));
         control.exec("COMMIT");
@@ -689,6 +664,60 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     }
     figures.publishSeconds = since(publishStart);
     figures.totalSeconds = since(start);
+}
+
+}  // namespace
+
+std::atomic<bool>& loadStopRequest() {
+    static std::atomic<bool> stop{false};
+    return stop;
+}
+
+std::string schemaNameProblem(const std::string& name, bool replace) {
+    if (name.empty() || name.size() > 63) return "must have 1 to 63 characters";
+    if (!(isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_'))
+        return "must start with a letter or an underscore";
+    for (const char c : name)
+        if (!(isalnum(static_cast<unsigned char>(c)) || c == '_'))
+            return "may hold only letters, digits and underscores";
+    if (name.compare(0, 3, "pg_") == 0) return "must not start with pg_ (reserved for the system)";
+    if (name == "information_schema") return "is the database's own information schema";
+    if (replace) return schemas::replaceNameProblem(name);
+    return "";
+}
+
+LoadFigures loadDataSet(const LoadOptions& o) {
+    const auto start = Clock::now();
+    LoadFigures figures;
+    rememberSecrets(o.conninfo);
+    if (const std::string problem = schemaNameProblem(o.schema, o.replace); !problem.empty())
+        throw LoadError("schema name '" + o.schema + "' " + problem);
+    if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
+
+    checkFinished(o.folder);
+    const Dimensions dims = readDimensions(o.folder);
+    checkMonths(dims);
+    std::vector<TableWork> work = planTables(o.folder, o.users);
+    figures.size = checkCounts(dims, work);
+    figures.size.usersChecked = o.users > 0;
+    figures.checkSeconds = since(start);
+
+    PgSession control(o.conninfo, schemas::applicationName());
+    schemas::dropLeftovers(control, stderr);
+    if (control.queryValue("SELECT count(*) FROM pg_namespace WHERE nspname = $1", {o.schema}) != "0") {
+        if (!o.replace) throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
+        schemas::checkReplaceable(control, o.schema);
+    }
+
+    TemporarySchema temp(control);
+    try {
+        buildAndPublish(o, control, temp, dims, work, figures, start);
+    } catch (const std::exception& e) {
+        // What could not be dropped goes with the failure.
+        const std::string left = temp.discard();
+        if (left.empty()) throw;
+        throw LoadError(std::string(e.what()) + "\n" + left);
+    }
     return figures;
 }
 

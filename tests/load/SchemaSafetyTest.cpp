@@ -1,4 +1,9 @@
-// qemload replaces only a schema it published and nothing outside it.
+// qemload replaces only a schema it published and nothing outside it, and
+// drops what an unfinished load left behind once that load is gone.
+#include <chrono>
+#include <future>
+#include <thread>
+
 #include "LoadEnvironment.h"
 
 namespace {
@@ -18,7 +23,7 @@ protected:
     }
     void TearDown() override {
         if (!session) return;
-        for (const char* schema : {"kept", "outside", "plain"})
+        for (const char* schema : {"kept", "outside", "plain", "lost", "qemload_1_0000abcd"})
             db().exec(std::string("DROP SCHEMA IF EXISTS ") + schema + " CASCADE");
         db().exec("DROP TABLE IF EXISTS public.keep");
     }
@@ -68,6 +73,51 @@ TEST_F(SchemaSafetyTest, ReplaceLeavesWhatIsNotItsOwn) {
     EXPECT_TRUE(exists("public.keep"));
     EXPECT_TRUE(exists("information_schema.tables"));
     EXPECT_EQ(leftovers(), "");
+}
+
+TEST_F(SchemaSafetyTest, LeftoverOfALoadWhoseConnectionWentAwayIsDroppedAtTheNextStart) {
+    // The load replaces `lost`; a lock on one of its tables holds the load at
+    // publishing, with every table of its own loaded.
+    makePublished("lost");
+    PgSession holder(conninfo());
+    holder.exec("BEGIN");
+    holder.exec("LOCK TABLE lost.histsale IN ACCESS SHARE MODE");
+    auto load = std::async(std::launch::async,
+                           [&] { return qemload({"--replace", "--schema", "lost", conninfo(), dataSet()}); });
+    std::string application;
+    while (application.empty() && load.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+        application = db().queryValue(
+            "SELECT application_name FROM pg_stat_activity WHERE application_name LIKE 'qemload-%'"
+            " AND wait_event_type = 'Lock'");
+    // Its connections go away.
+    if (!application.empty())
+        db().queryValue("SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE application_name = $1",
+                        {application});
+    const scratch::Outcome lost = load.get();
+    holder.exec("ROLLBACK");
+    ASSERT_FALSE(application.empty()) << lost.err;
+    EXPECT_EQ(lost.status, 1);
+    const std::string left = leftovers();
+    ASSERT_NE(left, "") << lost.err;
+    EXPECT_NE(lost.err.find("the unfinished schema " + left + " is left in the database"), std::string::npos)
+        << lost.err;
+    EXPECT_NE(lost.err.find("drop it with: DROP SCHEMA \"" + left + "\" CASCADE;"), std::string::npos) << lost.err;
+    EXPECT_TRUE(exists("lost.histsale"));
+
+    // The next start drops it, and leaves the unfinished schema of a load on
+    // another host, saying how to drop it.
+    db().exec("CREATE SCHEMA qemload_1_0000abcd");
+    db().exec("COMMENT ON SCHEMA qemload_1_0000abcd IS"
+              " 'qemload unfinished load: host elsewhere.example, process 1, started 2024-01-01 00:00:00 UTC'");
+    const scratch::Outcome next = qemload({"--schema", "lost", conninfo(), dataSet()});
+    EXPECT_EQ(next.status, 1);
+    for (const std::string& said :
+         {"qemload: dropped schema " + left + ", left by an unfinished load",
+          std::string("qemload: left alone: schema qemload_1_0000abcd"),
+          std::string("drop it with: DROP SCHEMA \"qemload_1_0000abcd\" CASCADE;"),
+          std::string("schema lost already exists (give --replace to replace it)")})
+        EXPECT_NE(next.err.find(said), std::string::npos) << said << "\n" << next.err;
+    EXPECT_EQ(leftovers(), "qemload_1_0000abcd");
 }
 
 }  // namespace
