@@ -139,7 +139,7 @@ std::string dropStatement(PgSession& s, const std::string& name) {
 }
 
 void dropLeftovers(PgSession& s, FILE* report) {
-    static const std::regex mark(std::string(unfinishedLead) + R"(: host (\S+), process ([0-9]+), started (.*))");
+    static const std::regex mark(std::string(unfinishedLead) + R"(: host (\S+), process ([0-9]{1,9}), started (.*))");
     const std::vector<std::string> found = s.queryRows(
         "SELECT nspname || ' ' || coalesce(obj_description(oid, 'pg_namespace'), '') FROM pg_namespace"
         " WHERE nspname ~ '^qemload_[0-9]+_[0-9a-f]{8}$' ORDER BY 1");
