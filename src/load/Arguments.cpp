@@ -1,23 +1,36 @@
 #include "load/Arguments.h"
 
+#include <cstdint>
+
 const char* const usageText =
-    "usage: qemload [--schema NAME] [--replace] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]\n"
+    "usage: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]\n"
     "Loads the finished data set in FOLDER (default: the current folder) into schema NAME\n"
     "(default qem) of the PostgreSQL database that CONNINFO names (a connection string\n"
     "or URI; the PG* environment variables apply), with every key and check in place.\n"
+    "Every file must have the lines the data set implies. Keep a password out of\n"
+    "CONNINFO (other users can see a program's arguments): use ~/.pgpass, PGPASSFILE\n"
+    "or PGPASSWORD.\n"
     "  --schema NAME  schema to create\n"
-    "  --replace      replace the schema if it exists (otherwise an existing one is refused)\n"
+    "  --replace      replace the schema if it exists (otherwise an existing one is refused);\n"
+    "                 only a schema qemload published, never public, information_schema or\n"
+    "                 pg_*, and never one that objects of other schemas (views, foreign\n"
+    "                 keys, ...) depend on: those are listed and the load is refused\n"
+    "  --users U      exactly U query files (qry001.qem ..) must be present; without it\n"
+    "                 the query files found are loaded and the user count is not checked\n"
     "  --jobs N       connections loading in parallel (default 2)\n"
     "  --sort-limit MB  largest file loaded in the order of its table's key, which makes\n"
     "                 the key quicker to build; it is held in memory whole (default: an\n"
     "                 eighth of the memory, at most 4096; 0: none)\n"
-    "Exit status: 0 loaded; 1 refused or failed, nothing changed; 2 bad command line.\n";
+    "A load that fails drops its temporary schema; one whose connection was lost cannot,\n"
+    "and names it with the statement that drops it: the next qemload on this host drops\n"
+    "it when it starts.\n"
+    "Exit status: 0 loaded; 1 refused or failed, nothing published; 2 bad command line.\n";
 
 namespace {
 
 // A decimal number from low to high.
 bool parseCount(const std::string& text, long low, long high, long& value) {
-    if (text.empty() || text.size() > 9) return false;
+    if (text.empty() || text.size() > 10) return false;
     for (const char c : text)
         if (c < '0' || c > '9') return false;
     value = std::stol(text);
@@ -54,6 +67,13 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             a.help = true;
         } else if (name == "--replace" && eq == std::string::npos) {
             a.options.replace = true;
+        } else if (name == "--users") {
+            std::string text;
+            long users = 0;
+            value(text);
+            if (a.error.empty() && !parseCount(text, 10, INT32_MAX, users))
+                a.error = "--users needs a number from 10 to 2147483647";
+            a.options.users = static_cast<int32_t>(users);
         } else if (name == "--schema") {
             value(a.options.schema);
         } else if (name == "--jobs") {
@@ -77,7 +97,7 @@ Arguments parseArguments(const std::vector<std::string>& args) {
     if (!a.error.empty()) return a;
     a.options.conninfo = positional[0];
     if (positional.size() == 2) a.options.folder = positional[1];
-    if (const std::string problem = schemaNameProblem(a.options.schema); !problem.empty())
+    if (const std::string problem = schemaNameProblem(a.options.schema, a.options.replace); !problem.empty())
         a.error = "schema name '" + a.options.schema + "' " + problem;
     return a;
 }

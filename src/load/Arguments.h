@@ -4,7 +4,7 @@
 
 #include "load/Loader.h"
 
-// The command line: qemload [--schema NAME] [--replace] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]
+// The command line: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]
 struct Arguments {
     LoadOptions options;
     bool help = false;

@@ -21,6 +21,7 @@
 #include "load/LoadError.h"
 #include "load/Lines.h"
 #include "load/PgSession.h"
+#include "load/Schemas.h"
 #include "load/Tables.h"
 
 namespace fs = std::filesystem;
@@ -217,8 +218,9 @@ void loadDimension(PgSession& s, const std::string& schema, const Dimension& dim
            name + " (code)");
 }
 
-// The query files qry001.qem ... must run from user 1 without a gap.
-std::vector<Source> querySources(const std::string& folder) {
+// The query files qry001.qem ... must run from user 1 without a gap; with a
+// user count, up to that user and no further.
+std::vector<Source> querySources(const std::string& folder, int32_t userCount) {
     std::vector<int32_t> users;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -235,13 +237,21 @@ std::vector<Source> querySources(const std::string& folder) {
     if (ec) throw LoadError("cannot list folder '" + folder + "': " + ec.message());
     std::sort(users.begin(), users.end());
     users.erase(std::unique(users.begin(), users.end()), users.end());
+    if (userCount > 0) {
+        const std::string range = "--users " + std::to_string(userCount) + " asks for " + queryFileName(1) + " .. " +
+                                  queryFileName(userCount) + " and no more, and " + std::to_string(users.size()) +
+                                  " query files are present";
+        if (!users.empty() && users.back() > userCount) throw LoadError(queryFileName(users.back()) + ": present; " + range);
+        for (int32_t u = 1; u <= userCount; ++u)
+            if (!DataFile::exists(folder, queryFileName(u))) throw LoadError(queryFileName(u) + ": file is missing; " + range);
+    }
     if (users.empty()) throw LoadError("qry001.qem: file is missing (no query files)");
     std::vector<Source> sources;
     for (int32_t u = 1; u <= users.back(); ++u) sources.push_back(Source{DataFile::find(folder, queryFileName(u)), u, 1});
     return sources;
 }
 
-std::vector<TableWork> planTables(const std::string& folder) {
+std::vector<TableWork> planTables(const std::string& folder, int32_t users) {
     std::vector<TableWork> work;
     for (const TableDef& def : factTables()) {
         TableWork t;
@@ -250,7 +260,7 @@ std::vector<TableWork> planTables(const std::string& folder) {
         if (def.file)
             t.sources.push_back(Source{DataFile::find(folder, def.file), 0, 1});
         else
-            t.sources = querySources(folder);
+            t.sources = querySources(folder, users);
         for (Source& s : t.sources) {
             s.lineEnd = lines::lineEndOf(s.file, def.lineLength);
             t.figures.bytes += s.file.size();
@@ -258,6 +268,30 @@ std::vector<TableWork> planTables(const std::string& folder) {
         work.push_back(std::move(t));
     }
     return work;
+}
+
+// The lines of every file against those the data set implies, before
+// anything is loaded: from the members of the dimensions and the sizes of
+// the other files.
+DataSetSize checkCounts(const Dimensions& dims, const std::vector<TableWork>& work) {
+    FileLines lines;
+    for (const Dimension& dim : dims.all) {
+        int64_t leaves = 0;
+        for (const Member& m : dim.members) leaves += m.level == 0;
+        lines[dim.layout.treeFile] = static_cast<int64_t>(dim.members.size());
+        lines[dim.layout.hierFile] = leaves;
+    }
+    std::vector<std::string> queryFiles;
+    for (const TableWork& t : work)
+        for (const Source& src : t.sources) {
+            const uint64_t stride = static_cast<uint64_t>(t.def->lineLength + src.lineEnd);
+            if (src.file.size() % stride == 0)
+                lines[src.file.name()] = static_cast<int64_t>(src.file.size() / stride);
+            else
+                lines[src.file.name()] = std::nullopt;
+            if (!t.def->file) queryFiles.push_back(src.file.name());
+        }
+    return checkLineCounts(lines, queryFiles);
 }
 
 // A finished data set has no state file: the generator deletes it after the
@@ -292,7 +326,7 @@ class Job {
 public:
     Job(const LoadOptions& o, const std::string& schemaSql, const Dimensions& d,
         const std::vector<std::vector<uint32_t>>& r, Scheduler& s)
-        : session(o.conninfo), schema(schemaSql), dims(d), ranks(r), scheduler(s) {
+        : session(o.conninfo, schemas::applicationName()), schema(schemaSql), dims(d), ranks(r), scheduler(s) {
         // Chunk commits need not wait for the disk: the final publishing
         // commit does, and it comes after every one of them.
         session.exec("SET synchronous_commit = off");
@@ -458,8 +492,9 @@ private:
     BinaryRows out;
 };
 
-// The schema the tables are built in, under a name of its own; dropped unless
-// published.
+// The schema the tables are built in, under a name of its own
+// (qemload_<pid>_<hex>) and with the mark of its host and process; dropped
+// unless published.
 class TemporarySchema {
 public:
     TemporarySchema(PgSession& s) : session(s) {
@@ -470,15 +505,29 @@ public:
         sql = session.quoteIdentifier(name);
     }
     ~TemporarySchema() {
-        if (!created || published) return;
-        try {
-            session.exec("ROLLBACK");
-        } catch (...) {
-        }
+        if (const std::string left = discard(); !left.empty()) fprintf(stderr, "qemload: %s\n", left.c_str());
+    }
+
+    // In the transaction in progress.
+    void create() {
+        session.exec("CREATE SCHEMA " + sql);
+        session.exec("COMMENT ON SCHEMA " + sql + " IS " + session.quoteLiteral(schemas::unfinishedMark()));
+        created = true;
+    }
+
+    // Drops the schema unless it was published; "" when it is gone, else
+    // what is left and how to remove it.
+    std::string discard() {
+        if (!created || published) return "";
+        created = false;
+        session.rollback();
         try {
             session.exec("DROP SCHEMA IF EXISTS " + sql + " CASCADE");
+            return "";
         } catch (const std::exception& e) {
-            fprintf(stderr, "qemload: could not drop the unfinished schema %s: %s\n", name.c_str(), e.what());
+            return "the unfinished schema " + name + " is left in the database (dropping it failed: " + e.what() +
+                   "); the next qemload started on this host drops it, or drop it with: DROP SCHEMA " + sql +
+                   " CASCADE;";
         }
     }
 
@@ -514,49 +563,15 @@ void printProgress(const Scheduler& s, uint64_t rows, uint64_t expected, double 
     fflush(stderr);
 }
 
-}  // namespace
-
-std::atomic<bool>& loadStopRequest() {
-    static std::atomic<bool> stop{false};
-    return stop;
-}
-
-std::string schemaNameProblem(const std::string& name) {
-    if (name.empty() || name.size() > 63) return "must have 1 to 63 characters";
-    if (!(isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_'))
-        return "must start with a letter or an underscore";
-    for (const char c : name)
-        if (!(isalnum(static_cast<unsigned char>(c)) || c == '_'))
-            return "may hold only letters, digits and underscores";
-    if (name.compare(0, 3, "pg_") == 0) return "must not start with pg_ (reserved for the system)";
-    return "";
-}
-
-LoadFigures loadDataSet(const LoadOptions& o) {
-    const auto start = Clock::now();
-    LoadFigures figures;
-    rememberSecrets(o.conninfo);
-    if (const std::string problem = schemaNameProblem(o.schema); !problem.empty())
-        throw LoadError("schema name '" + o.schema + "' " + problem);
-    if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
-
-    checkFinished(o.folder);
-    const Dimensions dims = readDimensions(o.folder);
-    checkMonths(dims);
-    std::vector<TableWork> work = planTables(o.folder);
-    figures.checkSeconds = since(start);
-
-    PgSession control(o.conninfo);
+// Fills the temporary schema and, once every key and check is in place,
+// publishes it under the requested name.
+void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& temp, const Dimensions& dims,
+                     std::vector<TableWork>& work, LoadFigures& figures, Clock::time_point start) {
     const std::string target = control.quoteIdentifier(o.schema);
     const std::string existsSql = "SELECT count(*) FROM pg_namespace WHERE nspname = $1";
-    if (control.queryValue(existsSql, {o.schema}) != "0" && !o.replace)
-        throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
-
-    TemporarySchema temp(control);
     try {
         control.exec("BEGIN");
-        control.exec("CREATE SCHEMA " + temp.sql);
-        temp.created = true;
+        temp.create();
         for (const Dimension& dim : dims.all) control.exec(dimensionTableSql(temp.sql, dim));
         for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def));
         control.exec("COMMIT");
@@ -637,9 +652,10 @@ LoadFigures loadDataSet(const LoadOptions& o) {
         control.exec("BEGIN");
         if (control.queryValue(existsSql, {o.schema}) != "0") {
             if (!o.replace) throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
-            control.exec("DROP SCHEMA " + target + " CASCADE");
+            schemas::replaceDrop(control, o.schema);
             figures.replaced = true;
         }
+        control.exec("COMMENT ON SCHEMA " + temp.sql + " IS " + control.quoteLiteral(schemas::publishedMark(figures.size)));
         control.exec("ALTER SCHEMA " + temp.sql + " RENAME TO " + target);
         control.exec("COMMIT");
         temp.published = true;
@@ -648,6 +664,60 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     }
     figures.publishSeconds = since(publishStart);
     figures.totalSeconds = since(start);
+}
+
+}  // namespace
+
+std::atomic<bool>& loadStopRequest() {
+    static std::atomic<bool> stop{false};
+    return stop;
+}
+
+std::string schemaNameProblem(const std::string& name, bool replace) {
+    if (name.empty() || name.size() > 63) return "must have 1 to 63 characters";
+    if (!(isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_'))
+        return "must start with a letter or an underscore";
+    for (const char c : name)
+        if (!(isalnum(static_cast<unsigned char>(c)) || c == '_'))
+            return "may hold only letters, digits and underscores";
+    if (name.compare(0, 3, "pg_") == 0) return "must not start with pg_ (reserved for the system)";
+    if (name == "information_schema") return "is the database's own information schema";
+    if (replace) return schemas::replaceNameProblem(name);
+    return "";
+}
+
+LoadFigures loadDataSet(const LoadOptions& o) {
+    const auto start = Clock::now();
+    LoadFigures figures;
+    rememberSecrets(o.conninfo);
+    if (const std::string problem = schemaNameProblem(o.schema, o.replace); !problem.empty())
+        throw LoadError("schema name '" + o.schema + "' " + problem);
+    if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
+
+    checkFinished(o.folder);
+    const Dimensions dims = readDimensions(o.folder);
+    checkMonths(dims);
+    std::vector<TableWork> work = planTables(o.folder, o.users);
+    figures.size = checkCounts(dims, work);
+    figures.size.usersChecked = o.users > 0;
+    figures.checkSeconds = since(start);
+
+    PgSession control(o.conninfo, schemas::applicationName());
+    schemas::dropLeftovers(control, stderr);
+    if (control.queryValue("SELECT count(*) FROM pg_namespace WHERE nspname = $1", {o.schema}) != "0") {
+        if (!o.replace) throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
+        schemas::checkReplaceable(control, o.schema);
+    }
+
+    TemporarySchema temp(control);
+    try {
+        buildAndPublish(o, control, temp, dims, work, figures, start);
+    } catch (const std::exception& e) {
+        // What could not be dropped goes with the failure.
+        const std::string left = temp.discard();
+        if (left.empty()) throw;
+        throw LoadError(std::string(e.what()) + "\n" + left);
+    }
     return figures;
 }
 
@@ -666,8 +736,17 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
             static_cast<double>(bytes) / 1e6, f.totalSeconds,
             f.totalSeconds > 0 ? static_cast<double>(rows) / f.totalSeconds : 0.0);
     fprintf(out,
-            "checking the dimension files %.2f s, loading %.2f s, keys after the last load %.2f s, publishing %.2f s\n",
+            "checking the dimension files and line counts %.2f s, loading %.2f s, keys after the last load %.2f s, "
+            "publishing %.2f s\n",
             f.checkSeconds, f.loadSeconds, f.keysAfterLoad, f.publishSeconds);
+    const DataSetSize& d = f.size;
+    fprintf(out, "data set: %lld channels, density code %lld, %lld users; every file has the lines these imply\n",
+            static_cast<long long>(d.channels), static_cast<long long>(d.densityCode), static_cast<long long>(d.users));
+    if (!d.usersChecked)
+        fprintf(out,
+                "the user count was not checked: the %lld query files found were loaded (--users U checks that "
+                "exactly U are present)\n",
+                static_cast<long long>(d.users));
     fprintf(out, "schema %s %s with every key and check in place\n", schema.c_str(),
             f.replaced ? "replaced" : "created");
 }

@@ -5,15 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "load/LineCounts.h"
+
 // Loading a finished data set into a new schema of a PostgreSQL database. The
-// tables are filled under a temporary schema name, keyed and checked there,
-// and renamed to the requested schema in one final transaction; any failure
-// drops the temporary schema and leaves the database as it was.
+// line counts of every file are checked against what the data set implies
+// before anything is loaded. The tables are filled under a temporary schema
+// name, keyed and checked there, and renamed to the requested schema in one
+// final transaction; any failure drops the temporary schema and leaves the
+// database as it was. Only a schema qemload published, with nothing of other
+// schemas depending on it, is replaced.
 struct LoadOptions {
     std::string conninfo;
     std::string folder = ".";
     std::string schema = "qem";
     bool replace = false;
+    int32_t users = 0;  // the query files that must be present; 0: those found
     int jobs = 2;
     // Largest file (MB) loaded in the order of its table's key; -1: an eighth
     // of the memory, at most 4096.
@@ -31,12 +37,13 @@ struct TableFigures {
 
 struct LoadFigures {
     std::vector<TableFigures> tables;  // the dimensions first
-    double checkSeconds = 0;           // reading and checking the dimension files
+    double checkSeconds = 0;           // reading and checking the dimension files, the line counts
     double loadSeconds = 0;            // from the first fact COPY to the last
     double keysAfterLoad = 0;          // from the last COPY to the last key
     double publishSeconds = 0;
     double totalSeconds = 0;
     bool replaced = false;
+    DataSetSize size;
 };
 
 // Throws LoadError with the message for the user; nothing is published then.
@@ -45,8 +52,9 @@ LoadFigures loadDataSet(const LoadOptions& options);
 // Per table the rows, MB read, seconds and rows/s, then the totals.
 void printFigures(FILE* out, const LoadFigures& figures, const std::string& schema);
 
-// "" when name may be a schema name, otherwise why not.
-std::string schemaNameProblem(const std::string& name);
+// "" when name may be a schema name (with --replace, when `replace`),
+// otherwise why not.
+std::string schemaNameProblem(const std::string& name, bool replace = false);
 
 // Set (from a signal handler, say) to stop a load in progress; it then fails
 // with "interrupted" and publishes nothing.

@@ -36,7 +36,7 @@ std::string redact(std::string text) {
     return text;
 }
 
-PgSession::PgSession(const std::string& conninfo) {
+PgSession::PgSession(const std::string& conninfo, const std::string& applicationName) {
     char* parseError = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &parseError);
     if (!parsed) {
@@ -46,7 +46,10 @@ PgSession::PgSession(const std::string& conninfo) {
         throw LoadError("CONNINFO is neither a valid connection string (key=value ...) nor a postgresql:// URI");
     }
     PQconninfoFree(parsed);
-    conn = PQconnectdb(conninfo.c_str());
+    // Key words later in the list override those of the connection string.
+    const char* keywords[] = {"dbname", applicationName.empty() ? nullptr : "application_name", nullptr};
+    const char* values[] = {conninfo.c_str(), applicationName.c_str(), nullptr};
+    conn = PQconnectdbParams(keywords, values, 1);
     if (!conn || PQstatus(conn) != CONNECTION_OK) {
         const std::string message = conn ? trimmed(PQerrorMessage(conn)) : "out of memory";
         if (conn) PQfinish(conn);
@@ -105,8 +108,11 @@ std::string PgSession::queryValue(const std::string& sql, const std::vector<std:
     return value;
 }
 
-std::vector<std::string> PgSession::queryRows(const std::string& sql) {
-    PGresult* r = PQexec(conn, sql.c_str());
+std::vector<std::string> PgSession::queryRows(const std::string& sql, const std::vector<std::string>& params) {
+    std::vector<const char*> values;
+    for (const auto& p : params) values.push_back(p.c_str());
+    PGresult* r = PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                               nullptr, 0);
     check(r, PGRES_TUPLES_OK);
     std::vector<std::string> rows;
     for (int i = 0; i < PQntuples(r); ++i) {
@@ -156,6 +162,14 @@ void PgSession::endCopy() {
 std::string PgSession::quoteIdentifier(const std::string& name) const {
     char* quoted = PQescapeIdentifier(conn, name.c_str(), name.size());
     if (!quoted) throw LoadError("cannot quote identifier");
+    std::string result = quoted;
+    PQfreemem(quoted);
+    return result;
+}
+
+std::string PgSession::quoteLiteral(const std::string& text) const {
+    char* quoted = PQescapeLiteral(conn, text.c_str(), text.size());
+    if (!quoted) throw LoadError("cannot quote literal");
     std::string result = quoted;
     PQfreemem(quoted);
     return result;

@@ -22,7 +22,9 @@ public:
 // statement in progress.
 class PgSession {
 public:
-    explicit PgSession(const std::string& conninfo);
+    // applicationName, when given, is the connection's application_name
+    // whatever conninfo says.
+    explicit PgSession(const std::string& conninfo, const std::string& applicationName = "");
     ~PgSession();
     PgSession(const PgSession&) = delete;
     PgSession& operator=(const PgSession&) = delete;
@@ -32,7 +34,7 @@ public:
     // passed as text parameters $1, $2, ...
     std::string queryValue(const std::string& sql, const std::vector<std::string>& params = {});
     // All rows as text, columns separated by ", " (NULL as "NULL").
-    std::vector<std::string> queryRows(const std::string& sql);
+    std::vector<std::string> queryRows(const std::string& sql, const std::vector<std::string>& params = {});
 
     void beginCopy(const std::string& sql);
     void putCopy(const char* data, size_t size);
@@ -46,6 +48,8 @@ public:
     void cancel();
     // Identifier quoted for SQL ("name" with doubled quotes).
     std::string quoteIdentifier(const std::string& name) const;
+    // Text quoted as an SQL literal.
+    std::string quoteLiteral(const std::string& text) const;
 
 private:
     [[noreturn]] void fail(PGresult* result);

@@ -47,16 +47,12 @@ std::string withDecimals(long long scaled, int decimals) {
 }
 
 // A copy of the data set (the files linked, not copied) in which one file may
-// be rewritten. A short copy keeps only the first lines of each fact and cost
-// file, so that a fault anywhere is met within a second.
+// be rewritten. (Every file must keep the lines the data set implies, so a
+// copy is whole but for its damage.)
 struct DataSetCopy {
-    explicit DataSetCopy(const std::string& from, bool shortCopy = false) {
+    explicit DataSetCopy(const std::string& from) {
         for (const auto& entry : fs::directory_iterator(from))
             fs::create_symlink(entry.path(), fs::path(folder.path()) / entry.path().filename());
-        if (!shortCopy) return;
-        for (const char* name : {"histsale.qem", "histinv.qem", "budget.qem", "currsale.qem", "currinv.qem",
-                                 "prodcos.qem", "custship.qem"})
-            rewrite(name, [](auto& lines) { lines.resize(std::min<size_t>(lines.size(), 3000)); });
     }
     std::string path(const std::string& name) const { return folder.path() + "/" + name; }
     void rewrite(const std::string& name, const std::function<void(std::vector<std::string>&)>& change) {
@@ -95,6 +91,10 @@ TEST_F(LoadDataSetTest, LoadsEveryRowWithKeysAndChecksAndReloadsOnlyWithReplace)
     const scratch::Outcome o = qemload({conninfo(), dataSet()});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.out.find("schema qem created with every key and check in place"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("data set: 10 channels, density code 2, 10 users; every file has the lines these imply\n"
+                         "the user count was not checked"),
+              std::string::npos)
+        << o.out;
     expectLoaded("qem", dataSet());
 
     // Sums computed from the files.
@@ -134,9 +134,9 @@ TEST_F(LoadDataSetTest, LoadsEveryRowWithKeysAndChecksAndReloadsOnlyWithReplace)
     EXPECT_NE(refused.err.find("schema qem already exists (give --replace to replace it)"), std::string::npos) << refused.err;
     EXPECT_EQ(count("qem.marker"), 0);
 
-    // With --replace it replaces the schema; this short copy gives
-    // histsale.qem in parts cut in the middle of lines.
-    DataSetCopy copy(dataSet(), true);
+    // With --replace it replaces the schema; this copy gives histsale.qem in
+    // parts cut in the middle of lines.
+    DataSetCopy copy(dataSet());
     const std::string whole = [&] {
         std::ifstream in(copy.path("histsale.qem"), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -146,9 +146,11 @@ TEST_F(LoadDataSetTest, LoadsEveryRowWithKeysAndChecksAndReloadsOnlyWithReplace)
     for (int p = 0; p < 3; ++p)
         std::ofstream(copy.path("histsale.qem.part000" + std::to_string(p)), std::ios::binary)
             << whole.substr(cuts[p], cuts[p + 1] - cuts[p]);
-    const scratch::Outcome replaced = qemload({"--replace", "--jobs", "3", conninfo(), copy.folder.path()});
+    const scratch::Outcome replaced =
+        qemload({"--replace", "--users", "10", "--jobs", "3", conninfo(), copy.folder.path()});
     ASSERT_EQ(replaced.status, 0) << replaced.err;
     EXPECT_NE(replaced.out.find("schema qem replaced"), std::string::npos) << replaced.out;
+    EXPECT_EQ(replaced.out.find("not checked"), std::string::npos) << replaced.out;
     EXPECT_EQ(db().queryValue("SELECT to_regclass('qem.marker')::text"), "");
     const std::string wholeAgain = copy.path("histsale.qem");
     std::ofstream(wholeAgain, std::ios::binary) << whole;  // for the line counts
@@ -161,7 +163,7 @@ TEST_F(LoadDataSetTest, LoadsEveryRowWithKeysAndChecksAndReloadsOnlyWithReplace)
 struct Damage {
     const char* name;
     std::function<std::string(DataSetCopy&)> apply;
-    bool fullCopy = false;  // the fact files whole, loaded in pieces as they come
+    bool inPieces = false;  // the fact files loaded in pieces as they come
 };
 
 const Damage damages[] = {
@@ -209,7 +211,7 @@ const Damage damages[] = {
      }},
     {"DuplicateFactRow",
      [](DataSetCopy& c) {
-         c.rewrite("histsale.qem", [](auto& l) { l.push_back(l[0]); });
+         c.rewrite("histsale.qem", [](auto& l) { l[1] = l[0]; });
          return "table histsale: duplicate key: Key (customer, product, channel, month)=(";
      }},
     {"MissingFile",
@@ -231,9 +233,9 @@ class DamagedDataSetTest : public LoadDataSetTest, public ::testing::WithParamIn
 
 TEST_P(DamagedDataSetTest, IsRefusedWithItsMessageAndNothingPublished) {
     const Damage& d = GetParam();
-    DataSetCopy copy(dataSet(), !d.fullCopy);
+    DataSetCopy copy(dataSet());
     const std::string expected = d.apply(copy);
-    const scratch::Outcome o = qemload({"--schema", "damaged", "--sort-limit", d.fullCopy ? "0" : "4096", conninfo(),
+    const scratch::Outcome o = qemload({"--schema", "damaged", "--sort-limit", d.inPieces ? "0" : "4096", conninfo(),
                                         copy.folder.path()});
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find(expected), std::string::npos) << "expected: " << expected << "\ngot: " << o.err;
@@ -242,6 +244,70 @@ TEST_P(DamagedDataSetTest, IsRefusedWithItsMessageAndNothingPublished) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, DamagedDataSetTest, ::testing::ValuesIn(damages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A file with fewer lines than the data set implies, cut at a line end so
+// that every line left is sound: refused before anything is loaded.
+struct Cut {
+    const char* name;
+    std::function<void(DataSetCopy&)> apply;
+    const char* message;
+    std::vector<std::string> options;
+};
+
+void keepLines(DataSetCopy& c, const std::string& name, size_t lines) {
+    c.rewrite(name, [&](auto& l) { l.resize(lines); });
+}
+
+const Cut cuts[] = {
+    {"HistoricalSales", [](DataSetCopy& c) { keepLines(c, "histsale.qem", 1000000); },
+     "histsale.qem: 1000000 lines; the data set's currsale.qem (72900 lines, density code 2) implies 1239300", {}},
+    {"Budget", [](DataSetCopy& c) { keepLines(c, "budget.qem", 800000); },
+     "budget.qem: 800000 lines; the data set's histinv.qem (76050 lines) implies 912600", {}},
+    {"CurrentInventory", [](DataSetCopy& c) { keepLines(c, "currinv.qem", 76049); },
+     "currinv.qem: 76049 lines; the data set's histinv.qem (76050 lines) implies 76050", {}},
+    {"ProductCosts", [](DataSetCopy& c) { keepLines(c, "prodcos.qem", 200000); },
+     "prodcos.qem: 200000 lines; the data set's chantree.qem (10 lines) implies 270000", {}},
+    {"QueryFile", [](DataSetCopy& c) { keepLines(c, "qry004.qem", 1000); },
+     "qry004.qem: 1000 lines; the data set's chantree.qem (10 lines) implies 2500", {}},
+    {"CurrentSalesEmptied", [](DataSetCopy& c) { keepLines(c, "currsale.qem", 0); },
+     "currsale.qem: 0 lines; no density code of a data set of 10 channels (the lines of chantree.qem) implies that "
+     "many: the least, density code 2 implies 72900", {}},
+    {"LastQueryFileDeleted", [](DataSetCopy& c) { fs::remove(c.path("qry010.qem")); },
+     "qry010.qem: file is missing; --users 10 asks for qry001.qem .. qry010.qem and no more, and 9 query files are "
+     "present",
+     {"--users", "10"}},
+    {"LastPartDeleted",
+     [](DataSetCopy& c) {
+         // Parts of 400,000 lines each; the third, the rest, is missing.
+         const std::vector<std::string> lines = readLines(c.path("histsale.qem"));
+         fs::remove(c.path("histsale.qem"));
+         for (size_t p = 0; p < 2; ++p)
+             writeLines(c.path("histsale.qem.part000" + std::to_string(p)),
+                        std::vector<std::string>(lines.begin() + 400000 * p, lines.begin() + 400000 * (p + 1)));
+     },
+     "histsale.qem: 800000 lines; the data set's currsale.qem (72900 lines, density code 2) implies 1239300", {}},
+};
+
+void PrintTo(const Cut& c, std::ostream* os) { *os << c.name; }
+
+class CutDataSetTest : public LoadDataSetTest, public ::testing::WithParamInterface<Cut> {};
+
+TEST_P(CutDataSetTest, IsRefusedWithTheLinesFoundAndExpected) {
+    const Cut& cut = GetParam();
+    DataSetCopy copy(dataSet());
+    cut.apply(copy);
+    std::vector<std::string> args = cut.options;
+    for (const std::string& a : {std::string("--schema"), std::string("cut"), conninfo(), copy.folder.path()})
+        args.push_back(a);
+    const scratch::Outcome o = qemload(args);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find(cut.message), std::string::npos) << "expected: " << cut.message << "\ngot: " << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(leftoverSchemas("cut"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, CutDataSetTest, ::testing::ValuesIn(cuts),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
