@@ -22,7 +22,7 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     // but facts and queries are siblings, and so are the two programs' folders.
     std::map<std::string, std::set<std::string>> allowed;
     const std::vector<std::vector<std::string>> layers = {
-        {"sizes", "integrity"}, {"core"}, {"dims"}, {"density"}, {"context"}, {"facts", "queries"}, {"phase"}, {"run", "part"}};
+        {"sizes", "integrity", "compress"}, {"core"}, {"dims"}, {"density"}, {"context"}, {"facts", "queries"}, {"phase"}, {"run", "part"}};
     std::set<std::string> below;
     for (const auto& layer : layers) {
         for (const std::string& folder : layer) allowed[folder] = below;
@@ -30,7 +30,7 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     }
     // The loader shares only the size arithmetic and the integrity checks
     // (manifests, CRC-32, content sums) with the generator.
-    allowed["load"] = {"sizes", "integrity"};
+    allowed["load"] = {"sizes", "integrity", "compress"};
     // The programs' entry points are thin: each starts its program's folder.
     allowed["main.cpp"] = {"run"};
     allowed["qempart.cpp"] = {"part", "context"};

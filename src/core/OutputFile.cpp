@@ -34,7 +34,11 @@ void OutputFile::write(const char* text, size_t length, uint64_t lines, uint32_t
                        const char* failureText) {
     if (length == 0) return;
     const std::lock_guard<std::mutex> guard(order);
-    if (stream && fwrite(text, 1, length, stream) != length) failWrite(errno, failureText);
+    if (encoder) {
+        if (const int error = encoder->encode(text, length, putEncoded)) failWrite(error, failureText);
+    } else if (stream && fwrite(text, 1, length, stream) != length) {
+        failWrite(errno, failureText);
+    }
     fileCrc = Crc32::combine(fileCrc, crc, length);
     fileSum += contentSum;
     writtenBytes.fetch_add(length, std::memory_order_relaxed);
@@ -47,8 +51,20 @@ void OutputFile::write(const char* text, size_t length, uint64_t lines, const ch
     write(text, length, lines, crc.value(), contentSumOf(text, length, blankColumnsOf(fileName)), failureText);
 }
 
+void OutputFile::setEncoder(std::unique_ptr<Encoder> e) {
+    encoder = std::move(e);
+    putEncoded = [this](const char* bytes, size_t length) {
+        if (stream && fwrite(bytes, 1, length, stream) != length) return errno ? errno : EIO;
+        encodedCrc.add(bytes, length);
+        fileEncodedBytes += length;
+        return 0;
+    };
+}
+
 void OutputFile::close() {
     if (!stream) return;
+    if (encoder)
+        if (const int error = encoder->finish(putEncoded)) failWrite(error, "Oops");
     const bool failed = ferror(stream) != 0;
     // The stream's rest reaches the file before the file is synchronised.
     int error = fflush(stream) == 0 ? 0 : errno;

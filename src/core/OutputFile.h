@@ -3,8 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+
+#include "integrity/Crc32.h"
 
 namespace qem {
 
@@ -30,6 +34,24 @@ public:
 
     // Whether the bytes reach a file (and their CRC-32 is wanted).
     bool writesBytes() const { return stream != nullptr; }
+
+    // What turns the text into the bytes that reach the file, where they are
+    // not the text itself (a compressor). Called in file order, one write at
+    // a time; hands its bytes to `put`, which writes them.
+    using Put = std::function<int(const char* bytes, size_t length)>;
+    class Encoder {
+    public:
+        virtual ~Encoder() = default;
+        // 0 or an error number.
+        virtual int encode(const char* text, size_t length, const Put& put) = 0;
+        // The end of the encoding, at the file's close.
+        virtual int finish(const Put& put) = 0;
+    };
+    // Set before the first write. The counts and sums below stay those of the
+    // text; encodedBytes() and encodedCrc32() are those of the file's bytes.
+    void setEncoder(std::unique_ptr<Encoder> e);
+    uint64_t encodedBytes() const { return fileEncodedBytes; }
+    uint32_t encodedCrc32() const { return encodedCrc.value(); }
 
     // Writes the whole text, `lines` lines whose CRC-32 is `crc` and whose
     // content sum is `contentSum`, with one call on the stream (several
@@ -66,6 +88,10 @@ private:
     std::atomic<uint64_t> writtenBytes{0};
     std::atomic<uint64_t> writtenLines{0};
     std::mutex order;  // one write at a time, so the CRC-32 follows the file's order
+    std::unique_ptr<Encoder> encoder;
+    Put putEncoded;
+    uint64_t fileEncodedBytes = 0;
+    Crc32 encodedCrc;
     uint32_t fileCrc = 0;
     uint64_t fileSum = 0;
 };

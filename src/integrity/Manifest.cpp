@@ -45,10 +45,13 @@ std::string Manifest::text() const {
     t += "phase " + std::to_string(phase) + "\n";
     t += "parts " + std::to_string(parts) + "\n";
     t += "part " + std::to_string(part) + "\n";
+    if (!compression.empty()) t += "compression " + compression + "\n";
     for (const ManifestFile& f : files) {
         t += "file " + f.name + " " + std::to_string(f.lines) + " " + std::to_string(f.bytes) + " " + hex(f.crc, 8) +
              " " + (f.sum ? hex(*f.sum, 16) : "-") + " " + std::to_string(f.fileLines) + " " +
-             std::to_string(f.fileBytes) + " " + (f.fileSum ? hex(*f.fileSum, 16) : "-") + "\n";
+             std::to_string(f.fileBytes) + " " + (f.fileSum ? hex(*f.fileSum, 16) : "-");
+        if (f.compressedBytes) t += " " + std::to_string(*f.compressedBytes) + " " + hex(f.compressedCrc, 8);
+        t += "\n";
     }
     t += "files " + std::to_string(files.size()) + "\n";
     return t;
@@ -76,7 +79,7 @@ std::optional<Manifest> Manifest::parse(const std::string& text, std::string& er
         if (f[0] == "file") {
             ManifestFile file;
             uint64_t crc = 0, sum = 0, fileSum = 0;
-            const size_t expected = m.version == 2 ? 9 : 7;
+            const size_t expected = m.version == 2 ? (m.compression.empty() ? 9 : 11) : 7;
             if (f.size() != expected) {
                 error = where + ": a file line needs " + std::to_string(expected - 1) + " fields";
                 return std::nullopt;
@@ -89,6 +92,13 @@ std::optional<Manifest> Manifest::parse(const std::string& text, std::string& er
                 ok = parseHex(f[5], 16, sum) && (f[8] == "-" || parseHex(f[8], 16, fileSum));
                 file.sum = sum;
                 if (f[8] != "-") file.fileSum = fileSum;
+            }
+            if (ok && expected == 11) {
+                int64_t zbytes = 0;
+                uint64_t zcrc = 0;
+                ok = parseInteger(f[9], zbytes) && zbytes >= 0 && parseHex(f[10], 8, zcrc);
+                file.compressedBytes = zbytes;
+                file.compressedCrc = static_cast<uint32_t>(zcrc);
             }
             if (!ok || file.lines < 0 || file.bytes < 0 || file.fileLines < file.lines || file.fileBytes < file.bytes) {
                 error = where + ": unreadable file line";
@@ -104,6 +114,14 @@ std::optional<Manifest> Manifest::parse(const std::string& text, std::string& er
         }
         if (f[0] == "program" && m.version == 2) {
             m.program = f[1];
+            continue;
+        }
+        if (f[0] == "compression" && m.version == 2) {
+            if (!m.files.empty()) {
+                error = where + ": the compression must come before the files";
+                return std::nullopt;
+            }
+            m.compression = f[1];
             continue;
         }
         int64_t value = 0;
@@ -165,6 +183,8 @@ std::string partFileName(const std::string& name, int32_t part) {
     return name + suffix;
 }
 
-std::string temporaryPartFileName(const std::string& name, int32_t part) { return partFileName(name, part) + ".tmp"; }
+std::string temporaryPartFileName(const std::string& name, int32_t part) {
+    return partFileName(name, part) + temporaryEnding;
+}
 
 }  // namespace qem

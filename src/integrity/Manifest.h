@@ -22,11 +22,14 @@ namespace qem {
 //   phase P
 //   parts P
 //   part K
+//   compression zstd:LEVEL                                            (compressed parts only)
 //   file NAME LINES BYTES CRC32 SUM FILE-LINES FILE-BYTES FILE-SUM   (one per file, in writing order)
 //   files F
 //
 // CRC32 is 8 hexadecimal digits, SUM and FILE-SUM 16 (FILE-SUM "-" where not
-// known). Version 1 ("qempart manifest 1", written by qempart before content
+// known). LINES, BYTES, CRC32 and SUM are those of the text; a compressed
+// part's file line adds the compressed file's bytes and CRC-32:
+//   file NAME LINES BYTES CRC32 SUM FILE-LINES FILE-BYTES FILE-SUM ZBYTES ZCRC32 Version 1 ("qempart manifest 1", written by qempart before content
 // sums) has no program line and file lines without the sums:
 //   file NAME LINES BYTES CRC32 FILE-LINES FILE-BYTES
 struct ManifestFile {
@@ -36,6 +39,9 @@ struct ManifestFile {
     std::optional<uint64_t> sum;  // none in version 1
     int64_t fileLines = 0, fileBytes = 0;
     std::optional<uint64_t> fileSum;
+    // The compressed file's bytes and CRC-32, where the part is compressed.
+    std::optional<int64_t> compressedBytes;
+    uint32_t compressedCrc = 0;
 };
 
 struct Manifest {
@@ -43,6 +49,7 @@ struct Manifest {
     std::string program = "qempart";
     int64_t channels = 0, densityCode = 0, users = 0, seed = 0;
     int32_t phase = 1, parts = 1, part = 1;
+    std::string compression;  // "" for plain files, "zstd:LEVEL"
     std::vector<ManifestFile> files;
 
     // The manifest's text.
@@ -61,7 +68,11 @@ std::string manifestName(int32_t phase);
 std::string manifestName(int32_t phase, int32_t part);
 // "histsale.qem.part0003": part 3 of a file.
 std::string partFileName(const std::string& name, int32_t part);
-// "histsale.qem.part0003.tmp": a part file while it is written.
+// The ending of a compressed file's name: "histsale.qem.part0003.zst".
+inline constexpr const char* compressedEnding = ".zst";
+// The ending of a part file's name while it is written:
+// "histsale.qem.part0003.tmp", "histsale.qem.part0003.zst.tmp".
+inline constexpr const char* temporaryEnding = ".tmp";
 std::string temporaryPartFileName(const std::string& name, int32_t part);
 
 }  // namespace qem

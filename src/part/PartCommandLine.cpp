@@ -17,8 +17,11 @@ namespace qem {
 
 const char* const partUsage =
     "usage: qempart --channels N --density PCT --users U --seed S --phase 1|2|3 --parts P --part K [--out DIR]\n"
+    "               [--compress zstd[:LEVEL]]\n"
     "  writes part K of P of every file of the phase into DIR (default: the current folder)\n"
     "  as NAME.qem.partKKKK, and the part's manifest phaseN.manifest.partKKKK\n"
+    "  --compress zstd[:LEVEL]  each part file compressed as it is written, NAME.qem.partKKKK.zst\n"
+    "                           (level 1 to 19, default 1); cat joins them into a .zst of the whole\n"
     "usage: qempart --sizes --channels N --density PCT --users U\n"
     "  writes nothing; prints \"phase N bytes B\" for phases 1, 2 and 3: the bytes of their files\n"
     "Answers whose data set this program cannot write (counts beyond its exact arithmetic, or a\n"
@@ -26,7 +29,7 @@ const char* const partUsage =
 
 namespace {
 
-const char* const optionNames[] = {"channels", "density", "users", "seed", "phase", "parts", "part", "out"};
+const char* const optionNames[] = {"channels", "density", "users", "seed", "phase", "parts", "part", "out", "compress"};
 
 // A whole decimal integer (optional sign) within [low, high].
 std::optional<int64_t> integerIn(const std::string& text, int64_t low, int64_t high) {
@@ -99,7 +102,7 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
         if (!given.count("part")) given["part"] = "1";
     }
     for (const char* option : optionNames) {
-        if (std::string(option) != "out" && !given.count(option)) {
+        if (std::string(option) != "out" && std::string(option) != "compress" && !given.count(option)) {
             error = std::string("--") + option + " is missing";
             return false;
         }
@@ -133,6 +136,20 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
     r.phase = static_cast<int32_t>(*phase);
     r.parts = static_cast<int32_t>(*parts);
     r.part = static_cast<int32_t>(*part);
+    if (given.count("compress")) {
+        const std::string& value = given["compress"];
+        std::optional<int64_t> level = int64_t{defaultZstdLevel};
+        if (value.rfind("zstd:", 0) == 0)
+            level = integerIn(value.substr(5), leastZstdLevel, mostZstdLevel);
+        else if (value != "zstd")
+            level.reset();
+        if (!level) return fault("compress", "not zstd or zstd:LEVEL with a level from 1 to 19");
+        if (!canCompress()) {
+            error = "--compress: this qempart was built without Zstandard (install libzstd-dev and build again)";
+            return false;
+        }
+        r.zstdLevel = static_cast<int32_t>(*level);
+    }
     if (given.count("out")) command.folder = given["out"];
     if (command.sizes) return true;
     struct stat status;

@@ -16,6 +16,9 @@
 
 #include "context/Context.h"
 #include "integrity/Manifest.h"
+#ifdef QEM_HAVE_ZSTD
+#include "compress/Zstd.h"
+#endif
 #include "core/OutputFile.h"
 #include "core/RandomGenerator.h"
 #include "core/RecordWriter.h"
@@ -35,6 +38,22 @@ namespace {
 void skipDraws(int64_t n) {
     for (int64_t i = 0; i < n; ++i) (void)randomInt();
 }
+
+#ifdef QEM_HAVE_ZSTD
+// A part file's bytes compressed as its writers hand over their blocks, on
+// their own thread; one frame per file.
+class ZstdFileEncoder : public OutputFile::Encoder {
+public:
+    explicit ZstdFileEncoder(int level) : encoder(level) {}
+    int encode(const char* text, size_t length, const OutputFile::Put& put) override {
+        return encoder.encode(text, length, put);
+    }
+    int finish(const OutputFile::Put& put) override { return encoder.finish(put); }
+
+private:
+    ZstdEncoder encoder;
+};
+#endif
 
 // What this process has begun and not published: the manifest's side file
 // and the part files under their temporary names. Removed if the process
@@ -203,6 +222,8 @@ int64_t writePart(const PartRequest& request) {
     manifest.phase = request.phase;
     manifest.parts = request.parts;
     manifest.part = request.part;
+    const std::string ending = request.zstdLevel > 0 ? compressedEnding : "";
+    if (request.zstdLevel > 0) manifest.compression = "zstd:" + std::to_string(request.zstdLevel);
     std::vector<std::string> finalNames;
     guardedPhase([&] {
         initContext();
@@ -219,9 +240,13 @@ int64_t writePart(const PartRequest& request) {
             entry.name = files[f].name;
             entry.fileLines = std::accumulate(splits[f].writerRecords.begin(), splits[f].writerRecords.end(), int64_t{0});
             entry.fileBytes = byteCount(splits[f]);
-            const std::string temporaryName = temporaryPartFileName(files[f].name, request.part);
+            const std::string finalName = partFileName(files[f].name, request.part) + ending;
+            const std::string temporaryName = finalName + temporaryEnding;
             partManifest.begin(temporaryName);
             OutputFile out(temporaryName.c_str());
+#ifdef QEM_HAVE_ZSTD
+            if (request.zstdLevel > 0) out.setEncoder(std::make_unique<ZstdFileEncoder>(request.zstdLevel));
+#endif
             if (f < needed) writeFileRange(files[f], ranges[f], out, f + 1 < needed);
             out.close();
             entry.lines = static_cast<int64_t>(out.linesWritten());
@@ -230,14 +255,26 @@ int64_t writePart(const PartRequest& request) {
             entry.sum = out.contentSum();
             // The whole file's sum is known only to a part that is the whole file.
             if (request.parts == 1) entry.fileSum = entry.sum;
+            if (request.zstdLevel > 0) {
+                entry.compressedBytes = static_cast<int64_t>(out.encodedBytes());
+                entry.compressedCrc = out.encodedCrc32();
+            }
             manifest.files.push_back(std::move(entry));
-            finalNames.push_back(partFileName(files[f].name, request.part));
+            finalNames.push_back(finalName);
         }
     });
     partManifest.publish(manifest, finalNames);
     int64_t bytes = 0;
     for (const ManifestFile& f : manifest.files) bytes += f.bytes;
     return bytes;
+}
+
+bool canCompress() {
+#ifdef QEM_HAVE_ZSTD
+    return true;
+#else
+    return false;
+#endif
 }
 
 }  // namespace qem

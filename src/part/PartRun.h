@@ -17,7 +17,17 @@ struct PartRequest {
     int32_t part = 1;
     // Replaces the clock rule of the inventory writers (tests).
     std::optional<int32_t> inventorySeed;
+    // Writes every part file compressed with Zstandard at this level
+    // ("NAME.qem.partKKKK.zst"); 0: plain files.
+    int32_t zstdLevel = 0;
 };
+
+// Whether this qempart can write compressed parts (built with libzstd).
+bool canCompress();
+
+// The Zstandard levels --compress takes, and its default: the fastest, which
+// compresses the data set's text about 6 times.
+constexpr int32_t leastZstdLevel = 1, mostZstdLevel = 19, defaultZstdLevel = 1;
 
 // At most this many parts: part numbers have four digits, so the part files
 // of a file list in part order.

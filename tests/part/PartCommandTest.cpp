@@ -62,6 +62,8 @@ TEST_F(PartCommand, BadArgumentsAreRefusedWithoutWritingAnything) {
         {{"--parts", "2", "--part", "3"}, {}, "--part '3': not a whole number from 1 to the parts (2)"},
         {{"--part", "0"}, {}, "--part '0'"},
         {{"--colour", "red"}, {}, "unknown option '--colour'"},
+        {{"--compress", "gzip"}, {}, "--compress 'gzip': not zstd or zstd:LEVEL with a level from 1 to 19"},
+        {{"--compress", "zstd:20"}, {}, "--compress 'zstd:20'"},
         {{}, {"--part", "1"}, "--part is given twice"},
         {{"--out", "missing"}, {}, "--out 'missing': No such file or directory"},
         {{"--out", "plain"}, {}, "--out 'plain': not a folder"},

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "compress/Zstd.h"
 #include "integrity/ContentSum.h"
 #include "integrity/Crc32.h"
 #include "integrity/Manifest.h"
@@ -159,5 +160,49 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Parts,
                              return "Channels" + std::to_string(info.param.channels) + "Users" +
                                     std::to_string(info.param.users);
                          });
+
+// Compressed parts, joined as cat joins them, decompress to the plain parts joined, and their manifests
+// describe both the text and the compressed bytes.
+TEST(CompressedParts, JoinedFramesAreThePlainFiles) {
+    qemtest::TempDir top;
+    for (const int32_t parts : {1, 3}) {
+        SCOPED_TRACE("parts " + std::to_string(parts));
+        for (const int32_t level : {0, 1}) {
+            const std::string folder = "level" + std::to_string(level) + "parts" + std::to_string(parts);
+            fs::create_directory(folder);
+            fs::current_path(folder);
+            for (int32_t part = 1; part <= parts; ++part) {
+                PartRequest request{10, 2, 10, 77, 2, parts, part, 4242};
+                request.zstdLevel = level;
+                writePart(request);
+            }
+            fs::current_path("..");
+        }
+        const std::string plain = "level0parts" + std::to_string(parts), packed = "level1parts" + std::to_string(parts);
+        for (const char* name : {"budget.qem", "currsale.qem", "currinv.qem"}) {
+            std::string joinedPlain, joinedPacked;
+            for (int32_t part = 1; part <= parts; ++part) {
+                joinedPlain += qemtest::readFile(plain + "/" + partFileName(name, part));
+                const std::string bytes = qemtest::readFile(packed + "/" + partFileName(name, part) + ".zst");
+                joinedPacked += bytes;
+                const ManifestFile figures = manifestFiles(packed + "/" + manifestName(2, part)).at(name);
+                Crc32 crc;
+                crc.add(bytes.data(), bytes.size());
+                EXPECT_EQ(figures.compressedBytes, static_cast<int64_t>(bytes.size())) << name;
+                EXPECT_EQ(figures.compressedCrc, crc.value()) << name;
+            }
+            std::string decoded;
+            ZstdDecoder decoder;
+            EXPECT_EQ(decoder.decode(joinedPacked.data(), joinedPacked.size(),
+                                     [&](const char* bytes, size_t length) {
+                                         decoded.append(bytes, length);
+                                         return 0;
+                                     }),
+                      "");
+            EXPECT_EQ(decoder.finish(), "");
+            EXPECT_TRUE(decoded == joinedPlain) << name;
+        }
+    }
+}
 
 }  // namespace
