@@ -55,9 +55,10 @@ test: build
 bench:
 	$(ENSURE) build
 	$(call configure,OFF)
-	cmake --build $(BUILD) -j $(JOBS) --target factbench qemgen
+	cmake --build $(BUILD) -j $(JOBS) --target factbench compressbench qemgen qempart
 	$(BUILD)/factbench --folder $(BENCH_DIR) --channels $(CHANNELS) --density $(DENSITY) --users $(USERS) \
 		--runs $(RUNS) $(if $(COMPARE),--compare $(COMPARE))
+	$(BUILD)/compressbench --folder $(BENCH_DIR) --channels $(CHANNELS) --density $(DENSITY) --runs $(RUNS)
 
 install:
 	$(ENSURE) build
