@@ -46,7 +46,16 @@ inline uint64_t mix(uint64_t x) {
     return x;
 }
 
-// The hash of n bytes at p (no blank columns).
+// The low r bytes of a word (all of them from 8 on): a word read past the
+// end of the line, with the bytes beyond read as the zero bytes that pad it.
+inline uint64_t lowBytes(uint64_t w, size_t r) {
+    return r >= 8 ? w : r == 0 ? 0 : w & ((uint64_t{1} << (8 * r)) - 1);
+}
+
+// The hash of n bytes at p (no blank columns). Reads up to 15 bytes past
+// the end when `slack` (the caller guarantees they can be read), otherwise
+// copies the last partial pair of words.
+template <bool slack>
 inline uint64_t hashBytes(const unsigned char* p, size_t n) {
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read as little-endian");
     unsigned __int128 a = 0;
@@ -54,9 +63,18 @@ inline uint64_t hashBytes(const unsigned char* p, size_t n) {
     for (; i + 16 <= n; i += 16, pair = (pair + 2) & 15)
         a += static_cast<unsigned __int128>(load(p + i) + keys[pair]) * (load(p + i + 8) + keys[pair + 1]);
     if (i < n) {
-        unsigned char tail[16] = {};
-        memcpy(tail, p + i, n - i);
-        a += static_cast<unsigned __int128>(load(tail) + keys[pair]) * (load(tail + 8) + keys[pair + 1]);
+        const size_t r = n - i;
+        uint64_t low, high;
+        if constexpr (slack) {
+            low = lowBytes(load(p + i), r);
+            high = r > 8 ? lowBytes(load(p + i + 8), r - 8) : 0;
+        } else {
+            unsigned char tail[16] = {};
+            memcpy(tail, p + i, r);
+            low = load(tail);
+            high = load(tail + 8);
+        }
+        a += static_cast<unsigned __int128>(low + keys[pair]) * (high + keys[pair + 1]);
     }
     return mix(static_cast<uint64_t>(a) ^ static_cast<uint64_t>(a >> 64) ^ (n * 0x9E3779B97F4A7C15ull));
 }
@@ -76,14 +94,22 @@ struct BlankColumns {
 BlankColumns blankColumnsOf(std::string_view fileName);
 
 // The hash of one line (line end included), its blank columns read as spaces.
+// lineHashInBlock may read up to 16 bytes past the line, which the caller
+// guarantees can be read (a writer's text block has room after its last
+// line); the value is the same.
+template <bool slack = false>
 inline uint64_t lineHash(const char* line, size_t n, BlankColumns blank = {}) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(line);
-    if (!blank.any() || blank.from >= n) return content::hashBytes(p, n);
-    unsigned char copy[512];
-    if (n > sizeof copy) return content::hashBytes(p, n);  // no data set line is this long
+    if (!blank.any() || blank.from >= n) return content::hashBytes<slack>(p, n);
+    unsigned char copy[512 + 16];
+    if (n > 512) return content::hashBytes<slack>(p, n);  // no data set line is this long
     memcpy(copy, p, n);
     memset(copy + blank.from, ' ', (blank.to < n ? blank.to : n) - blank.from);
-    return content::hashBytes(copy, n);
+    return content::hashBytes<true>(copy, n);
+}
+
+inline uint64_t lineHashInBlock(const char* line, size_t n, BlankColumns blank = {}) {
+    return lineHash<true>(line, n, blank);
 }
 
 // The content sum of text made of whole lines ending in "\n" (a last line
