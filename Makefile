@@ -4,6 +4,10 @@
 #   make bench [BENCH_DIR=/dev/shm RUNS=5 COMPARE=path]    throughput of phases 1 and 2 (COMPARE: another qemgen
 #                                                          measured alongside)
 #   make bench-load                                        qemload into a throwaway PostgreSQL server
+#   make load [DATA=data SCHEMA=qem PGFOLDER=pgdata]       a PostgreSQL server of its own in PGFOLDER (started,
+#                                                          or reused when running), the data set of DATA loaded
+#                                                          into schema SCHEMA (replacing qemload's own schema)
+#   make load-stop [PGFOLDER=pgdata]                       stop that server
 #   make install [PREFIX=/usr/local]                       install the programs into PREFIX/bin
 # Each target first checks for the Debian packages it needs (scripts/ensure-tools):
 # run as root it installs the missing ones, otherwise it names them and stops.
@@ -17,6 +21,8 @@ DENSITY ?= 1
 USERS ?= 10
 DATA ?= data
 PREFIX ?= /usr/local
+SCHEMA ?= qem
+PGFOLDER ?= pgdata
 JOBS ?= $(shell nproc)
 # The benchmark's folder: memory (tmpfs) where the system has it.
 BENCH_DIR ?= $(firstword $(wildcard /dev/shm) /tmp)
@@ -27,7 +33,7 @@ ENSURE = ./scripts/ensure-tools
 # $(call configure,ON|OFF): configure the build folder with or without the tests.
 configure = cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DBUILD_TESTING=$(1) >/dev/null
 
-.PHONY: all build run test bench bench-load install clean
+.PHONY: all build run test bench bench-load load load-stop install clean
 # The targets share one build folder: never run two of them at once.
 .NOTPARALLEL:
 
@@ -71,6 +77,28 @@ bench-load:
 	$(call configure,OFF)
 	cmake --build $(BUILD) -j $(JOBS) --target loadbench
 	$(BUILD)/loadbench
+
+# The server is the loader tests' own kind (build/localpg): a Unix socket in
+# PGFOLDER only, run as 'nobody' when called as root. A second load replaces
+# the schema, as qemload --replace does: only a schema qemload published.
+load:
+	$(ENSURE) build load
+	$(call configure,OFF)
+	cmake --build $(BUILD) -j $(JOBS) --target qemload localpg
+	conninfo="$$($(BUILD)/localpg start $(PGFOLDER))" && \
+	  $(BUILD)/qemload --replace --schema $(SCHEMA) "$$conninfo" $(DATA)
+	@echo
+	@echo "The data set of $(DATA) is in schema $(SCHEMA) of the server in $(abspath $(PGFOLDER)). Connect with:"
+	@echo "    psql \"host=$(abspath $(PGFOLDER)) user=qem dbname=postgres options=-csearch_path=$(SCHEMA)\""
+	@echo "Stop the server with:"
+	@echo "    make load-stop$(if $(filter-out pgdata,$(PGFOLDER)), PGFOLDER=$(PGFOLDER))"
+	@echo "(make load starts it again; remove $(PGFOLDER) to drop the database.)"
+
+load-stop:
+	$(ENSURE) build load
+	$(call configure,OFF)
+	cmake --build $(BUILD) -j $(JOBS) --target localpg
+	$(BUILD)/localpg stop $(PGFOLDER)
 
 clean:
 	rm -rf $(BUILD)

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -84,6 +85,59 @@ std::string serverBin() {
                              " or set QEM_PG_BINDIR");
 }
 
+// The name of the server's socket in its folder (the default port's).
+const char* const socketName = ".s.PGSQL.5432";
+
+ScratchServer::ServerUser nobodyUser() {
+    if (geteuid() != 0) return {};
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody) throw std::runtime_error("running as root, and there is no user 'nobody' to run the server");
+    return {true, nobody->pw_uid, nobody->pw_gid, "nobody"};
+}
+
+// As root: the owner of an existing cluster runs its programs.
+ScratchServer::ServerUser clusterOwner(const std::string& data) {
+    if (geteuid() != 0) return {};
+    struct stat st {};
+    if (stat(data.c_str(), &st) != 0)
+        throw std::runtime_error("cannot read " + data + ": " + std::string(strerror(errno)));
+    if (st.st_uid == 0) throw std::runtime_error(data + " belongs to root, and PostgreSQL refuses to run as root");
+    const passwd* owner = getpwuid(st.st_uid);
+    return {true, st.st_uid, owner ? owner->pw_gid : st.st_gid,
+            owner ? owner->pw_name : "uid " + std::to_string(st.st_uid)};
+}
+
+// Whether `user` may enter, list and write the folder (tried as that user).
+bool reachableBy(const ScratchServer::ServerUser& user, const std::string& folder) {
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(user.gid) != 0 || setuid(user.uid) != 0) _exit(2);
+        _exit(access(folder.c_str(), R_OK | W_OK | X_OK) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The absolute path of a kept server's folder. It goes into the server's
+// command line and into connection strings unquoted, and the socket's path
+// must fit the system's limit (108 bytes with its end).
+std::string absoluteFolder(const std::string& folder) {
+    if (folder.empty()) throw std::runtime_error("no server folder given");
+    std::string path = fs::absolute(folder).lexically_normal().string();
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    for (const char c : path)
+        if (!isalnum(static_cast<unsigned char>(c)) && !strchr("/._-+@", c))
+            throw std::runtime_error("the server folder " + path +
+                                     " has characters other than letters, digits and / . _ - + @: choose another");
+    if (path.size() + 1 + strlen(socketName) >= 108)
+        throw std::runtime_error("the server folder " + path + " is too long for its socket's path (at most " +
+                                 std::to_string(107 - 1 - strlen(socketName)) + " characters): choose a shorter one");
+    return path;
+}
+
 }  // namespace
 
 Outcome run(const std::vector<std::string>& argv, const std::string& input, const std::string& cwd) {
@@ -109,30 +163,121 @@ void makeDataSet(const std::string& folder, int channels, const std::string& den
     }
 }
 
-ScratchServer::ScratchServer(const std::vector<std::string>& settings) : temp("qemload-pg"), bin(serverBin()) {
-    if (geteuid() == 0) {
-        const passwd* nobody = getpwnam("nobody");
-        if (!nobody) throw std::runtime_error("running as root, and there is no user 'nobody' to run the server");
-        uid = nobody->pw_uid;
-        gid = nobody->pw_gid;
-        switchUser = true;
-        if (chown(folder().c_str(), uid, gid) != 0) throw std::runtime_error("cannot hand the server folder over");
+ScratchServer::ScratchServer(const std::vector<std::string>& settings)
+    : temp(std::make_unique<TempFolder>("qemload-pg")), dir(temp->path()), bin(serverBin()), user(nobodyUser()) {
+    if (user.switchUser && chown(dir.c_str(), user.uid, user.gid) != 0)
+        throw std::runtime_error("cannot hand the server folder over");
+    initCluster(false);
+    start(settings);
+}
+
+ScratchServer::ScratchServer(const KeptFolder& keptFolder) : dir(absoluteFolder(keptFolder.path)), kept(true) {
+    const std::string data = dir + "/data";
+    std::error_code ec;
+    const bool existing = fs::exists(data + "/PG_VERSION", ec);
+    bool made = false;
+    if (fs::exists(dir, ec)) {
+        if (!fs::is_directory(dir, ec)) throw std::runtime_error(dir + " is not a folder");
+        if (!existing && !fs::is_empty(dir, ec))
+            throw std::runtime_error(dir + " is neither empty nor the folder of a server made here (no data/PG_VERSION):"
+                                           " give a new or empty folder");
     }
-    const std::string data = folder() + "/data";
-    Outcome o = runAsServerUser({bin + "/initdb", "-D", data, "-U", "qem", "--auth=trust", "-E", "UTF8",
-                                 "--locale=C", "--no-sync"});
-    if (o.status != 0) throw std::runtime_error("initdb failed: " + o.out + o.err);
-    std::string options = "-c listen_addresses='' -c unix_socket_directories='" + folder() + "'";
-    for (const auto& s : settings) options += " -c " + s;
-    o = runAsServerUser({bin + "/pg_ctl", "-D", data, "-o", options, "-l", folder() + "/server.log", "-w", "-t", "60",
-                         "start"});
-    if (o.status != 0)
-        throw std::runtime_error("the server did not start: " + o.out + o.err + readAll(folder() + "/server.log"));
-    started = true;
+    bin = serverBin();
+    user = existing ? clusterOwner(data) : geteuid() == 0 ? nobodyUser() : ServerUser{};
+    if (!fs::exists(dir, ec)) {
+        if (!fs::create_directories(dir, ec) || ec)
+            throw std::runtime_error("cannot make the folder " + dir + ": " + ec.message());
+        made = true;
+    }
+    // Only the server's user (and root) may reach its socket: its superuser
+    // is trusted there without a password.
+    if (!existing) {
+        if (chmod(dir.c_str(), 0700) != 0 ||
+            (user.switchUser && chown(dir.c_str(), user.uid, user.gid) != 0)) {
+            const std::string reason = strerror(errno);
+            if (made) fs::remove_all(dir, ec);
+            throw std::runtime_error("cannot hand the folder " + dir + " over to the server's user: " + reason);
+        }
+    }
+    if (user.switchUser && !reachableBy(user, dir)) {
+        if (made) fs::remove_all(dir, ec);
+        throw std::runtime_error("the server runs as the user '" + user.name +
+                                 "' (PostgreSQL refuses root), which cannot reach " + dir +
+                                 ": a folder on its path is closed to other users. Choose a folder it can reach"
+                                 " (make load PGFOLDER=/var/tmp/qem-pgdata)");
+    }
+    if (!existing) {
+        try {
+            initCluster(true);
+            // The cluster's own settings, so that it keeps to its folder
+            // however it is started.
+            std::ofstream conf(data + "/postgresql.conf", std::ios::app);
+            conf << "\n# A server of its own: a Unix socket in its folder, no TCP port.\n"
+                 << "listen_addresses = ''\n"
+                 << "unix_socket_directories = '" << dir << "'\n";
+            if (!conf.flush()) throw std::runtime_error("cannot write " + data + "/postgresql.conf");
+        } catch (...) {
+            // Nothing of a failed start is left: the folder was empty or new.
+            if (made) fs::remove_all(dir, ec);
+            else fs::remove_all(data, ec);
+            throw;
+        }
+    }
+    if (keptRunning(dir)) {
+        wasRunning = true;
+        if (!fs::exists(dir + "/" + socketName, ec))
+            throw std::runtime_error("a server runs on " + data + " but has no socket in " + dir +
+                                     " (was it started another way?)");
+        return;
+    }
+    start({});
 }
 
 ScratchServer::~ScratchServer() {
-    if (started) runAsServerUser({bin + "/pg_ctl", "-D", folder() + "/data", "-m", "fast", "-w", "stop"});
+    if (started && !kept) runAsServerUser({bin + "/pg_ctl", "-D", dir + "/data", "-m", "fast", "-w", "stop"});
+}
+
+void ScratchServer::initCluster(bool sync) {
+    std::vector<std::string> argv = {bin + "/initdb", "-D", dir + "/data", "-U", "qem", "--auth=trust",
+                                     "-E", "UTF8", "--locale=C"};
+    // A throwaway cluster need not survive a crash of the machine.
+    if (!sync) argv.push_back("--no-sync");
+    const Outcome o = runAsServerUser(argv);
+    if (o.status != 0) throw std::runtime_error("initdb failed: " + o.out + o.err);
+}
+
+void ScratchServer::start(const std::vector<std::string>& settings) {
+    std::string options = "-c listen_addresses='' -c unix_socket_directories='" + dir + "'";
+    for (const auto& s : settings) options += " -c " + s;
+    const Outcome o = runAsServerUser({bin + "/pg_ctl", "-D", dir + "/data", "-o", options, "-l",
+                                       dir + "/server.log", "-w", "-t", "60", "start"});
+    if (o.status != 0)
+        throw std::runtime_error("the server did not start: " + o.out + o.err + readAll(dir + "/server.log"));
+    started = true;
+}
+
+bool ScratchServer::keptRunning(const std::string& folder) {
+    const std::string data = absoluteFolder(folder) + "/data";
+    std::error_code ec;
+    if (!fs::exists(data + "/PG_VERSION", ec))
+        throw std::runtime_error(absoluteFolder(folder) + " holds no server made here (no data/PG_VERSION)");
+    const ServerUser owner = clusterOwner(data);
+    // pg_ctl status: 0 running, 3 not running.
+    const Outcome o = runAs({serverBin() + "/pg_ctl", "-D", data, "status"}, "", "/", owner.switchUser, owner.uid,
+                            owner.gid);
+    if (o.status == 0) return true;
+    if (o.status == 3) return false;
+    throw std::runtime_error("cannot tell whether the server of " + data + " runs: " + o.out + o.err);
+}
+
+bool ScratchServer::stopKept(const std::string& folder) {
+    if (!keptRunning(folder)) return false;
+    const std::string data = absoluteFolder(folder) + "/data";
+    const ServerUser owner = clusterOwner(data);
+    const Outcome o = runAs({serverBin() + "/pg_ctl", "-D", data, "-m", "fast", "-w", "-t", "60", "stop"}, "", "/",
+                            owner.switchUser, owner.uid, owner.gid);
+    if (o.status != 0) throw std::runtime_error("the server of " + data + " did not stop: " + o.out + o.err);
+    return true;
 }
 
 std::string ScratchServer::conninfo(const std::string& database) const {
@@ -140,14 +285,16 @@ std::string ScratchServer::conninfo(const std::string& database) const {
 }
 
 std::string ScratchServer::readableFolder() const {
-    const std::string dir = folder() + "/files";
-    fs::create_directories(dir);
-    if (switchUser && chown(dir.c_str(), uid, gid) != 0) throw std::runtime_error("cannot hand a folder over");
-    return dir;
+    const std::string files = dir + "/files";
+    fs::create_directories(files);
+    if (user.switchUser && chown(files.c_str(), user.uid, user.gid) != 0)
+        throw std::runtime_error("cannot hand a folder over");
+    return files;
 }
 
 Outcome ScratchServer::runAsServerUser(const std::vector<std::string>& argv) const {
-    return runAs(argv, "", "", switchUser, uid, gid);
+    // From "/": the server's user may not be allowed into this process's folder.
+    return runAs(argv, "", "/", user.switchUser, user.uid, user.gid);
 }
 
 }  // namespace scratch
