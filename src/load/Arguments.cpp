@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace qemload {
+
 const char* const usageText =
     "usage: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]\n"
     "Loads the finished data set in FOLDER (default: the current folder) into schema NAME\n"
@@ -101,3 +103,5 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         a.error = "schema name '" + a.options.schema + "' " + problem;
     return a;
 }
+
+}  // namespace qemload

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace qemload {
+
 // One file of a data set, stored whole ("histsale.qem") or as numbered parts
 // ("histsale.qem.part0000", "histsale.qem.part0001", ...) that, concatenated in
 // number order, form the file. Reads address the concatenation.
@@ -56,3 +58,5 @@ private:
     const char* bytes = "";
     size_t length = 0;
 };
+
+}  // namespace qemload

@@ -9,6 +9,8 @@
 #include "load/LoadError.h"
 #include "load/Lines.h"
 
+namespace qemload {
+
 namespace ff = fixed_fields;
 
 const std::array<DimensionLayout, dimensionCount>& dimensionLayouts() {
@@ -143,3 +145,5 @@ std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims) {
     }
     return ranks;
 }
+
+}  // namespace qemload

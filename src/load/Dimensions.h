@@ -7,6 +7,8 @@
 
 #include "load/CodeIndex.h"
 
+namespace qemload {
+
 // The four stored dimensions as their tree files describe them, checked
 // against their hierarchy files.
 struct DimensionLayout {
@@ -57,3 +59,5 @@ std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims);
 // every leaf once with exactly the ancestor chain of the tree file. Throws
 // LoadError naming the file and line.
 Dimensions readDimensions(const std::string& folder);
+
+}  // namespace qemload

@@ -5,6 +5,8 @@
 #include "load/DataFile.h"
 #include "load/LoadError.h"
 
+namespace qemload {
+
 // Walking the fixed-length lines of a data-set file. Every line of a file has
 // the same length; line ends are "\n" or, for a data set written where text
 // files end lines with CR LF, "\r\n" (one convention per file, found on its
@@ -54,3 +56,5 @@ void forEachInFile(const DataFile& file, int length, F&& f) {
 }
 
 }  // namespace lines
+
+}  // namespace qemload

@@ -24,6 +24,8 @@
 #include "load/Schemas.h"
 #include "load/Tables.h"
 
+namespace qemload {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -750,3 +752,5 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
     fprintf(out, "schema %s %s with every key and check in place\n", schema.c_str(),
             f.replaced ? "replaced" : "created");
 }
+
+}  // namespace qemload

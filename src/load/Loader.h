@@ -7,6 +7,8 @@
 
 #include "load/LineCounts.h"
 
+namespace qemload {
+
 // Loading a finished data set into a new schema of a PostgreSQL database. The
 // line counts of every file are checked against what the data set implies
 // before anything is loaded. The tables are filled under a temporary schema
@@ -59,3 +61,5 @@ std::string schemaNameProblem(const std::string& name, bool replace = false);
 // Set (from a signal handler, say) to stop a load in progress; it then fails
 // with "interrupted" and publishes nothing.
 std::atomic<bool>& loadStopRequest();
+
+}  // namespace qemload

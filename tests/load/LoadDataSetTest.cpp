@@ -11,6 +11,8 @@
 #include "LoadEnvironment.h"
 #include "load/Tables.h"
 
+namespace qemload {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -311,3 +313,5 @@ INSTANTIATE_TEST_SUITE_P(Cuts, CutDataSetTest, ::testing::ValuesIn(cuts),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+}  // namespace qemload

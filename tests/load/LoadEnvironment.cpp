@@ -1,5 +1,7 @@
 #include "LoadEnvironment.h"
 
+namespace qemload {
+
 LoadEnvironment& LoadEnvironment::get() {
     static LoadEnvironment* const instance =
         static_cast<LoadEnvironment*>(::testing::AddGlobalTestEnvironment(new LoadEnvironment));
@@ -25,3 +27,5 @@ void LoadEnvironment::TearDown() {
     server.reset();
     data.reset();
 }
+
+}  // namespace qemload

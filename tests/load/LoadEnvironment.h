@@ -10,6 +10,8 @@
 #include "ScratchServer.h"
 #include "load/PgSession.h"
 
+namespace qemload {
+
 class LoadEnvironment : public ::testing::Environment {
 public:
     static LoadEnvironment& get();
@@ -44,3 +46,5 @@ protected:
     LoadEnvironment& env = LoadEnvironment::get();
     std::unique_ptr<PgSession> session;
 };
+
+}  // namespace qemload

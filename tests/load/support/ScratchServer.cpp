@@ -17,7 +17,7 @@
 
 namespace fs = std::filesystem;
 
-namespace scratch {
+namespace qemload::scratch {
 
 namespace {
 
@@ -150,4 +150,4 @@ Outcome ScratchServer::runAsServerUser(const std::vector<std::string>& argv) con
     return runAs(argv, "", "", switchUser, uid, gid);
 }
 
-}  // namespace scratch
+}  // namespace qemload::scratch

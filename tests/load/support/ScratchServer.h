@@ -4,7 +4,7 @@
 
 // Support for the loader's tests and benchmark: child processes, data sets
 // made by the generator, and a throwaway PostgreSQL server.
-namespace scratch {
+namespace qemload::scratch {
 
 struct Outcome {
     int status = -1;  // exit status, or 128 + signal
@@ -61,4 +61,4 @@ private:
     bool switchUser = false;
 };
 
-}  // namespace scratch
+}  // namespace qemload::scratch
