@@ -10,8 +10,9 @@
 namespace qemload {
 
 // Loading a finished data set into a new schema of a PostgreSQL database. The
-// line counts of every file are checked against what the data set implies
-// before anything is loaded. The tables are filled under a temporary schema
+// data set's manifests, and the line counts of every file against what the
+// data set implies, are checked before anything is loaded; every byte read
+// is checked against the manifests before anything is published. The tables are filled under a temporary schema
 // name, keyed and checked there, and renamed to the requested schema in one
 // final transaction; any failure drops the temporary schema and leaves the
 // database as it was. Only a schema qemload published, with nothing of other
@@ -46,6 +47,12 @@ struct LoadFigures {
     double totalSeconds = 0;
     bool replaced = false;
     DataSetSize size;
+    // The manifests' parts of each phase (0: the data set has no
+    // manifests), whether they carry content sums, and the parts of files
+    // whose bytes matched them.
+    int32_t manifestParts = 0;
+    bool contentSums = false;
+    uint64_t partsChecked = 0;
 };
 
 // Throws LoadError with the message for the user; nothing is published then.
