@@ -553,8 +553,11 @@ public:
 // first such line is the fault to report.
 std::optional<std::string> earlierBadLine(const Source& src, const TableDef& def, uint64_t upTo) {
     std::vector<char> data;
-    for (uint64_t offset = 0; offset < upTo; offset += chunkBytes) {
-        const uint64_t n = std::min<uint64_t>(chunkBytes, upTo - offset);
+    // Whole lines at a time: each piece starts on a line.
+    const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
+    const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
+    for (uint64_t offset = 0; offset < upTo; offset += step) {
+        const uint64_t n = std::min<uint64_t>(step, upTo - offset);
         data.resize(static_cast<size_t>(n));
         src.file.read(offset, data.data(), data.size());
         try {
