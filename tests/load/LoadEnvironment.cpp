@@ -18,6 +18,8 @@ void LoadEnvironment::SetUp() {
             std::vector<std::string>{"fsync=off", "full_page_writes=off", "synchronous_commit=off"});
         data = std::make_unique<scratch::TempFolder>("qemload-data");
         scratch::makeDataSet(data->path(), 10, "0.1", 10);
+        parts = std::make_unique<scratch::TempFolder>("qemload-parts");
+        scratch::makePartSet(parts->path(), data->path(), "0.1", 3);
     } catch (const std::exception& e) {
         error = e.what();
     }
@@ -26,6 +28,7 @@ void LoadEnvironment::SetUp() {
 void LoadEnvironment::TearDown() {
     server.reset();
     data.reset();
+    parts.reset();
 }
 
 }  // namespace qemload

@@ -32,6 +32,11 @@ private:
 // the answers channels, density (percent, as typed) and users.
 void makeDataSet(const std::string& folder, int channels, const std::string& density, int users);
 
+// Writes the same data set in `parts` parts into folder: qempart for every
+// part of every phase, with the answers and seed of the data set in `from`
+// (read from its first phase's manifest).
+void makePartSet(const std::string& folder, const std::string& from, const std::string& density, int parts);
+
 // A PostgreSQL server of its own: initdb into a temporary folder, listening on
 // a Unix socket in that folder and on no TCP port, run by an unprivileged user
 // when this process runs as root (initdb refuses root). The destructor stops
