@@ -1,5 +1,7 @@
 #include "load/ContentCheck.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +18,24 @@ std::string hex(uint64_t value, int digits) {
     snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
     return text;
 }
+
+// The calling thread's processor time in nanoseconds.
+uint64_t threadNanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
+}
+
+// Adds the thread's processor time from its construction to its end.
+class ProcessorTime {
+public:
+    explicit ProcessorTime(std::atomic<uint64_t>& t) : total(t), start(threadNanoseconds()) {}
+    ~ProcessorTime() { total += threadNanoseconds() - start; }
+
+private:
+    std::atomic<uint64_t>& total;
+    uint64_t start;
+};
 
 }  // namespace
 
@@ -45,6 +65,7 @@ ContentCheck::ContentCheck(const DataSetManifests& m, const std::vector<const Da
 void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, size_t length) {
     const auto it = files.find(file.name());
     if (it == files.end() || length == 0) return;
+    const ProcessorTime time(nanoseconds);
     FileState& f = *it->second;
     const uint64_t end = offset + length;
     // The first part that holds byte `offset`, then every part up to `end`.

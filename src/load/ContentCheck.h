@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -36,6 +37,8 @@ public:
 
     // The parts checked so far.
     uint64_t partsChecked() const;
+    // The processor time the checks took so far, over all threads, in seconds.
+    double processorSeconds() const { return static_cast<double>(nanoseconds.load()) / 1e9; }
 
 private:
     struct Piece {
@@ -63,6 +66,7 @@ private:
 
     const DataSetManifests& manifests;
     std::map<std::string, std::unique_ptr<FileState>> files;
+    std::atomic<uint64_t> nanoseconds{0};
 };
 
 }  // namespace qemload

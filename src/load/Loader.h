@@ -53,6 +53,7 @@ struct LoadFigures {
     int32_t manifestParts = 0;
     bool contentSums = false;
     uint64_t partsChecked = 0;
+    double contentCheckSeconds = 0;  // processor time of those checks, over all jobs
 };
 
 // Throws LoadError with the message for the user; nothing is published then.
