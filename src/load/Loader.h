@@ -22,7 +22,7 @@ struct LoadOptions {
     std::string folder = ".";
     std::string schema = "qem";
     bool replace = false;
-    int32_t users = 0;  // the query files that must be present; 0: those found
+    int32_t users = 0;  // the query files that must be present; 0: the manifests' count, or those found
     int jobs = 2;
     // Largest file (MB) loaded in the order of its table's key; -1: an eighth
     // of the memory, at most 4096.
