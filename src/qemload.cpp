@@ -8,11 +8,15 @@
 #include "load/Loader.h"
 #include "load/PgSession.h"
 
+namespace qemload {
 namespace {
 
 void onSignal(int) { loadStopRequest() = true; }
 
 }  // namespace
+}  // namespace qemload
+
+using namespace qemload;
 
 int main(int argc, char** argv) {
     const Arguments a = parseArguments(std::vector<std::string>(argv + 1, argv + argc));

@@ -26,6 +26,7 @@
 
 namespace fs = std::filesystem;
 
+namespace qemload {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -72,6 +73,9 @@ uint64_t writeCsv(const TableDef& def, const std::vector<std::pair<DataFile, int
 }
 
 }  // namespace
+}  // namespace qemload
+
+using namespace qemload;
 
 int main(int argc, char** argv) {
     const int channels = argc > 1 ? atoi(argv[1]) : 10;

@@ -2,21 +2,27 @@
 
 #include <cstdint>
 
+namespace qemload {
+
 const char* const usageText =
     "usage: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]\n"
     "Loads the finished data set in FOLDER (default: the current folder) into schema NAME\n"
     "(default qem) of the PostgreSQL database that CONNINFO names (a connection string\n"
     "or URI; the PG* environment variables apply), with every key and check in place.\n"
-    "Every file must have the lines the data set implies. Keep a password out of\n"
-    "CONNINFO (other users can see a program's arguments): use ~/.pgpass, PGPASSFILE\n"
-    "or PGPASSWORD.\n"
+    "Every file must have the lines the data set implies, and match the manifests its\n"
+    "writer left (phaseN.manifest, or phaseN.manifest.partKKKK for a data set in parts):\n"
+    "lines, bytes, CRC-32 and content sum of every file or part. A data set in parts\n"
+    "needs them; one of whole files without any loads with a warning. Keep a password\n"
+    "out of CONNINFO (other users can see a program's arguments): use ~/.pgpass,\n"
+    "PGPASSFILE or PGPASSWORD.\n"
     "  --schema NAME  schema to create\n"
     "  --replace      replace the schema if it exists (otherwise an existing one is refused);\n"
     "                 only a schema qemload published, never public, information_schema or\n"
     "                 pg_*, and never one that objects of other schemas (views, foreign\n"
     "                 keys, ...) depend on: those are listed and the load is refused\n"
-    "  --users U      exactly U query files (qry001.qem ..) must be present; without it\n"
-    "                 the query files found are loaded and the user count is not checked\n"
+    "  --users U      exactly U query files (qry001.qem ..) must be present; the manifests\n"
+    "                 give the user count, and U must agree with it; without either the\n"
+    "                 query files found are loaded and the user count is not checked\n"
     "  --jobs N       connections loading in parallel (default 2)\n"
     "  --sort-limit MB  largest file loaded in the order of its table's key, which makes\n"
     "                 the key quicker to build; it is held in memory whole (default: an\n"
@@ -101,3 +107,5 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         a.error = "schema name '" + a.options.schema + "' " + problem;
     return a;
 }
+
+}  // namespace qemload

@@ -4,6 +4,8 @@
 
 #include "load/Loader.h"
 
+namespace qemload {
+
 // The command line: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]
 struct Arguments {
     LoadOptions options;
@@ -14,3 +16,5 @@ struct Arguments {
 Arguments parseArguments(const std::vector<std::string>& args);
 
 extern const char* const usageText;
+
+}  // namespace qemload

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qemload {
+
 // Member code -> member position, for codes of up to 16 characters. Open
 // addressing over a power-of-two table, keyed by the code's bytes padded with
 // NULs (codes never contain one); the fact files look up several codes per
@@ -66,3 +68,5 @@ private:
     std::vector<Slot> slots;
     size_t mask = 0;
 };
+
+}  // namespace qemload

@@ -1,5 +1,7 @@
 #include "load/CopyRows.h"
 
+namespace qemload {
+
 namespace {
 
 const int64_t powersOfTen[] = {1, 10, 100, 1000, 10000};
@@ -47,3 +49,5 @@ void CsvRows::decimal(int64_t scaled, int scale) {
     if (negative) out.push_back('-');
     out.append(digits).push_back(',');
 }
+
+}  // namespace qemload

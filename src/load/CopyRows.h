@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qemload {
+
 // Rows for COPY ... FROM STDIN, appended field by field. BinaryRows writes the
 // binary COPY format (big-endian lengths and integers, numeric in base-10000
 // digits); CsvRows writes the same rows as CSV; KeyRows keeps only the sort
@@ -136,3 +138,5 @@ private:
     int rows = 0;
     uint64_t key = 0;
 };
+
+}  // namespace qemload

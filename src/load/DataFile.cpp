@@ -12,6 +12,8 @@
 
 #include "load/LoadError.h"
 
+namespace qemload {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -150,3 +152,5 @@ FileBytes::FileBytes(const DataFile& file) : length(static_cast<size_t>(file.siz
 FileBytes::~FileBytes() {
     if (mapping) munmap(mapping, length);
 }
+
+}  // namespace qemload

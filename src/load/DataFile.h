@@ -1,8 +1,11 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace qemload {
 
 // One file of a data set, stored whole ("histsale.qem") or as numbered parts
 // ("histsale.qem.part0000", "histsale.qem.part0001", ...) that, concatenated in
@@ -23,6 +26,8 @@ public:
     const std::string& name() const { return fileName; }
     uint64_t size() const { return totalSize; }
     const std::vector<Part>& parts() const { return fileParts; }
+    // Whether the file is stored as numbered parts (even as one part).
+    bool storedInParts() const { return inParts; }
 
     // Reads [offset, offset + length) into out; throws LoadError when the
     // files end early or cannot be read.
@@ -37,6 +42,10 @@ private:
     uint64_t totalSize = 0;
     bool inParts = false;
 };
+
+// Called with bytes of a data file as they are read: the file, the offset of
+// the first byte in the whole file, the bytes.
+using BytesRead = std::function<void(const DataFile& file, uint64_t offset, const char* data, size_t length)>;
 
 // All bytes of a data file at once: the file mapped into memory when it is one
 // piece (no copy), read into memory when it comes in parts.
@@ -56,3 +65,5 @@ private:
     const char* bytes = "";
     size_t length = 0;
 };
+
+}  // namespace qemload

@@ -9,6 +9,8 @@
 #include "load/LoadError.h"
 #include "load/Lines.h"
 
+namespace qemload {
+
 namespace ff = fixed_fields;
 
 const std::array<DimensionLayout, dimensionCount>& dimensionLayouts() {
@@ -28,7 +30,7 @@ std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 // Pass 1 over the tree file: codes, level names and duplicate keys; parents
 // are resolved once every member is known.
-void readTree(const std::string& folder, Dimension& dim) {
+void readTree(const std::string& folder, Dimension& dim, const BytesRead& seen) {
     const DimensionLayout& l = dim.layout;
     const DataFile file = DataFile::find(folder, l.treeFile);
     const int length = 2 * l.codeWidth + l.levelWidth;
@@ -53,7 +55,7 @@ void readTree(const std::string& folder, Dimension& dim) {
         parents.emplace_back(ff::text(parent, line, true, true));
         lineOf.push_back(number);
         dim.members.push_back(std::move(m));
-    });
+    }, seen);
     for (size_t i = 0; i < dim.members.size(); ++i) {
         Member& m = dim.members[i];
         const std::string where = std::string(l.treeFile) + " line " + std::to_string(lineOf[i]) + ": ";
@@ -76,7 +78,7 @@ void readTree(const std::string& folder, Dimension& dim) {
 
 // The hierarchy file: one line per leaf, with the leaf's ancestors from the
 // tree, nearest first, as far as the file's columns go.
-void checkHierarchy(const std::string& folder, const Dimension& dim) {
+void checkHierarchy(const std::string& folder, const Dimension& dim, const BytesRead& seen) {
     const DimensionLayout& l = dim.layout;
     const DataFile file = DataFile::find(folder, l.hierFile);
     std::vector<ff::Field> fields;
@@ -108,7 +110,7 @@ void checkHierarchy(const std::string& folder, const Dimension& dim) {
                 throw LineError(ff::describe(fields[c], line) + " differs from " + l.treeFile + ", where the ancestor is " +
                                 (at < 0 ? std::string("none") : quoted(dim.members[at].code)));
         }
-    });
+    }, seen);
     if (listed != leaves) {
         for (size_t i = 0; i < dim.members.size(); ++i)
             if (dim.isLeaf(static_cast<int32_t>(i)) && listedOn[i] == 0)
@@ -119,13 +121,13 @@ void checkHierarchy(const std::string& folder, const Dimension& dim) {
 
 }  // namespace
 
-Dimensions readDimensions(const std::string& folder) {
+Dimensions readDimensions(const std::string& folder, const BytesRead& seen) {
     Dimensions dims;
     dims.all.reserve(dimensionCount);
     for (const DimensionLayout& layout : dimensionLayouts()) {
         dims.all.emplace_back(layout);
-        readTree(folder, dims.all.back());
-        checkHierarchy(folder, dims.all.back());
+        readTree(folder, dims.all.back(), seen);
+        checkHierarchy(folder, dims.all.back(), seen);
     }
     return dims;
 }
@@ -143,3 +145,5 @@ std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims) {
     }
     return ranks;
 }
+
+}  // namespace qemload

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "load/CodeIndex.h"
+#include "load/DataFile.h"
+
+namespace qemload {
 
 // The four stored dimensions as their tree files describe them, checked
 // against their hierarchy files.
@@ -55,5 +58,8 @@ std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims);
 // hold every member once (a repeated code is a duplicate key), with a known
 // parent one level up and a known level name; each hierarchy file must list
 // every leaf once with exactly the ancestor chain of the tree file. Throws
-// LoadError naming the file and line.
-Dimensions readDimensions(const std::string& folder);
+// LoadError naming the file and line. Each file's bytes are shown to `seen`
+// (when given) before its lines are read.
+Dimensions readDimensions(const std::string& folder, const BytesRead& seen = nullptr);
+
+}  // namespace qemload

@@ -6,6 +6,8 @@
 
 #include "load/LoadError.h"
 
+namespace qemload {
+
 // Reading the fixed-width columns of the data set's lines. A field is named by
 // its first column (1-based, as the line layouts count) and its width; every
 // reader checks the field strictly and throws a LineError naming the columns
@@ -98,3 +100,5 @@ inline int32_t int32(const Field& f, const char* line) {
 }
 
 }  // namespace fixed_fields
+
+}  // namespace qemload

@@ -5,6 +5,8 @@
 #include "load/LoadError.h"
 #include "sizes/DataSetShape.h"
 
+namespace qemload {
+
 namespace {
 
 using qem::DataSetShape;
@@ -148,3 +150,5 @@ DataSetSize checkLineCounts(const FileLines& lines, const std::vector<std::strin
     check.finish();
     return size;
 }
+
+}  // namespace qemload

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace qemload {
+
 // The line counts a data set's files must have, as they follow from the data
 // set itself: the channel count N from the channel tree, the density code
 // from the current sales file, the inventory's cell count K from the
@@ -26,3 +28,5 @@ using FileLines = std::map<std::string, std::optional<int64_t>>;
 // implies ("budget.qem: 800000 lines; the data set's histinv.qem (76050
 // lines) implies 912600"). chantree.qem must be present.
 DataSetSize checkLineCounts(const FileLines& lines, const std::vector<std::string>& queryFiles);
+
+}  // namespace qemload

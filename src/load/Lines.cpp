@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+namespace qemload {
+
 namespace lines {
 
 std::string describeBadLine(const DataFile& file, uint64_t offset, int length, int lineEnd) {
@@ -37,3 +39,5 @@ int lineEndOf(const DataFile& file, int length) {
 }
 
 }  // namespace lines
+
+}  // namespace qemload

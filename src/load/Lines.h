@@ -5,6 +5,8 @@
 #include "load/DataFile.h"
 #include "load/LoadError.h"
 
+namespace qemload {
+
 // Walking the fixed-length lines of a data-set file. Every line of a file has
 // the same length; line ends are "\n" or, for a data set written where text
 // files end lines with CR LF, "\r\n" (one convention per file, found on its
@@ -44,13 +46,17 @@ void forEach(const DataFile& file, const char* data, size_t size, uint64_t offse
     }
 }
 
-// Reads the whole (small) file and walks its lines.
+// Reads the whole (small) file, shows its bytes to `seen` (when given) and
+// walks its lines.
 template <typename F>
-void forEachInFile(const DataFile& file, int length, F&& f) {
-    const int lineEnd = lineEndOf(file, length);
+void forEachInFile(const DataFile& file, int length, F&& f, const BytesRead& seen = nullptr) {
     std::string data(file.size(), '\0');
     file.read(0, data.data(), data.size());
+    if (seen) seen(file, 0, data.data(), data.size());
+    const int lineEnd = lineEndOf(file, length);
     forEach(file, data.data(), data.size(), 0, length, lineEnd, f);
 }
 
 }  // namespace lines
+
+}  // namespace qemload

@@ -2,6 +2,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace qemload {
+
 // Every failure of a load is one of these: a message for the user that names
 // what went wrong and where (file and line, or table and key). Nothing is
 // published when one reaches the top.
@@ -16,3 +18,5 @@ class LineError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+}  // namespace qemload

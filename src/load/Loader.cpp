@@ -16,13 +16,17 @@
 #include <random>
 #include <thread>
 
+#include "load/ContentCheck.h"
 #include "load/DataFile.h"
 #include "load/Dimensions.h"
 #include "load/LoadError.h"
 #include "load/Lines.h"
+#include "load/Manifests.h"
 #include "load/PgSession.h"
 #include "load/Schemas.h"
 #include "load/Tables.h"
+
+namespace qemload {
 
 namespace fs = std::filesystem;
 
@@ -219,8 +223,9 @@ void loadDimension(PgSession& s, const std::string& schema, const Dimension& dim
 }
 
 // The query files qry001.qem ... must run from user 1 without a gap; with a
-// user count, up to that user and no further.
-std::vector<Source> querySources(const std::string& folder, int32_t userCount) {
+// user count, up to that user and no further (`asker` says where the count
+// comes from: "--users 10 asks").
+std::vector<Source> querySources(const std::string& folder, int32_t userCount, const std::string& asker) {
     std::vector<int32_t> users;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -238,7 +243,7 @@ std::vector<Source> querySources(const std::string& folder, int32_t userCount) {
     std::sort(users.begin(), users.end());
     users.erase(std::unique(users.begin(), users.end()), users.end());
     if (userCount > 0) {
-        const std::string range = "--users " + std::to_string(userCount) + " asks for " + queryFileName(1) + " .. " +
+        const std::string range = asker + " for " + queryFileName(1) + " .. " +
                                   queryFileName(userCount) + " and no more, and " + std::to_string(users.size()) +
                                   " query files are present";
         if (!users.empty() && users.back() > userCount) throw LoadError(queryFileName(users.back()) + ": present; " + range);
@@ -251,7 +256,7 @@ std::vector<Source> querySources(const std::string& folder, int32_t userCount) {
     return sources;
 }
 
-std::vector<TableWork> planTables(const std::string& folder, int32_t users) {
+std::vector<TableWork> planTables(const std::string& folder, int32_t users, const std::string& asker) {
     std::vector<TableWork> work;
     for (const TableDef& def : factTables()) {
         TableWork t;
@@ -260,14 +265,17 @@ std::vector<TableWork> planTables(const std::string& folder, int32_t users) {
         if (def.file)
             t.sources.push_back(Source{DataFile::find(folder, def.file), 0, 1});
         else
-            t.sources = querySources(folder, users);
-        for (Source& s : t.sources) {
-            s.lineEnd = lines::lineEndOf(s.file, def.lineLength);
-            t.figures.bytes += s.file.size();
-        }
+            t.sources = querySources(folder, users, asker);
+        for (Source& s : t.sources) t.figures.bytes += s.file.size();
         work.push_back(std::move(t));
     }
     return work;
+}
+
+// Each file's line end, from its first line.
+void findLineEnds(std::vector<TableWork>& work) {
+    for (TableWork& t : work)
+        for (Source& s : t.sources) s.lineEnd = lines::lineEndOf(s.file, t.def->lineLength);
 }
 
 // The lines of every file against those the data set implies, before
@@ -325,8 +333,9 @@ bool loadsSorted(const TableWork& t, const Dimensions& dims, uint64_t limit) {
 class Job {
 public:
     Job(const LoadOptions& o, const std::string& schemaSql, const Dimensions& d,
-        const std::vector<std::vector<uint32_t>>& r, Scheduler& s)
-        : session(o.conninfo, schemas::applicationName()), schema(schemaSql), dims(d), ranks(r), scheduler(s) {
+        const std::vector<std::vector<uint32_t>>& r, Scheduler& s, ContentCheck& c)
+        : session(o.conninfo, schemas::applicationName()), schema(schemaSql), dims(d), ranks(r), scheduler(s),
+          content(c) {
         // Chunk commits need not wait for the disk: the final publishing
         // commit does, and it comes after every one of them.
         session.exec("SET synchronous_commit = off");
@@ -365,6 +374,7 @@ private:
         const Source& src = t.sources[task.source];
         input.resize(static_cast<size_t>(task.end - task.begin));
         src.file.read(task.begin, input.data(), input.size());
+        content.add(src.file, task.begin, input.data(), input.size());
         copy(t, src, false, [&](auto&& send) {
             lines::forEach(src.file, input.data(), input.size(), task.begin, t.def->lineLength, src.lineEnd, send);
         });
@@ -377,6 +387,7 @@ private:
         const TableDef& def = *t.def;
         const Source& src = t.sources[task.source];
         const FileBytes bytes(src.file);
+        content.add(src.file, 0, bytes.data(), bytes.size());
         const LineContext ctx{&dims, src.user};
         const size_t stride = static_cast<size_t>(def.lineLength + src.lineEnd);
         std::vector<std::pair<uint64_t, uint32_t>> order;
@@ -488,6 +499,7 @@ private:
     const Dimensions& dims;
     const std::vector<std::vector<uint32_t>>& ranks;
     Scheduler& scheduler;
+    ContentCheck& content;
     std::vector<char> input;
     BinaryRows out;
 };
@@ -541,8 +553,11 @@ public:
 // first such line is the fault to report.
 std::optional<std::string> earlierBadLine(const Source& src, const TableDef& def, uint64_t upTo) {
     std::vector<char> data;
-    for (uint64_t offset = 0; offset < upTo; offset += chunkBytes) {
-        const uint64_t n = std::min<uint64_t>(chunkBytes, upTo - offset);
+    // Whole lines at a time: each piece starts on a line.
+    const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
+    const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
+    for (uint64_t offset = 0; offset < upTo; offset += step) {
+        const uint64_t n = std::min<uint64_t>(step, upTo - offset);
         data.resize(static_cast<size_t>(n));
         src.file.read(offset, data.data(), data.size());
         try {
@@ -566,7 +581,8 @@ void printProgress(const Scheduler& s, uint64_t rows, uint64_t expected, double 
 // Fills the temporary schema and, once every key and check is in place,
 // publishes it under the requested name.
 void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& temp, const Dimensions& dims,
-                     std::vector<TableWork>& work, LoadFigures& figures, Clock::time_point start) {
+                     std::vector<TableWork>& work, ContentCheck& content, LoadFigures& figures,
+                     Clock::time_point start) {
     const std::string target = control.quoteIdentifier(o.schema);
     const std::string existsSql = "SELECT count(*) FROM pg_namespace WHERE nspname = $1";
     try {
@@ -611,7 +627,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
 
     std::vector<std::unique_ptr<Job>> jobs;
     const auto ranks = codeRanks(dims);
-    for (int j = 0; j < o.jobs; ++j) jobs.push_back(std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler));
+    for (int j = 0; j < o.jobs; ++j) jobs.push_back(std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler, content));
     std::vector<std::thread> threads;
     for (auto& job : jobs) threads.emplace_back([&job] { job->run(); });
     while (!scheduler.waitFinished(std::chrono::milliseconds(250))) {
@@ -647,6 +663,11 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
     }
 
     if (loadStopRequest()) throw LoadError("interrupted");
+    // Every part of every file was read and matched its manifest; nothing
+    // is published otherwise.
+    content.finish();
+    figures.partsChecked = content.partsChecked();
+    figures.contentCheckSeconds = content.processorSeconds();
     const auto publishStart = Clock::now();
     try {
         control.exec("BEGIN");
@@ -695,11 +716,59 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
 
     checkFinished(o.folder);
-    const Dimensions dims = readDimensions(o.folder);
+    // What the manifests say, and all that can be checked against them
+    // without reading the files, before anything is read.
+    const DataSetManifests manifests = DataSetManifests::read(o.folder);
+    int32_t users = o.users;
+    std::string asker = "--users " + std::to_string(o.users) + " asks";
+    if (!manifests.empty()) {
+        const qem::Manifest& m = manifests.settings();
+        if (o.users > 0 && o.users != m.users)
+            throw LoadError("--users " + std::to_string(o.users) + ": the data set has " + std::to_string(m.users) +
+                            " users (" + manifests.firstName() + ")");
+        users = static_cast<int32_t>(m.users);
+        asker = "the data set's " + std::to_string(m.users) + " users (" + manifests.firstName() + ") ask";
+    }
+    std::vector<TableWork> work = planTables(o.folder, users, asker);
+    std::vector<DataFile> dimensionFiles;
+    for (const DimensionLayout& l : dimensionLayouts())
+        for (const char* name : {l.hierFile, l.treeFile}) dimensionFiles.push_back(DataFile::find(o.folder, name));
+    std::vector<const DataFile*> files;
+    for (const DataFile& f : dimensionFiles) files.push_back(&f);
+    for (const TableWork& t : work)
+        for (const Source& s : t.sources) files.push_back(&s.file);
+    if (manifests.empty()) {
+        for (const DataFile* f : files)
+            if (f->storedInParts())
+                throw LoadError(fs::path(f->parts().front().path).filename().string() +
+                                ": a part file, and the folder holds no manifests: a data set in parts is loaded "
+                                "only with the manifests its parts were written with (phaseN.manifest.partKKKK)");
+        fprintf(stderr,
+                "qemload: warning: %s holds no manifests (phaseN.manifest), as data sets written before them: only "
+                "the files' lines are checked, the data set's completeness is not proven\n",
+                o.folder.c_str());
+    } else {
+        manifests.checkStored(files);
+    }
+    ContentCheck content(manifests, files);
+
+    // The dimension files' bytes are checked as they are read (before their
+    // lines), every other file's by the jobs as they load it.
+    const Dimensions dims = readDimensions(o.folder, [&](const DataFile& file, uint64_t offset, const char* data,
+                                                         size_t length) { content.add(file, offset, data, length); });
     checkMonths(dims);
-    std::vector<TableWork> work = planTables(o.folder, o.users);
+    findLineEnds(work);
     figures.size = checkCounts(dims, work);
-    figures.size.usersChecked = o.users > 0;
+    figures.size.usersChecked = o.users > 0 || !manifests.empty();
+    if (!manifests.empty()) {
+        const qem::Manifest& m = manifests.settings();
+        if (m.channels != figures.size.channels || m.densityCode != figures.size.densityCode)
+            throw LoadError("the files imply " + std::to_string(figures.size.channels) + " channels and density code " +
+                            std::to_string(figures.size.densityCode) + ", where " + manifests.firstName() + " says " +
+                            std::to_string(m.channels) + " channels and density code " + std::to_string(m.densityCode));
+        figures.manifestParts = m.parts;
+        figures.contentSums = manifests.carriesSums();
+    }
     figures.checkSeconds = since(start);
 
     PgSession control(o.conninfo, schemas::applicationName());
@@ -711,7 +780,7 @@ LoadFigures loadDataSet(const LoadOptions& o) {
 
     TemporarySchema temp(control);
     try {
-        buildAndPublish(o, control, temp, dims, work, figures, start);
+        buildAndPublish(o, control, temp, dims, work, content, figures, start);
     } catch (const std::exception& e) {
         // What could not be dropped goes with the failure.
         const std::string left = temp.discard();
@@ -736,12 +805,22 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
             static_cast<double>(bytes) / 1e6, f.totalSeconds,
             f.totalSeconds > 0 ? static_cast<double>(rows) / f.totalSeconds : 0.0);
     fprintf(out,
-            "checking the dimension files and line counts %.2f s, loading %.2f s, keys after the last load %.2f s, "
+            "checking the manifests, dimension files and line counts %.2f s, loading %.2f s, keys after the last load %.2f s, "
             "publishing %.2f s\n",
             f.checkSeconds, f.loadSeconds, f.keysAfterLoad, f.publishSeconds);
     const DataSetSize& d = f.size;
     fprintf(out, "data set: %lld channels, density code %lld, %lld users; every file has the lines these imply\n",
             static_cast<long long>(d.channels), static_cast<long long>(d.densityCode), static_cast<long long>(d.users));
+    if (f.manifestParts > 0)
+        fprintf(out,
+                "every file matches its phase's manifests (%d %s a phase, %llu file parts): lines, bytes, CRC-32%s; "
+                "checked as read in %.2f s of processor time\n",
+                static_cast<int>(f.manifestParts), f.manifestParts == 1 ? "part" : "parts",
+                static_cast<unsigned long long>(f.partsChecked),
+                f.contentSums ? " and content sum" : " (manifests of version 1 carry no content sums)",
+                f.contentCheckSeconds);
+    else
+        fprintf(out, "no manifests: the data set's completeness is not proven\n");
     if (!d.usersChecked)
         fprintf(out,
                 "the user count was not checked: the %lld query files found were loaded (--users U checks that "
@@ -750,3 +829,5 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
     fprintf(out, "schema %s %s with every key and check in place\n", schema.c_str(),
             f.replaced ? "replaced" : "created");
 }
+
+}  // namespace qemload

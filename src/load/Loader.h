@@ -7,9 +7,12 @@
 
 #include "load/LineCounts.h"
 
+namespace qemload {
+
 // Loading a finished data set into a new schema of a PostgreSQL database. The
-// line counts of every file are checked against what the data set implies
-// before anything is loaded. The tables are filled under a temporary schema
+// data set's manifests, and the line counts of every file against what the
+// data set implies, are checked before anything is loaded; every byte read
+// is checked against the manifests before anything is published. The tables are filled under a temporary schema
 // name, keyed and checked there, and renamed to the requested schema in one
 // final transaction; any failure drops the temporary schema and leaves the
 // database as it was. Only a schema qemload published, with nothing of other
@@ -19,7 +22,7 @@ struct LoadOptions {
     std::string folder = ".";
     std::string schema = "qem";
     bool replace = false;
-    int32_t users = 0;  // the query files that must be present; 0: those found
+    int32_t users = 0;  // the query files that must be present; 0: the manifests' count, or those found
     int jobs = 2;
     // Largest file (MB) loaded in the order of its table's key; -1: an eighth
     // of the memory, at most 4096.
@@ -44,6 +47,13 @@ struct LoadFigures {
     double totalSeconds = 0;
     bool replaced = false;
     DataSetSize size;
+    // The manifests' parts of each phase (0: the data set has no
+    // manifests), whether they carry content sums, and the parts of files
+    // whose bytes matched them.
+    int32_t manifestParts = 0;
+    bool contentSums = false;
+    uint64_t partsChecked = 0;
+    double contentCheckSeconds = 0;  // processor time of those checks, over all jobs
 };
 
 // Throws LoadError with the message for the user; nothing is published then.
@@ -59,3 +69,5 @@ std::string schemaNameProblem(const std::string& name, bool replace = false);
 // Set (from a signal handler, say) to stop a load in progress; it then fails
 // with "interrupted" and publishes nothing.
 std::atomic<bool>& loadStopRequest();
+
+}  // namespace qemload

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace qemload {
+
 namespace {
 
 std::vector<std::string>& secrets() {
@@ -174,3 +176,5 @@ std::string PgSession::quoteLiteral(const std::string& text) const {
     PQfreemem(quoted);
     return result;
 }
+
+}  // namespace qemload

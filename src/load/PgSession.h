@@ -8,6 +8,8 @@
 
 #include "load/LoadError.h"
 
+namespace qemload {
+
 // A failed statement: the server's message and detail (what()), with its
 // SQLSTATE and the detail on their own.
 class SqlError : public LoadError {
@@ -64,3 +66,5 @@ private:
 // ever shows it: redact() replaces every occurrence.
 void rememberSecrets(const std::string& conninfo);
 std::string redact(std::string text);
+
+}  // namespace qemload

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <regex>
 
+namespace qemload {
+
 namespace schemas {
 
 namespace {
@@ -192,3 +194,5 @@ void dropLeftovers(PgSession& s, FILE* report) {
 }
 
 }  // namespace schemas
+
+}  // namespace qemload

@@ -6,6 +6,8 @@
 #include "load/LineCounts.h"
 #include "load/PgSession.h"
 
+namespace qemload {
+
 // The schemas qemload makes and the marks it leaves on them, so that it
 // replaces or drops only what is its own.
 //
@@ -51,3 +53,5 @@ void dropLeftovers(PgSession& session, FILE* report);
 std::string dropStatement(PgSession& session, const std::string& name);
 
 }  // namespace schemas
+
+}  // namespace qemload

@@ -7,6 +7,8 @@
 #include "load/FixedFields.h"
 #include "load/LoadError.h"
 
+namespace qemload {
+
 namespace ff = fixed_fields;
 
 namespace {
@@ -317,3 +319,5 @@ const std::vector<TableDef>& factTables() {
     };
     return tables;
 }
+
+}  // namespace qemload

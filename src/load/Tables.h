@@ -6,6 +6,8 @@
 #include "load/CopyRows.h"
 #include "load/Dimensions.h"
 
+namespace qemload {
+
 // The tables a data set loads into, the file each comes from and how one line
 // of that file becomes rows.
 struct LineContext {
@@ -52,3 +54,5 @@ const std::vector<std::string>& monthCodes();
 // Throws LoadError unless every month the fact files name is a Month leaf of
 // the time tree.
 void checkMonths(const Dimensions& dims);
+
+}  // namespace qemload

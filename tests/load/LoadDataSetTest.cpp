@@ -1,5 +1,6 @@
 // qemload against a real server: a whole load with its row counts, sums and
-// constraints; reloading with and without --replace; damaged data sets.
+// constraints; reloading with and without --replace; damaged data sets, with
+// and without manifests.
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +10,10 @@
 #include <map>
 
 #include "LoadEnvironment.h"
+#include "integrity/Crc32.h"
 #include "load/Tables.h"
+
+namespace qemload {
 
 namespace fs = std::filesystem;
 
@@ -46,19 +50,33 @@ std::string withDecimals(long long scaled, int decimals) {
     return digits.substr(0, point) + "." + digits.substr(point);
 }
 
-// A copy of the data set (the files linked, not copied) in which one file may
-// be rewritten. (Every file must keep the lines the data set implies, so a
-// copy is whole but for its damage.)
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A copy of a data set (the files linked, not copied) in which files may be
+// rewritten. (Every file must keep the lines the data set implies, so a copy
+// is whole but for its damage.) Without the manifests unless asked for: a
+// data set without them has only the checks of its files' own lines.
 struct DataSetCopy {
-    explicit DataSetCopy(const std::string& from) {
+    explicit DataSetCopy(const std::string& from, bool manifests = false) {
         for (const auto& entry : fs::directory_iterator(from))
-            fs::create_symlink(entry.path(), fs::path(folder.path()) / entry.path().filename());
+            if (manifests || entry.path().filename().string().find(".manifest") == std::string::npos)
+                fs::create_symlink(entry.path(), fs::path(folder.path()) / entry.path().filename());
     }
     std::string path(const std::string& name) const { return folder.path() + "/" + name; }
     void rewrite(const std::string& name, const std::function<void(std::vector<std::string>&)>& change) {
         std::vector<std::string> lines = readLines(path(name));
         change(lines);
         writeLines(path(name), lines);
+    }
+    // The file's bytes changed (never through the link into the original).
+    void edit(const std::string& name, const std::function<void(std::string&)>& change) {
+        std::string bytes = readBytes(path(name));
+        change(bytes);
+        fs::remove(path(name));
+        std::ofstream(path(name), std::ios::binary) << bytes;
     }
     scratch::TempFolder folder{"qemload-copy"};
 };
@@ -90,10 +108,12 @@ protected:
 TEST_F(LoadDataSetTest, LoadsEveryRowWithKeysAndChecksAndReloadsOnlyWithReplace) {
     const scratch::Outcome o = qemload({conninfo(), dataSet()});
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_NE(o.out.find("schema qem created with every key and check in place"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("data set: 10 channels, density code 2, 10 users; every file has the lines these imply\n"
-                         "the user count was not checked"),
+                         "every file matches its phase's manifests (1 part a phase, 25 file parts): lines, bytes, "
+                         "CRC-32 and content sum; checked as read in "),
               std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find(" s of processor time\nschema qem created with every key and check in place"), std::string::npos)
         << o.out;
     expectLoaded("qem", dataSet());
 
@@ -134,28 +154,44 @@ TEST_F(LoadDataSetTest, LoadsEveryRowWithKeysAndChecksAndReloadsOnlyWithReplace)
     EXPECT_NE(refused.err.find("schema qem already exists (give --replace to replace it)"), std::string::npos) << refused.err;
     EXPECT_EQ(count("qem.marker"), 0);
 
-    // With --replace it replaces the schema; this copy gives histsale.qem in
-    // parts cut in the middle of lines.
-    DataSetCopy copy(dataSet());
-    const std::string whole = [&] {
-        std::ifstream in(copy.path("histsale.qem"), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }();
-    fs::remove(copy.path("histsale.qem"));
-    const size_t cuts[] = {0, 1000, whole.size() / 2 + 7, whole.size()};
-    for (int p = 0; p < 3; ++p)
-        std::ofstream(copy.path("histsale.qem.part000" + std::to_string(p)), std::ios::binary)
-            << whole.substr(cuts[p], cuts[p + 1] - cuts[p]);
-    const scratch::Outcome replaced =
-        qemload({"--replace", "--users", "10", "--jobs", "3", conninfo(), copy.folder.path()});
+    // With --replace it replaces the schema; this copy is the data set in
+    // 3 parts, with histsale.qem's parts joined into the whole file, loaded
+    // in pieces that cross the parts' bounds.
+    DataSetCopy copy(partSet(), true);
+    std::string joined;
+    for (int p = 1; p <= 3; ++p) {
+        joined += readBytes(copy.path("histsale.qem.part000" + std::to_string(p)));
+        fs::remove(copy.path("histsale.qem.part000" + std::to_string(p)));
+    }
+    std::ofstream(copy.path("histsale.qem"), std::ios::binary) << joined;
+    const scratch::Outcome replaced = qemload(
+        {"--replace", "--users", "10", "--jobs", "3", "--sort-limit", "0", conninfo(), copy.folder.path()});
     ASSERT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_NE(replaced.out.find("every file matches its phase's manifests (3 parts a phase, 75 file parts)"),
+              std::string::npos)
+        << replaced.out;
     EXPECT_NE(replaced.out.find("schema qem replaced"), std::string::npos) << replaced.out;
     EXPECT_EQ(replaced.out.find("not checked"), std::string::npos) << replaced.out;
     EXPECT_EQ(db().queryValue("SELECT to_regclass('qem.marker')::text"), "");
-    const std::string wholeAgain = copy.path("histsale.qem");
-    std::ofstream(wholeAgain, std::ios::binary) << whole;  // for the line counts
-    expectLoaded("qem", copy.folder.path());
+    expectLoaded("qem", dataSet());  // the same lines as the whole files
     EXPECT_EQ(leftoverSchemas("none"), "");
+}
+
+// A data set of whole files written before manifests loads, with a warning
+// that its completeness is not proven and its user count not checked.
+TEST_F(LoadDataSetTest, WholeFilesWithoutManifestsLoadWithAWarning) {
+    DataSetCopy copy(dataSet());
+    const scratch::Outcome o = qemload({"--schema", "unproven", conninfo(), copy.folder.path()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("qemload: warning: " + copy.folder.path() +
+                         " holds no manifests (phaseN.manifest), as data sets written before them: only the files' "
+                         "lines are checked, the data set's completeness is not proven\n"),
+              std::string::npos)
+        << o.err;
+    EXPECT_NE(o.out.find("no manifests: the data set's completeness is not proven\nthe user count was not checked"),
+              std::string::npos)
+        << o.out;
+    expectLoaded("unproven", dataSet());
 }
 
 // Each damages a copy of the data set and returns (part of) the message
@@ -193,6 +229,13 @@ const Damage damages[] = {
      [](DataSetCopy& c) {
          c.rewrite("histsale.qem", [](auto& l) { l[99].resize(61); });
          return "histsale.qem line 100: has 61 characters, expected 62";
+     },
+     true},
+    // In the third 16 MB piece: no earlier line is named instead.
+    {"UnknownCustomerLateInPieces",
+     [](DataSetCopy& c) {
+         c.rewrite("histsale.qem", [](auto& l) { l[799999].replace(0, 12, "ZZZZZZZZZZZZ"); });
+         return "histsale.qem line 800000: customer 'ZZZZZZZZZZZZ' is not in custtree.qem";
      },
      true},
     {"BadNumber",
@@ -277,16 +320,6 @@ const Cut cuts[] = {
      "qry010.qem: file is missing; --users 10 asks for qry001.qem .. qry010.qem and no more, and 9 query files are "
      "present",
      {"--users", "10"}},
-    {"LastPartDeleted",
-     [](DataSetCopy& c) {
-         // Parts of 400,000 lines each; the third, the rest, is missing.
-         const std::vector<std::string> lines = readLines(c.path("histsale.qem"));
-         fs::remove(c.path("histsale.qem"));
-         for (size_t p = 0; p < 2; ++p)
-             writeLines(c.path("histsale.qem.part000" + std::to_string(p)),
-                        std::vector<std::string>(lines.begin() + 400000 * p, lines.begin() + 400000 * (p + 1)));
-     },
-     "histsale.qem: 800000 lines; the data set's currsale.qem (72900 lines, density code 2) implies 1239300", {}},
 };
 
 void PrintTo(const Cut& c, std::ostream* os) { *os << c.name; }
@@ -310,4 +343,121 @@ TEST_P(CutDataSetTest, IsRefusedWithTheLinesFoundAndExpected) {
 INSTANTIATE_TEST_SUITE_P(Cuts, CutDataSetTest, ::testing::ValuesIn(cuts),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A data set whose manifests are missing, disagree, or do not match its
+// files: each case damages a copy of the data set in 3 parts (or, where it
+// says so, of the whole files) and gives the message that must refuse it.
+struct ManifestFault {
+    const char* name;
+    std::function<std::string(DataSetCopy&)> apply;
+    bool parts = true;
+    std::vector<std::string> options = {};
+};
+
+// Line 1001 of histsale.qem.part0002 with one digit of its units changed:
+// every line still reads as sound.
+void changeOneDigit(DataSetCopy& c) {
+    c.edit("histsale.qem.part0002", [](std::string& bytes) {
+        char& digit = bytes[1000 * 63 + 51];
+        digit = digit == '1' ? '2' : '1';
+    });
+}
+
+const ManifestFault manifestFaults[] = {
+    {"LastPartMissing",
+     [](DataSetCopy& c) {
+         for (const auto& entry : fs::directory_iterator(c.folder.path()))
+             if (entry.path().string().ends_with(".part0003")) fs::remove(entry.path());
+         return "phase1.manifest.part0003, phase2.manifest.part0003, phase3.manifest.part0003 are missing: each phase "
+                "of the data set has 3 parts (phase1.manifest.part0001)";
+     }},
+    {"LastPartFileMissing",
+     [](DataSetCopy& c) {
+         fs::remove(c.path("histsale.qem.part0003"));
+         return "histsale.qem.part0003: file is missing (phase1.manifest.part0003 describes it)";
+     }},
+    {"PartCutShort",
+     [](DataSetCopy& c) {
+         c.rewrite("currsale.qem.part0001", [](auto& l) { l.pop_back(); });
+         return "currsale.qem.part0001: " + std::to_string(fs::file_size(c.path("currsale.qem.part0001"))) +
+                " bytes, where phase2.manifest.part0001 says " +
+                std::to_string(fs::file_size(c.path("currsale.qem.part0001")) + 57);
+     }},
+    {"ChangedByte",
+     [](DataSetCopy& c) {
+         changeOneDigit(c);
+         return "histsale.qem.part0002: CRC-32 ";
+     }},
+    // The manifest made to agree with the damaged part's CRC-32: its content
+    // sum still tells.
+    {"ChangedByteWithItsCrc",
+     [](DataSetCopy& c) {
+         const std::string before = readBytes(c.path("histsale.qem.part0002"));
+         changeOneDigit(c);
+         const std::string after = readBytes(c.path("histsale.qem.part0002"));
+         auto crcOf = [](const std::string& bytes) {
+             qem::Crc32 crc;
+             crc.add(bytes.data(), bytes.size());
+             char hex[16];
+             snprintf(hex, sizeof hex, "%08x", crc.value());
+             return std::string(hex);
+         };
+         c.edit("phase1.manifest.part0002",
+                [&](std::string& text) { text.replace(text.find(crcOf(before)), 8, crcOf(after)); });
+         return "histsale.qem.part0002: content sum ";
+     }},
+    {"OtherSeed",
+     [](DataSetCopy& c) {
+         std::string seed;
+         c.edit("phase2.manifest.part0002", [&](std::string& text) {
+             const size_t at = text.find("\nseed ") + 6;
+             seed = text.substr(at, text.find('\n', at) - at);
+             text.replace(at, seed.size(), "12345");
+         });
+         return "phase2.manifest.part0002 says seed 12345, where phase1.manifest.part0001 says seed " + seed +
+                ": manifests of different data sets";
+     }},
+    {"UsersDiffer", [](DataSetCopy&) { return "--users 11: the data set has 10 users (phase1.manifest.part0001)"; },
+     true, {"--users", "11"}},
+    // Parts cut by hand, without manifests, whatever their lines.
+    {"PartsWithoutManifests",
+     [](DataSetCopy& c) {
+         const std::vector<std::string> lines = readLines(c.path("histsale.qem"));
+         fs::remove(c.path("histsale.qem"));
+         for (size_t p = 0; p < 2; ++p)
+             writeLines(c.path("histsale.qem.part000" + std::to_string(p)),
+                        std::vector<std::string>(lines.begin() + 400000 * p, lines.begin() + 400000 * (p + 1)));
+         return "histsale.qem.part0000: a part file, and the folder holds no manifests: a data set in parts is "
+                "loaded only with the manifests its parts were written with (phaseN.manifest.partKKKK)";
+     },
+     false},
+};
+
+void PrintTo(const ManifestFault& f, std::ostream* os) { *os << f.name; }
+
+class ManifestFaultTest : public LoadDataSetTest, public ::testing::WithParamInterface<ManifestFault> {};
+
+TEST_P(ManifestFaultTest, IsRefusedNamingFileAndPartAndTheDatabaseStaysAsItWas) {
+    const ManifestFault& fault = GetParam();
+    DataSetCopy copy(fault.parts ? partSet() : dataSet(), fault.parts);
+    const std::string expected = fault.apply(copy);
+    const std::string schemasSql = "SELECT string_agg(nspname, ' ' ORDER BY nspname) FROM pg_namespace";
+    const std::string before = db().queryValue(schemasSql);
+    std::vector<std::string> args = fault.options;
+    // In pieces: a part's CRC-32 is combined from the pieces' CRCs.
+    for (const std::string& a : {std::string("--schema"), std::string("refused"), std::string("--sort-limit"),
+                                 std::string("0"), conninfo(), copy.folder.path()})
+        args.push_back(a);
+    const scratch::Outcome o = qemload(args);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find(expected), std::string::npos) << "expected: " << expected << "\ngot: " << o.err;
+    EXPECT_NE(o.err.find("nothing was published"), std::string::npos) << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(db().queryValue(schemasSql), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(ManifestFaults, ManifestFaultTest, ::testing::ValuesIn(manifestFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
+
+}  // namespace qemload

@@ -1,5 +1,7 @@
 #include "LoadEnvironment.h"
 
+namespace qemload {
+
 LoadEnvironment& LoadEnvironment::get() {
     static LoadEnvironment* const instance =
         static_cast<LoadEnvironment*>(::testing::AddGlobalTestEnvironment(new LoadEnvironment));
@@ -16,6 +18,8 @@ void LoadEnvironment::SetUp() {
             std::vector<std::string>{"fsync=off", "full_page_writes=off", "synchronous_commit=off"});
         data = std::make_unique<scratch::TempFolder>("qemload-data");
         scratch::makeDataSet(data->path(), 10, "0.1", 10);
+        parts = std::make_unique<scratch::TempFolder>("qemload-parts");
+        scratch::makePartSet(parts->path(), data->path(), "0.1", 3);
     } catch (const std::exception& e) {
         error = e.what();
     }
@@ -24,4 +28,7 @@ void LoadEnvironment::SetUp() {
 void LoadEnvironment::TearDown() {
     server.reset();
     data.reset();
+    parts.reset();
 }
+
+}  // namespace qemload

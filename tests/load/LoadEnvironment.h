@@ -1,7 +1,8 @@
 #pragma once
 // The shared fixture of the loader's tests: one throwaway server and one small
 // finished data set (10 channels, 0.1 %, 10 users) for the whole test binary,
-// removed at its end whether the tests passed or not.
+// written whole by qemgen and in 3 parts by qempart, removed at its end
+// whether the tests passed or not.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,6 +10,8 @@
 
 #include "ScratchServer.h"
 #include "load/PgSession.h"
+
+namespace qemload {
 
 class LoadEnvironment : public ::testing::Environment {
 public:
@@ -19,6 +22,7 @@ public:
 
     std::unique_ptr<scratch::ScratchServer> server;
     std::unique_ptr<scratch::TempFolder> data;
+    std::unique_ptr<scratch::TempFolder> parts;  // the same data set in parts
     std::string error;  // why the fixture could not be set up
 };
 
@@ -31,6 +35,7 @@ protected:
 
     std::string conninfo() const { return env.server->conninfo(); }
     const std::string& dataSet() const { return env.data->path(); }
+    const std::string& partSet() const { return env.parts->path(); }
     PgSession& db() {
         if (!session) session = std::make_unique<PgSession>(conninfo());
         return *session;
@@ -44,3 +49,5 @@ protected:
     LoadEnvironment& env = LoadEnvironment::get();
     std::unique_ptr<PgSession> session;
 };
+
+}  // namespace qemload

@@ -8,6 +8,8 @@
 #include "load/FixedFields.h"
 #include "load/Lines.h"
 
+namespace qemload {
+
 namespace ff = fixed_fields;
 
 namespace {
@@ -163,3 +165,5 @@ TEST_F(PiecesOnServerTest, CommandLineErrorsAndPasswordsStayOutOfMessages) {
 }
 
 }  // namespace
+
+}  // namespace qemload

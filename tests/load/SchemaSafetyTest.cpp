@@ -6,6 +6,8 @@
 
 #include "LoadEnvironment.h"
 
+namespace qemload {
+
 namespace {
 
 class SchemaSafetyTest : public LoadTest {
@@ -121,3 +123,5 @@ TEST_F(SchemaSafetyTest, LeftoverOfALoadWhoseConnectionWentAwayIsDroppedAtTheNex
 }
 
 }  // namespace
+
+}  // namespace qemload

@@ -16,9 +16,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "integrity/Manifest.h"
+
 namespace fs = std::filesystem;
 
-namespace scratch {
+namespace qemload::scratch {
 
 namespace {
 
@@ -163,6 +165,22 @@ void makeDataSet(const std::string& folder, int channels, const std::string& den
     }
 }
 
+void makePartSet(const std::string& folder, const std::string& from, const std::string& density, int parts) {
+    std::string error;
+    const auto manifest = qem::Manifest::parse(readAll(from + "/" + qem::manifestName(1)), error);
+    if (!manifest) throw std::runtime_error(from + "/" + qem::manifestName(1) + ": " + error);
+    for (int phase = 1; phase <= 3; ++phase)
+        for (int part = 1; part <= parts; ++part) {
+            const Outcome o = run({QEMPART_PATH, "--channels", std::to_string(manifest->channels), "--density", density,
+                                   "--users", std::to_string(manifest->users), "--seed", std::to_string(manifest->seed),
+                                   "--phase", std::to_string(phase), "--parts", std::to_string(parts), "--part",
+                                   std::to_string(part), "--out", folder});
+            if (o.status != 0)
+                throw std::runtime_error("qempart phase " + std::to_string(phase) + " part " + std::to_string(part) +
+                                         " failed: " + o.err);
+        }
+}
+
 ScratchServer::ScratchServer(const std::vector<std::string>& settings)
     : temp(std::make_unique<TempFolder>("qemload-pg")), dir(temp->path()), bin(serverBin()), user(nobodyUser()) {
     if (user.switchUser && chown(dir.c_str(), user.uid, user.gid) != 0)
@@ -297,4 +315,4 @@ Outcome ScratchServer::runAsServerUser(const std::vector<std::string>& argv) con
     return runAs(argv, "", "/", user.switchUser, user.uid, user.gid);
 }
 
-}  // namespace scratch
+}  // namespace qemload::scratch

@@ -5,7 +5,7 @@
 
 // Support for the loader's tests and benchmark: child processes, data sets
 // made by the generator, and a throwaway PostgreSQL server.
-namespace scratch {
+namespace qemload::scratch {
 
 struct Outcome {
     int status = -1;  // exit status, or 128 + signal
@@ -32,6 +32,11 @@ private:
 // Writes a finished data set into folder: the generator's three phases with
 // the answers channels, density (percent, as typed) and users.
 void makeDataSet(const std::string& folder, int channels, const std::string& density, int users);
+
+// Writes the same data set in `parts` parts into folder: qempart for every
+// part of every phase, with the answers and seed of the data set in `from`
+// (read from its first phase's manifest).
+void makePartSet(const std::string& folder, const std::string& from, const std::string& density, int parts);
 
 // The folder of a server that outlives the program that starts it (make load).
 struct KeptFolder {
@@ -95,4 +100,4 @@ private:
     ServerUser user;
 };
 
-}  // namespace scratch
+}  // namespace qemload::scratch
