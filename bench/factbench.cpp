@@ -38,7 +38,7 @@
 #include "run/Dialogue.h"
 #include "phase/FileCapacities.h"
 #include "run/Phases.h"
-#include "run/WorkerBatch.h"
+#include "phase/WorkerBatch.h"
 
 using namespace qem;
 
