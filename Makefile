@@ -2,7 +2,7 @@
 #   make run  [CHANNELS=10 DENSITY=1 USERS=10 DATA=data]   build qemgen, then all three phases in DATA
 #   make test                                              build everything and run every test
 #   make bench [BENCH_DIR=/dev/shm RUNS=5 COMPARE=path]    throughput of phases 1 and 2 (COMPARE: another qemgen
-#                                                          measured alongside)
+#                                                          measured alongside), and of qemverify on phases 1 to 3
 #   make bench-load                                        qemload into a throwaway PostgreSQL server
 #   make install [PREFIX=/usr/local]                       install the programs into PREFIX/bin
 # Each target first checks for the Debian packages it needs (scripts/ensure-tools):
@@ -55,7 +55,7 @@ test: build
 bench:
 	$(ENSURE) build
 	$(call configure,OFF)
-	cmake --build $(BUILD) -j $(JOBS) --target factbench qemgen
+	cmake --build $(BUILD) -j $(JOBS) --target factbench qemgen qemverify
 	$(BUILD)/factbench --folder $(BENCH_DIR) --channels $(CHANNELS) --density $(DENSITY) --users $(USERS) \
 		--runs $(RUNS) $(if $(COMPARE),--compare $(COMPARE))
 
