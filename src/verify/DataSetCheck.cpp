@@ -125,7 +125,7 @@ struct Row {
 // The whole of a small file of the folder; nothing, with the reason, when it
 // cannot be read.
 std::optional<std::string> readSmallFile(int folder, const std::string& name, std::string& error) {
-    const int fd = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = strerror(errno);
         return std::nullopt;
@@ -380,6 +380,10 @@ void Check::collectListed() {
         for (const ManifestRead* read : view.all()) {
             std::set<std::string> seen;
             for (const ManifestFile& f : read->m.files) {
+                if (f.name.empty() || f.name == "." || f.name == ".." || f.name.find('/') != std::string::npos) {
+                    fault(read->name + ": it lists '" + f.name + "', not a file name of this folder");
+                    continue;
+                }
                 if (!seen.insert(f.name).second) {
                     fault(read->name + ": it lists " + f.name + " twice");
                     continue;
@@ -414,7 +418,7 @@ void Check::checkStray() {
             const int32_t phase = e.kind == EntryName::manifest ? e.phase
                                   : e.kind == EntryName::dataFile ? phaseOfName(e.base)
                                                                   : -1;
-            if (relevantPhase(phase)) fault = "a temporary file left by a write that did not finish";
+            if (relevantPhase(phase)) fault = "a temporary file of a write that has not finished";
         } else if (e.kind == EntryName::dataFile) {
             const int32_t phase = phaseOfName(e.base);
             if (!relevantPhase(phase)) continue;

@@ -72,7 +72,7 @@ public:
             if (piece.file != openFile) {
                 if (fd >= 0) close(fd);
                 openFile = piece.file;
-                fd = openat(folder, names[piece.file].c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+                fd = openat(folder, names[piece.file].c_str(), O_RDONLY | O_CLOEXEC);
                 openError = fd < 0 ? errno : 0;
             }
             if (fd < 0)
@@ -163,7 +163,7 @@ std::vector<FileFigures> readFiles(int folder, const std::vector<std::string>& n
     std::vector<Piece> pieces;
     for (size_t f = 0; f < names.size(); ++f) {
         struct stat status {};
-        if (fstatat(folder, names[f].c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (fstatat(folder, names[f].c_str(), &status, 0) != 0) {
             files[f].error = strerror(errno);
             continue;
         }

@@ -130,6 +130,19 @@ TEST_F(Verify, FreshDataSetsPassAndRegenerateFromTheirAnswers) {
     }
 }
 
+// On a terminal, standard error carries a status line while the check runs, cleared at its end (elsewhere
+// nothing: the fresh sets' standard error above is empty).
+TEST_F(Verify, ProgressLineOnATerminal) {
+    ChildSetup setup;
+    setup.program = QEMVERIFY_PATH;
+    setup.arguments = {"--regenerate", "--phases", "3", (setsFolder() / "whole").string()};
+    const auto [outcome, terminal] = runOnTerminal("", setup);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_NE(outcome.out.find(": ok\n"), std::string::npos);
+    EXPECT_TRUE(terminal.starts_with("\rreading ")) << terminal;
+    EXPECT_TRUE(terminal.ends_with("\r\x1b[K")) << terminal;
+}
+
 TEST_F(Verify, EveryFaultIsNamed) {
     struct Case {
         std::string what, set;
@@ -169,7 +182,7 @@ TEST_F(Verify, EveryFaultIsNamed) {
          {"phase 2: part 3 of 3 is missing (no phase2.manifest.part0003)"}},
         {"a stale temporary file", "parts",
          [](Verify&, const fs::path& d) { writeFile(d / "histsale.qem.part0002.tmp", "half a line"); },
-         {"histsale.qem.part0002.tmp: a temporary file left by a write that did not finish"}},
+         {"histsale.qem.part0002.tmp: a temporary file of a write that has not finished"}},
         {"a part from another seed", "parts",
          [](Verify& v, const fs::path& d) { EXPECT_EQ(v.qempart(d, "3", "2", "12345").status, 0); },
          {"phase3.manifest.part0002: seed 12345, where phase1.manifest.part0001 says"}},
