@@ -95,6 +95,13 @@ struct PhaseView {
     const ManifestRead* whole = nullptr;
     std::map<int32_t, const ManifestRead*> parts;
     int32_t partCount = 0;  // P: 1 for a whole phase, 0 with no manifest
+    // The whole phase's manifest, or those of parts 1 to P.
+    bool complete() const {
+        if (whole) return true;
+        for (int32_t k = 1; k <= partCount; ++k)
+            if (!parts.count(k)) return false;
+        return partCount > 0;
+    }
     const ManifestRead* first() const { return whole ? whole : parts.empty() ? nullptr : parts.begin()->second; }
     // The whole phase's manifest, or the parts' in part order.
     std::vector<const ManifestRead*> all() const {
@@ -476,9 +483,7 @@ void Check::checkSums() {
     for (const auto& [phase, view] : views) {
         // The parts' figures add up only where every part is here.
         const int32_t parts = view.partCount;
-        if (parts == 0 || (!view.whole && static_cast<int32_t>(view.parts.size()) < parts) ||
-            (command.part != 0 && parts != 1))
-            continue;
+        if (!view.complete() || (command.part != 0 && parts != 1)) continue;
         std::map<std::string, std::vector<const Listed*>> byBase;
         for (const Listed& l : listed)
             if (l.phase == phase && (l.part == 0 || l.part <= parts)) byBase[l.base].push_back(&l);
@@ -523,8 +528,10 @@ void Check::checkSums() {
 void Check::regenerate(RegenerationProgress& progress) {
     const auto started = Clock::now();
     for (const auto& [phase, view] : views) {
+        // A phase without its manifests, or with parts missing, has been
+        // named already: there is nothing whole to compare with.
         const ManifestRead* first = view.first();
-        if (!first) continue;
+        if (!first || !view.complete()) continue;
         const std::optional<GeneratorState> state = answersOf(first->m, phase);
         std::string problem = state ? dataSetProblem(*state) : "answers no data set has";
         if (!problem.empty()) {
