@@ -10,12 +10,17 @@
 //    the same run, and the same again with the child held to one core, which
 //    gives the speed-up from one core to two. A second program (an older
 //    build) can be measured alongside, its runs interleaved with these.
+// 3. qemverify on the data set of all three phases as qemgen writes it,
+//    median of several runs: the check alone (reading every file from the
+//    page cache: GB/s) and with --regenerate, beside qemgen's three runs that
+//    write the same data set.
 //
 //   factbench [--folder DIR] [--channels N] [--density PERCENT] [--users N]
-//             [--runs N] [--qemgen PATH] [--compare PATH] [--skip-files]
+//             [--runs N] [--qemgen PATH] [--qemverify PATH] [--compare PATH]
+//             [--skip-files]
 //
-// Defaults: /tmp, 10 channels, 1 %, 10 users, 5 runs, the qemgen beside this
-// program. The folder gets a scratch folder of its own, removed at the end.
+// Defaults: /tmp, 10 channels, 1 %, 10 users, 5 runs, the qemgen and
+// qemverify beside this program. The folder gets a scratch folder of its own, removed at the end.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -38,7 +43,7 @@
 #include "run/Dialogue.h"
 #include "phase/FileCapacities.h"
 #include "run/Phases.h"
-#include "run/WorkerBatch.h"
+#include "phase/WorkerBatch.h"
 
 using namespace qem;
 
@@ -184,9 +189,11 @@ uint64_t folderBytes() {
     return bytes;
 }
 
-// Runs program in the current folder with input on its standard input,
-// standard output discarded, on the given cores (all when empty).
-PhaseRun runPhase(const std::string& program, const std::string& input, const std::vector<int>& cores) {
+// Runs program with its arguments in the current folder with input on its
+// standard input, standard output discarded, on the given cores (all when
+// empty).
+PhaseRun runPhase(const std::string& program, const std::string& input, const std::vector<int>& cores,
+                  const std::vector<std::string>& arguments = {}) {
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) throw TextException("pipe failed");
     const uint64_t before = folderBytes();
@@ -204,7 +211,10 @@ PhaseRun runPhase(const std::string& program, const std::string& input, const st
         close(pipeEnds[1]);
         const int devNull = open("/dev/null", O_WRONLY);
         dup2(devNull, 1);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
         perror(program.c_str());
         _exit(127);
     }
@@ -295,10 +305,50 @@ void wholeProcesses(std::vector<Program>& programs, int channels, double percent
     printf("\nload average after: %s\n", loadAverage().c_str());
 }
 
+// ---- Part 3: qemverify on the data set that qemgen writes.
+
+void verifyRuns(const std::string& qemgen, const std::string& qemverify, int channels, double percent, int users,
+                int runs) {
+    char answers[64];
+    snprintf(answers, sizeof answers, "%d\n%g\n%d\n", channels, percent, users);
+    printf("\nqemverify on the three phases as qemgen writes them, median of %d runs (load average before: %s)\n", runs,
+           loadAverage().c_str());
+    Series written, checked, regenerated;
+    for (int run = 0; run < runs; ++run) {
+        for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
+        PhaseRun all;
+        for (const std::string& input : {std::string(answers), std::string(), std::string()}) {
+            const PhaseRun phase = runPhase(qemgen, input, {});
+            all.wall += phase.wall, all.cpu += phase.cpu, all.bytes += phase.bytes;
+            all.peakKiB = std::max(all.peakKiB, phase.peakKiB);
+        }
+        written.add(all);
+        PhaseRun check = runPhase(qemverify, "", {});
+        check.bytes = all.bytes;
+        checked.add(check);
+        PhaseRun regenerate = runPhase(qemverify, "", {}, {"--regenerate"});
+        regenerate.bytes = all.bytes;
+        regenerated.add(regenerate);
+        fprintf(stderr, "qemverify run %d of %d done\n", run + 1, runs);
+    }
+    for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
+    printf("%-34s %8s %7s %7s %6s %8s | %6s\n", "work", "MB", "wall s", "cpu s", "cpu/w", "GB/s", "RSS MB");
+    const auto row = [](const char* label, const Series& s) {
+        const double wall = median(s.wall), cpu = median(s.cpu), mb = median(s.mb);
+        printf("%-34s %8.1f %7.3f %7.3f %6.2f %8.2f | %6.1f\n", label, mb, wall, cpu, cpu / wall, mb / 1000 / wall,
+               static_cast<double>(s.peakKiB) / 1024);
+    };
+    row("qemgen, phases 1 to 3 (writes)", written);
+    row("qemverify (reads)", checked);
+    row("qemverify --regenerate", regenerated);
+    printf("qemverify --regenerate / qemgen (wall): %.2f\nload average after: %s\n",
+           median(regenerated.wall) / median(written.wall), loadAverage().c_str());
+}
+
 [[noreturn]] void usage() {
     fprintf(stderr,
             "usage: factbench [--folder DIR] [--channels N] [--density PERCENT] [--users N] [--runs N]\n"
-            "                 [--qemgen PATH] [--compare PATH] [--skip-files]\n");
+            "                 [--qemgen PATH] [--qemverify PATH] [--compare PATH] [--skip-files]\n");
     exit(2);
 }
 
@@ -306,6 +356,7 @@ void wholeProcesses(std::vector<Program>& programs, int channels, double percent
 
 int main(int argc, char** argv) {
     std::string parent = "/tmp", qemgen = (fs::absolute(argv[0]).parent_path() / "qemgen").string(), other;
+    std::string qemverify = (fs::absolute(argv[0]).parent_path() / "qemverify").string();
     int channels = 10, users = 10, runs = 5;
     double percent = 1.0;
     bool files = true;
@@ -320,6 +371,7 @@ int main(int argc, char** argv) {
         else if (a == "--users") users = atoi(argv[++i]);
         else if (a == "--runs") runs = std::max(1, atoi(argv[++i]));
         else if (a == "--qemgen") qemgen = fs::absolute(argv[++i]).string();
+        else if (a == "--qemverify") qemverify = fs::absolute(argv[++i]).string();
         else if (a == "--compare") other = fs::absolute(argv[++i]).string();
         else usage();
     }
@@ -339,6 +391,7 @@ int main(int argc, char** argv) {
         if (!other.empty()) programs.push_back({"compared", other, {}});
         wholeProcesses(programs, channels, percent, users, runs);
         if (!other.empty()) printf("compared: %s\n", other.c_str());
+        verifyRuns(qemgen, qemverify, channels, percent, users, runs);
     } catch (const TextException& e) {
         fprintf(stderr, "failed: %s\n", e.what());
         status = 1;

@@ -119,7 +119,7 @@ void RecordWriter::flushRecords(WriterRecord* end) {
         if (i + prefetchDistance < k) __builtin_prefetch(order[i + prefetchDistance]);
         char* const next = writeRecord(*order[i], out);
         if (next - out > maxLine) throw TextException("Assert 002 failed");
-        contentSum += lineHashInBlock(out, static_cast<size_t>(next - out), blank);
+        contentSum += lineHashWithSlack(out, static_cast<size_t>(next - out), blank);
         out = next;
     }
     const size_t length = static_cast<size_t>(out - block);

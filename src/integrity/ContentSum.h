@@ -94,9 +94,9 @@ struct BlankColumns {
 BlankColumns blankColumnsOf(std::string_view fileName);
 
 // The hash of one line (line end included), its blank columns read as spaces.
-// lineHashInBlock may read up to 16 bytes past the line, which the caller
-// guarantees can be read (a writer's text block has room after its last
-// line); the value is the same.
+// With slack (lineHashWithSlack) it may read up to 16 bytes past the line,
+// which the caller guarantees can be read (a writer's text block has room
+// after its last line); the value is the same.
 template <bool slack = false>
 inline uint64_t lineHash(const char* line, size_t n, BlankColumns blank = {}) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(line);
@@ -108,7 +108,10 @@ inline uint64_t lineHash(const char* line, size_t n, BlankColumns blank = {}) {
     return content::hashBytes<true>(copy, n);
 }
 
-inline uint64_t lineHashInBlock(const char* line, size_t n, BlankColumns blank = {}) {
+// lineHash of a line followed by at least 16 more readable bytes (a reader
+// of whole files, whose lines are short, spends a good part of its time
+// copying each line's last bytes otherwise).
+inline uint64_t lineHashWithSlack(const char* line, size_t n, BlankColumns blank = {}) {
     return lineHash<true>(line, n, blank);
 }
 

@@ -14,6 +14,7 @@
 #include "core/Report.h"
 #include "core/StableStorage.h"
 #include "integrity/Manifest.h"
+#include "phase/FileWriters.h"
 #include "phase/PhaseFiles.h"
 #include "run/Dialogue.h"
 #include "run/FolderLock.h"
@@ -34,18 +35,10 @@ int64_t currentCells() { return dataSetShape().currentCells(); }
 ManifestFile writePhaseFile(const PhaseFile& f, const RunOptions& options) {
     OutputFile file(f.name.c_str());
     const FileProgress progress(file);
-    const size_t writers = f.split.writerRecords.size();
-    for (size_t group = 0; group < writers; group += f.groupSize) {
-        // A group's writers are all constructed (drawing their keys in
-        // order) before the first runs, and destroyed the last first.
-        std::vector<std::unique_ptr<RecordWriter>> owned;
-        for (size_t w = group; w < group + f.groupSize && w < writers; ++w) owned.push_back(f.make(file, w));
-        if (owned.size() == workerCount) {
-            runBatch(Batch{owned[0].get(), owned[1].get(), owned[2].get(), owned[3].get()}, options.writersInOrder);
-        } else {
-            for (const auto& writer : owned) writer->run();
-        }
-        while (!owned.empty()) owned.pop_back();
+    if (!runFileWriters(f, file, options)) {
+        // A writer of a batch failed (reported): the run ends without the file.
+        reportError("exiting...\n");
+        exit(2);
     }
     file.close();
     ManifestFile figures;

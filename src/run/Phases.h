@@ -14,7 +14,7 @@
 #include "phase/PhaseRun.h"
 #include "run/Progress.h"
 #include "run/StateFile.h"
-#include "run/WorkerBatch.h"
+#include "phase/WorkerBatch.h"
 
 namespace qem {
 
@@ -33,10 +33,9 @@ void runFirstPhase();
 void runSecondPhase();
 void runThirdPhase();
 
-// Writes one file of a phase whole: opens it, constructs its writers group by
-// group (a group of four runs as a batch on four threads, a single writer on
-// this thread), destroys each group's writers the last first, closes it.
-// Returns what a manifest says of it.
+// Writes one file of a phase whole: opens it, runs its writers
+// (runFileWriters), closes it. A failed writer of a batch ends the process
+// with status 2 ("exiting...\n"). Returns what a manifest says of it.
 ManifestFile writePhaseFile(const PhaseFile& file, const RunOptions& options = {});
 
 // The phase's files whole, after removing the manifests it makes stale, then

@@ -12,7 +12,7 @@
 #include "facts/SalesWriters.h"
 #include "phase/FileCapacities.h"
 #include "run/Phases.h"
-#include "run/WorkerBatch.h"
+#include "phase/WorkerBatch.h"
 
 using namespace qem;
 

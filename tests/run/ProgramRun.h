@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
@@ -145,6 +147,37 @@ protected:
         return finish(child);
     }
     Outcome run(const std::string& input) { return run(input, dir); }
+
+    // Runs the program (the setup's) with standard error on a terminal of 200 columns that passes bytes
+    // unchanged; returns the outcome and everything the terminal received.
+    std::pair<Outcome, std::string> runOnTerminal(const std::string& input, const ChildSetup& base = {},
+                                                  const fs::path& workDir = {}) {
+        int master = -1, slave = -1;
+        winsize size{24, 200, 0, 0};
+        if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return {{"", "no terminal", -1}, ""};
+        termios raw{};
+        tcgetattr(slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+        const fs::path in = capture / "stdin";
+        writeFile(in, input);
+        const int fd = open(in.c_str(), O_RDONLY | O_CLOEXEC);
+        ChildSetup setup = base;
+        setup.errorStream = slave;
+        const Child child = start(fd, workDir.empty() ? dir : workDir, setup);
+        close(fd);
+        close(slave);
+        // The terminal ends (EIO) once the program's end has closed its side.
+        std::string terminal;
+        char buffer[4096];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) != 0;) {
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) break;
+            terminal.append(buffer, static_cast<size_t>(n));
+        }
+        close(master);
+        return {finish(child), terminal};
+    }
 
     fs::path dir, capture;
     int children = 0;

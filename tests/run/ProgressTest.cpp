@@ -1,8 +1,6 @@
 // The progress lines of the real program with its standard error on a pseudo-terminal. (With standard error
 // in a file, the driver tests hold both streams to the dialogue alone and an empty standard error.)
-#include <pty.h>
 #include <sys/mount.h>
-#include <termios.h>
 
 #include <vector>
 
@@ -14,39 +12,7 @@ using namespace qemtest;
 
 namespace {
 
-class Progress : public ProgramRun {
-protected:
-    // Runs the program with standard error on a terminal of 200 columns that passes bytes unchanged; returns
-    // the outcome and everything the terminal received.
-    std::pair<Outcome, std::string> runOnTerminal(const std::string& input, const ChildSetup& base = {},
-                                                  const fs::path& workDir = {}) {
-        int master = -1, slave = -1;
-        winsize size{24, 200, 0, 0};
-        if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return {{"", "no terminal", -1}, ""};
-        termios raw{};
-        tcgetattr(slave, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(slave, TCSANOW, &raw);
-        const fs::path in = capture / "stdin";
-        writeFile(in, input);
-        const int fd = open(in.c_str(), O_RDONLY | O_CLOEXEC);
-        ChildSetup setup = base;
-        setup.errorStream = slave;
-        const Child child = start(fd, workDir.empty() ? dir : workDir, setup);
-        close(fd);
-        close(slave);
-        // The terminal ends (EIO) once the program's end has closed its side.
-        std::string terminal;
-        char buffer[4096];
-        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) != 0;) {
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) break;
-            terminal.append(buffer, static_cast<size_t>(n));
-        }
-        close(master);
-        return {finish(child), terminal};
-    }
-};
+class Progress : public ProgramRun {};
 
 const std::vector<std::string> phaseFiles[] = {
     {"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem", "chanhier.qem", "chantree.qem",

@@ -24,8 +24,12 @@ struct RunOptions {
 
 // Runs four writers on four threads: all four exist before the first starts,
 // they are released in order and waited for together (or, in order, each
-// waited for before the next is released). A writer that failed ends the
-// process with status 2 once all four have finished.
+// waited for before the next is released). Returns whether all four
+// finished; a writer that failed has been reported (workerMain).
+[[nodiscard]] bool runBatchWriters(const Batch& writers, bool inOrder = false);
+
+// The same, as qemgen runs a batch: a writer that failed ends the process
+// with status 2 ("exiting...\n") once all four have finished.
 void runBatch(const Batch& writers, bool inOrder = false);
 
 // Stack requested for each worker thread.

@@ -1,4 +1,4 @@
-#include "run/WorkerBatch.h"
+#include "phase/WorkerBatch.h"
 
 #include <pthread.h>
 
@@ -67,7 +67,7 @@ size_t stackUse(const Worker& w) {
 
 size_t lastBatchStackUse() { return measuredStackUse; }
 
-void runBatch(const Batch& writers, bool inOrder) {
+bool runBatchWriters(const Batch& writers, bool inOrder) {
     std::array<Worker, workerCount> workers;
     // All four stacks are allocated before the first thread exists.
     for (Worker& w : workers) {
@@ -110,11 +110,15 @@ void runBatch(const Batch& writers, bool inOrder) {
         for (Worker& w : workers) pthread_join(w.thread, nullptr);
     measuredStackUse = 0;
     for (const Worker& w : workers) measuredStackUse = std::max(measuredStackUse, stackUse(w));
-    for (const Worker& w : workers) {
-        if (w.exitCode == 0) {
-            reportError("exiting...\n");
-            exit(2);
-        }
+    for (const Worker& w : workers)
+        if (w.exitCode == 0) return false;
+    return true;
+}
+
+void runBatch(const Batch& writers, bool inOrder) {
+    if (!runBatchWriters(writers, inOrder)) {
+        reportError("exiting...\n");
+        exit(2);
     }
 }
 

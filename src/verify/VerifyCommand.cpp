@@ -1,0 +1,109 @@
+#include "verify/VerifyCommand.h"
+
+#include <vector>
+
+namespace qem {
+
+const char* const verifyUsage =
+    "usage: qemverify [--regenerate] [--phases 1,2,3] [--part K] [DIR]\n"
+    "  checks the data set in DIR (default: the current folder) against its manifests: every part of\n"
+    "  every phase present, every file's bytes, lines, CRC-32 and content sum, the parts adding up to\n"
+    "  their files, and no stray or leftover files\n"
+    "  --regenerate  also recomputes every file's content sum from the answers and the seed (nothing is\n"
+    "                written) and compares it with the files'\n"
+    "  --phases      the phases to check (default 1,2,3)\n"
+    "  --part K      only part K's files and manifests (while other parts may still be written)\n"
+    "Status 0 when everything holds, 1 otherwise (every fault on standard error), 2 for a bad command line.\n";
+
+namespace {
+
+// "1,3" -> {1, 3}; nothing for anything but a list of 1, 2 and 3.
+bool parsePhases(const std::string& text, std::set<int32_t>& phases) {
+    phases.clear();
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (item != "1" && item != "2" && item != "3") return false;
+        phases.insert(item[0] - '0');
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
+}
+
+bool parsePart(const std::string& text, int32_t& part) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    part = std::stoi(text);
+    return part >= 1 && part <= 9999;
+}
+
+}  // namespace
+
+bool parseVerifyCommand(int argc, const char* const argv[], VerifyCommand& command, std::string& error) {
+    bool phasesGiven = false, partGiven = false, folderGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            command.help = true;
+            return true;
+        }
+        if (argument == "--regenerate") {
+            command.regenerate = true;
+            continue;
+        }
+        if (argument[0] != '-' || argument == "--") {
+            // After "--" the folder, whatever its name.
+            if (argument == "--" && ++i == argc) {
+                error = "'--' without a folder after it";
+                return false;
+            }
+            if (folderGiven) {
+                error = "more than one folder: '" + command.folder + "' and '" + argv[i] + "'";
+                return false;
+            }
+            command.folder = argv[i];
+            folderGiven = true;
+            continue;
+        }
+        const size_t equals = argument.find('=');
+        const std::string name = argument.substr(0, equals);
+        if (name != "--phases" && name != "--part") {
+            error = "unknown option '" + name + "'";
+            return false;
+        }
+        bool& given = name == "--phases" ? phasesGiven : partGiven;
+        if (given) {
+            error = name + " is given twice";
+            return false;
+        }
+        given = true;
+        std::string value;
+        if (equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            error = name + " needs a value";
+            return false;
+        }
+        if (name == "--phases" && !parsePhases(value, command.phases)) {
+            error = "--phases '" + value + "': not a list of 1, 2 and 3 (such as 1,2,3)";
+            return false;
+        }
+        if (name == "--part" && !parsePart(value, command.part)) {
+            error = "--part '" + value + "': not a whole number from 1 to 9999";
+            return false;
+        }
+    }
+    if (command.folder.empty()) {
+        error = "the folder '' is empty";
+        return false;
+    }
+    if (command.regenerate && command.part != 0) {
+        error = "--regenerate needs every part of a file: it cannot be used with --part";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace qem

@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+#include <set>
+#include <string>
+
+namespace qem {
+
+// qemverify's command line:
+//
+//   qemverify [--regenerate] [--phases 1,2,3] [--part K] [DIR]
+//
+// (--phases and --part also as --name=value). DIR, default the current
+// folder, holds the data set: whole files with phaseN.manifest (qemgen), or
+// parts NAME.partKKKK with phaseN.manifest.partKKKK (qempart).
+struct VerifyCommand {
+    std::string folder = ".";
+    std::set<int32_t> phases{1, 2, 3};
+    int32_t part = 0;  // 0: every part; K: only part K's files and manifests
+    bool regenerate = false;
+    bool help = false;  // --help: print the usage and do nothing else
+};
+
+// Parses the arguments; on a fault returns false with the message (no line
+// end) in `error`. --regenerate needs every part of a file, so it is refused
+// with --part.
+bool parseVerifyCommand(int argc, const char* const argv[], VerifyCommand& command, std::string& error);
+
+// The usage text, for --help and after an error.
+extern const char* const verifyUsage;
+
+}  // namespace qem
