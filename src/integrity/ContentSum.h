@@ -46,12 +46,6 @@ inline uint64_t mix(uint64_t x) {
     return x;
 }
 
-// The low r bytes of a word (all of them from 8 on): a word read past the
-// end of the line, with the bytes beyond read as the zero bytes that pad it.
-inline uint64_t lowBytes(uint64_t w, size_t r) {
-    return r >= 8 ? w : r == 0 ? 0 : w & ((uint64_t{1} << (8 * r)) - 1);
-}
-
 // The hash of n bytes at p (no blank columns). Reads up to 15 bytes past
 // the end when `slack` (the caller guarantees they can be read), otherwise
 // copies the last partial pair of words.
@@ -66,8 +60,15 @@ inline uint64_t hashBytes(const unsigned char* p, size_t n) {
         const size_t r = n - i;
         uint64_t low, high;
         if constexpr (slack) {
-            low = lowBytes(load(p + i), r);
-            high = r > 8 ? lowBytes(load(p + i + 8), r - 8) : 0;
+            // Whole words read, the bytes past the line masked off.
+            low = load(p + i);
+            high = load(p + i + 8);
+            if (r < 8) {
+                low &= ~0ull >> (64 - 8 * r);
+                high = 0;
+            } else {
+                high = r == 8 ? 0 : high & (~0ull >> (128 - 8 * r));
+            }
         } else {
             unsigned char tail[16] = {};
             memcpy(tail, p + i, r);
