@@ -92,7 +92,7 @@ load:
 	@echo "    psql \"host=$(abspath $(PGFOLDER)) user=qem dbname=postgres options=-csearch_path=$(SCHEMA)\""
 	@echo "Stop the server with:"
 	@echo "    make load-stop$(if $(filter-out pgdata,$(PGFOLDER)), PGFOLDER=$(PGFOLDER))"
-	@echo "(make load starts it again; remove $(PGFOLDER) to drop the database.)"
+	@echo "(make load starts it again; to drop the database, stop it and remove $(PGFOLDER) and what it links to, if it is a link.)"
 
 load-stop:
 	$(ENSURE) build load

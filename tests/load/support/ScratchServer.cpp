@@ -128,7 +128,8 @@ bool reachableBy(const ScratchServer::ServerUser& user, const std::string& folde
 // must fit the system's limit (108 bytes with its end).
 std::string absoluteFolder(const std::string& folder) {
     if (folder.empty()) throw std::runtime_error("no server folder given");
-    std::string path = fs::absolute(folder).lexically_normal().string();
+    // A link (see the kept server's constructor) is followed to the folder it names.
+    std::string path = fs::weakly_canonical(fs::absolute(folder)).string();
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     for (const char c : path)
         if (!isalnum(static_cast<unsigned char>(c)) && !strchr("/._-+@", c))
@@ -190,7 +191,7 @@ ScratchServer::ScratchServer(const std::vector<std::string>& settings)
 }
 
 ScratchServer::ScratchServer(const KeptFolder& keptFolder) : dir(absoluteFolder(keptFolder.path)), kept(true) {
-    const std::string data = dir + "/data";
+    std::string data = dir + "/data";
     std::error_code ec;
     const bool existing = fs::exists(data + "/PG_VERSION", ec);
     bool made = false;
@@ -216,6 +217,33 @@ ScratchServer::ScratchServer(const KeptFolder& keptFolder) : dir(absoluteFolder(
             if (made) fs::remove_all(dir, ec);
             throw std::runtime_error("cannot hand the folder " + dir + " over to the server's user: " + reason);
         }
+    }
+    if (user.switchUser && made && !reachableBy(user, dir)) {
+        // As root, a new folder on a path closed to the server's user (a
+        // clone in /root, say): the server's folder goes under /var/tmp,
+        // and the folder asked for becomes a link to it, so that every later
+        // start, stop and connection by that name finds it.
+        fs::remove_all(dir, ec);
+        const std::string linkName = dir;
+        char place[64];
+        snprintf(place, sizeof place, "/var/tmp/qem-pgdata-%016zx", std::hash<std::string>{}(linkName));
+        dir = place;
+        if (fs::exists(dir, ec)) {
+            fs::remove_all(dir, ec);  // an earlier attempt's, whose link was removed
+        }
+        if (!fs::create_directories(dir, ec) || ec || chmod(dir.c_str(), 0700) != 0 ||
+            chown(dir.c_str(), user.uid, user.gid) != 0) {
+            fs::remove_all(dir, ec);
+            throw std::runtime_error("cannot make the server's folder " + dir);
+        }
+        fs::create_directory_symlink(dir, linkName, ec);
+        if (ec) {
+            fs::remove_all(dir, ec);
+            throw std::runtime_error("cannot link " + linkName + " to the server's folder " + dir + ": " + ec.message());
+        }
+        data = dir + "/data";
+        fprintf(stderr, "localpg: %s is closed to the server's user '%s': the server's folder is %s, and %s links to it\n",
+                linkName.c_str(), user.name.c_str(), dir.c_str(), linkName.c_str());
     }
     if (user.switchUser && !reachableBy(user, dir)) {
         if (made) fs::remove_all(dir, ec);
