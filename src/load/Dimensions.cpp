@@ -1,6 +1,7 @@
 #include "load/Dimensions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <numeric>
 
@@ -22,6 +23,12 @@ const std::array<DimensionLayout, dimensionCount>& dimensionLayouts() {
         {"time", "timetree.qem", "timehier.qem", 6, 7, {"Month", "Quarter", "Year"}, {6, 6, 4}},
     }};
     return layouts;
+}
+
+std::string DimensionLayout::levelColumn(size_t column) const {
+    std::string name = levels.at(column + 1);
+    for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return name;
 }
 
 namespace {
@@ -74,11 +81,25 @@ void readTree(const std::string& folder, Dimension& dim, const BytesRead& seen) 
             throw LoadError(where + std::string(l.table) + " " + quoted(m.code) + " of level " + l.levels[m.level] +
                             " has parent " + quoted(p.code) + " of level " + l.levels[p.level]);
     }
+    // Every member's ancestors by its parent links (each one level up, as
+    // just checked); the hierarchy file sets the leaves' own below.
+    const size_t columns = l.levelColumnCount();
+    dim.ancestors.assign(dim.members.size() * columns, -1);
+    for (size_t i = 0; i < dim.members.size(); ++i) {
+        int32_t at = static_cast<int32_t>(i);
+        for (size_t c = 0; c < columns; ++c) {
+            const int32_t level = static_cast<int32_t>(c) + 1;
+            if (level < dim.members[i].level) continue;
+            while (at >= 0 && dim.members[at].level < level) at = dim.members[at].parent;
+            dim.ancestors[i * columns + c] = at;
+        }
+    }
 }
 
 // The hierarchy file: one line per leaf, with the leaf's ancestors from the
-// tree, nearest first, as far as the file's columns go.
-void checkHierarchy(const std::string& folder, const Dimension& dim, const BytesRead& seen) {
+// tree, nearest first, as far as the file's columns go. The ancestors it
+// lists become the leaf's level columns.
+void checkHierarchy(const std::string& folder, Dimension& dim, const BytesRead& seen) {
     const DimensionLayout& l = dim.layout;
     const DataFile file = DataFile::find(folder, l.hierFile);
     std::vector<ff::Field> fields;
@@ -103,12 +124,14 @@ void checkHierarchy(const std::string& folder, const Dimension& dim, const Bytes
                             std::to_string(listedOn[at]));
         listedOn[at] = number;
         ++listed;
+        const size_t leafAt = static_cast<size_t>(at);
         for (size_t c = 1; c < fields.size(); ++c) {
             const std::string_view ancestor = ff::text(fields[c], line, true);
             at = dim.members[at].parent;
             if (at < 0 || ancestor != dim.members[at].code)
                 throw LineError(ff::describe(fields[c], line) + " differs from " + l.treeFile + ", where the ancestor is " +
                                 (at < 0 ? std::string("none") : quoted(dim.members[at].code)));
+            dim.ancestors[leafAt * l.levelColumnCount() + c - 1] = dim.find(ancestor);
         }
     }, seen);
     if (listed != leaves) {

@@ -186,40 +186,81 @@ std::string createTableSql(const std::string& schema, const TableDef& def) {
     return sql + ")";
 }
 
+// A level column's name in SQL: quoted, since "group" is a reserved word.
+std::string levelColumnSql(const DimensionLayout& l, size_t column) { return "\"" + l.levelColumn(column) + "\""; }
+
 std::string dimensionTableSql(const std::string& schema, const Dimension& dim) {
-    const std::string name = schema + "." + dim.layout.table;
+    const DimensionLayout& l = dim.layout;
+    const std::string name = schema + "." + l.table;
     // leaf_code is the code of a leaf and NULL for any other member: the fact
-    // tables' foreign keys reference it, so that they admit leaves only.
-    return "CREATE TABLE " + name +
-           " (code varchar(12) COLLATE \"C\" NOT NULL, parent varchar(12) COLLATE \"C\","
-           " level varchar(12) NOT NULL, leaf_code varchar(12) COLLATE \"C\", CHECK (leaf_code = code),"
-           " CHECK ((leaf_code IS NOT NULL) = (level = '" +
-           dim.layout.levels[0] + "')))";
+    // tables' foreign keys reference it, so that they admit leaves only. A
+    // column per level above the leaf holds the member's ancestor at that
+    // level: a fact row rolls up to any level with one join on leaf_code.
+    std::string sql = "CREATE TABLE " + name +
+                      " (code varchar(12) COLLATE \"C\" NOT NULL, parent varchar(12) COLLATE \"C\","
+                      " level varchar(12) NOT NULL, leaf_code varchar(12) COLLATE \"C\"";
+    std::string leafHasAll;
+    for (size_t c = 0; c < l.levelColumnCount(); ++c) {
+        sql += ", " + levelColumnSql(l, c) + " varchar(12) COLLATE \"C\"";
+        leafHasAll += " AND " + levelColumnSql(l, c) + " IS NOT NULL";
+    }
+    sql += ", CHECK (leaf_code = code), CHECK ((leaf_code IS NOT NULL) = (level = '" + std::string(l.levels[0]) + "'))";
+    if (!leafHasAll.empty()) sql += ", CHECK (leaf_code IS NULL OR (" + leafHasAll.substr(5) + "))";
+    return sql + ")";
 }
 
-void loadDimension(PgSession& s, const std::string& schema, const Dimension& dim) {
-    const std::string name = schema + "." + dim.layout.table;
+// Seconds of the dimension's COPY, of its keys and of the indexes of its
+// level columns.
+struct DimensionSeconds {
+    double copy = 0, keys = 0, levels = 0;
+};
+
+DimensionSeconds loadDimension(PgSession& s, const std::string& schema, const Dimension& dim) {
+    const DimensionLayout& l = dim.layout;
+    const std::string name = schema + "." + l.table;
+    const size_t columns = l.levelColumnCount();
+    DimensionSeconds seconds;
+    auto start = Clock::now();
     BinaryRows rows;
     rows.raw(BinaryRows::header());
-    for (const Member& m : dim.members) {
-        rows.begin(4);
+    std::string columnNames = "code, parent, level, leaf_code";
+    for (size_t c = 0; c < columns; ++c) columnNames += ", " + levelColumnSql(l, c);
+    for (size_t i = 0; i < dim.members.size(); ++i) {
+        const Member& m = dim.members[i];
+        rows.begin(4 + static_cast<int>(columns));
         rows.text(m.code);
         if (m.parent < 0)
             rows.null();
         else
             rows.text(dim.members[m.parent].code);
-        rows.text(dim.layout.levels[m.level]);
+        rows.text(l.levels[m.level]);
         if (m.level == 0)
             rows.text(m.code);
         else
             rows.null();
+        for (size_t c = 0; c < columns; ++c) {
+            const int32_t at = dim.ancestor(static_cast<int32_t>(i), c);
+            if (at < 0)
+                rows.null();
+            else
+                rows.text(dim.members[at].code);
+        }
     }
     rows.raw(BinaryRows::trailer());
-    s.beginCopy("COPY " + name + " (code, parent, level, leaf_code) FROM STDIN (FORMAT binary)");
+    s.beginCopy("COPY " + name + " (" + columnNames + ") FROM STDIN (FORMAT binary)");
     s.putCopy(rows.data(), rows.size());
     s.endCopy();
+    seconds.copy = since(start);
+    start = Clock::now();
     s.exec("ALTER TABLE " + name + " ADD PRIMARY KEY (code), ADD UNIQUE (leaf_code), ADD FOREIGN KEY (parent) REFERENCES " +
            name + " (code)");
+    seconds.keys = since(start);
+    start = Clock::now();
+    for (size_t c = 0; c < columns; ++c)
+        s.exec("CREATE INDEX " + std::string(l.table) + "_" + l.levelColumn(c) + "_idx ON " + name + " (" +
+               levelColumnSql(l, c) + ")");
+    seconds.levels = since(start);
+    return seconds;
 }
 
 // The query files qry001.qem ... must run from user 1 without a gap; with a
@@ -592,14 +633,16 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
         for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def));
         control.exec("COMMIT");
         for (const Dimension& dim : dims.all) {
-            const auto t0 = Clock::now();
-            loadDimension(control, temp.sql, dim);
+            const DimensionSeconds seconds = loadDimension(control, temp.sql, dim);
             TableFigures f;
             f.name = dim.layout.table;
             f.rows = dim.members.size();
             f.bytes = DataFile::find(o.folder, dim.layout.treeFile).size() +
                       DataFile::find(o.folder, dim.layout.hierFile).size();
-            f.loadSeconds = since(t0);
+            f.loadSeconds = seconds.copy;
+            f.keySeconds = seconds.keys + seconds.levels;
+            figures.levelIndexSeconds += seconds.levels;
+            figures.levelIndexes += static_cast<int>(dim.layout.levelColumnCount());
             figures.tables.push_back(f);
         }
     } catch (const SqlError& e) {
@@ -808,6 +851,8 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
             "checking the manifests, dimension files and line counts %.2f s, loading %.2f s, keys after the last load %.2f s, "
             "publishing %.2f s\n",
             f.checkSeconds, f.loadSeconds, f.keysAfterLoad, f.publishSeconds);
+    fprintf(out, "level columns of the dimensions: %d indexes built in %.2f s (in the dimensions' key s)\n",
+            f.levelIndexes, f.levelIndexSeconds);
     const DataSetSize& d = f.size;
     fprintf(out, "data set: %lld channels, density code %lld, %lld users; every file has the lines these imply\n",
             static_cast<long long>(d.channels), static_cast<long long>(d.densityCode), static_cast<long long>(d.users));

@@ -44,6 +44,8 @@ struct LoadFigures {
     double loadSeconds = 0;            // from the first fact COPY to the last
     double keysAfterLoad = 0;          // from the last COPY to the last key
     double publishSeconds = 0;
+    int levelIndexes = 0;           // the indexes of the dimensions' level columns
+    double levelIndexSeconds = 0;   // building them
     double totalSeconds = 0;
     bool replaced = false;
     DataSetSize size;
