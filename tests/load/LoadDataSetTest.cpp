@@ -194,6 +194,44 @@ TEST_F(LoadDataSetTest, WholeFilesWithoutManifestsLoadWithAWarning) {
     expectLoaded("unproven", dataSet());
 }
 
+// The level columns roll a fact up as the parent links do: per dimension,
+// the sums of a fact table by one level through its level column and
+// through a recursive walk up the parent links.
+TEST_F(LoadDataSetTest, LevelColumnsRollUpAsTheParentLinksDo) {
+    const std::string s = plainSchema();
+    struct RollUp {
+        const char* dimension;
+        const char* fact;      // table and its member column
+        const char* column;
+        const char* measure;
+        const char* level;
+        const char* levelColumn;
+    };
+    const RollUp rollUps[] = {{"product", "histsale", "product", "dollar_sales", "Division", "division"},
+                              {"time", "histsale", "month", "dollar_sales", "Quarter", "quarter"},
+                              {"customer", "budget", "customer", "dollar_sales", "Retailer", "retailer"},
+                              {"product", "budget", "product", "units", "Group", "\"group\""}};
+    for (const RollUp& r : rollUps) {
+        const std::string dim = s + "." + r.dimension, fact = s + "." + r.fact;
+        const std::string byColumn = "SELECT d." + std::string(r.levelColumn) + " AS member, sum(f." + r.measure +
+                                     ") AS total FROM " + fact + " f JOIN " + dim + " d ON d.leaf_code = f." + r.column +
+                                     " GROUP BY 1";
+        const std::string byLinks =
+            "WITH RECURSIVE up (leaf, member) AS (SELECT code, code FROM " + dim +
+            " WHERE leaf_code IS NOT NULL UNION ALL SELECT up.leaf, d.parent FROM up JOIN " + dim +
+            " d ON d.code = up.member WHERE d.parent IS NOT NULL) SELECT up.member, sum(f." + r.measure + ") AS total FROM " +
+            fact + " f JOIN up ON up.leaf = f." + r.column + " JOIN " + dim + " d ON d.code = up.member AND d.level = '" +
+            r.level + "' GROUP BY 1";
+        auto listed = [&](const std::string& sums) {
+            return db().queryValue("SELECT count(*) || ': ' || string_agg(member || ' ' || total, ', ' ORDER BY member) FROM (" +
+                                   sums + ") s");
+        };
+        const std::string expected = listed(byLinks);
+        EXPECT_EQ(listed(byColumn), expected) << r.dimension << " " << r.level;
+        EXPECT_GT(std::stoi(expected), 1) << r.dimension << " " << r.level;
+    }
+}
+
 // Each damages a copy of the data set and returns (part of) the message
 // that must refuse it.
 struct Damage {
@@ -251,6 +289,20 @@ const Damage damages[] = {
              l.push_back(l[0]);
          });
          return "chantree.qem line 11: duplicate key: channel '" + code + "' is already on line 1";
+     }},
+    // Line 3 names another division than its tree's: the hierarchy file no
+    // longer follows the tree file.
+    {"HierarchyAncestorDiffers",
+     [](DataSetCopy& c) {
+         std::string listed, tree;
+         c.rewrite("prodhier.qem", [&](auto& l) {
+             tree = l[2].substr(60, 12);
+             const size_t other = std::find_if(l.begin(), l.end(), [&](auto& s) { return s.substr(60, 12) != tree; }) - l.begin();
+             listed = l[other].substr(60, 12);
+             l[2].replace(60, 12, listed);
+         });
+         return "prodhier.qem line 3: columns 61-72 (ancestor code) '" + listed +
+                "' differs from prodtree.qem, where the ancestor is '" + tree + "'";
      }},
     {"DuplicateFactRow",
      [](DataSetCopy& c) {

@@ -24,6 +24,7 @@ public:
     std::unique_ptr<scratch::TempFolder> data;
     std::unique_ptr<scratch::TempFolder> parts;  // the same data set in parts
     std::string error;  // why the fixture could not be set up
+    std::string plainLoad;  // "plain" once loaded (LoadTest::plainSchema), else why not
 };
 
 // Base of the tests that need the server and the data set.
@@ -39,6 +40,16 @@ protected:
     PgSession& db() {
         if (!session) session = std::make_unique<PgSession>(conninfo());
         return *session;
+    }
+    // The whole-file data set loaded once for the tests that only read it:
+    // its schema ("plain"). Fails the test when the load fails.
+    std::string plainSchema() {
+        if (env.plainLoad.empty()) {
+            const scratch::Outcome o = qemload({"--schema", "plain", conninfo(), dataSet()});
+            env.plainLoad = o.status == 0 ? "plain" : "failed: " + o.err;
+        }
+        if (env.plainLoad != "plain") ADD_FAILURE() << "loading the data set into schema plain " << env.plainLoad;
+        return "plain";
     }
     // qemload with these arguments, as a child process.
     static scratch::Outcome qemload(std::vector<std::string> args) {
