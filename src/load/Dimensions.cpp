@@ -37,9 +37,9 @@ std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 // Pass 1 over the tree file: codes, level names and duplicate keys; parents
 // are resolved once every member is known.
-void readTree(const std::string& folder, Dimension& dim, const BytesRead& seen) {
+void readTree(const FileFinder& find, Dimension& dim, const BytesRead& seen, const CompressedRead& whole) {
     const DimensionLayout& l = dim.layout;
-    const DataFile file = DataFile::find(folder, l.treeFile);
+    const DataFile file = find(l.treeFile);
     const int length = 2 * l.codeWidth + l.levelWidth;
     const ff::Field code{"code", 1, l.codeWidth}, parent{"parent code", 1 + l.codeWidth, l.codeWidth},
         level{"level", 1 + 2 * l.codeWidth, l.levelWidth};
@@ -62,7 +62,7 @@ void readTree(const std::string& folder, Dimension& dim, const BytesRead& seen) 
         parents.emplace_back(ff::text(parent, line, true, true));
         lineOf.push_back(number);
         dim.members.push_back(std::move(m));
-    }, seen);
+    }, seen, whole);
     for (size_t i = 0; i < dim.members.size(); ++i) {
         Member& m = dim.members[i];
         const std::string where = std::string(l.treeFile) + " line " + std::to_string(lineOf[i]) + ": ";
@@ -99,9 +99,9 @@ void readTree(const std::string& folder, Dimension& dim, const BytesRead& seen) 
 // The hierarchy file: one line per leaf, with the leaf's ancestors from the
 // tree, nearest first, as far as the file's columns go. The ancestors it
 // lists become the leaf's level columns.
-void checkHierarchy(const std::string& folder, Dimension& dim, const BytesRead& seen) {
+void checkHierarchy(const FileFinder& find, Dimension& dim, const BytesRead& seen, const CompressedRead& whole) {
     const DimensionLayout& l = dim.layout;
-    const DataFile file = DataFile::find(folder, l.hierFile);
+    const DataFile file = find(l.hierFile);
     std::vector<ff::Field> fields;
     int length = 0;
     for (const int width : l.hierWidths) {
@@ -133,7 +133,7 @@ void checkHierarchy(const std::string& folder, Dimension& dim, const BytesRead& 
                                 (at < 0 ? std::string("none") : quoted(dim.members[at].code)));
             dim.ancestors[leafAt * l.levelColumnCount() + c - 1] = dim.find(ancestor);
         }
-    }, seen);
+    }, seen, whole);
     if (listed != leaves) {
         for (size_t i = 0; i < dim.members.size(); ++i)
             if (dim.isLeaf(static_cast<int32_t>(i)) && listedOn[i] == 0)
@@ -144,15 +144,19 @@ void checkHierarchy(const std::string& folder, Dimension& dim, const BytesRead& 
 
 }  // namespace
 
-Dimensions readDimensions(const std::string& folder, const BytesRead& seen) {
+Dimensions readDimensions(const FileFinder& find, const BytesRead& seen, const CompressedRead& whole) {
     Dimensions dims;
     dims.all.reserve(dimensionCount);
     for (const DimensionLayout& layout : dimensionLayouts()) {
         dims.all.emplace_back(layout);
-        readTree(folder, dims.all.back(), seen);
-        checkHierarchy(folder, dims.all.back(), seen);
+        readTree(find, dims.all.back(), seen, whole);
+        checkHierarchy(find, dims.all.back(), seen, whole);
     }
     return dims;
+}
+
+Dimensions readDimensions(const std::string& folder) {
+    return readDimensions([&](const std::string& name) { return DataFile::find(folder, name); });
 }
 
 std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,13 +72,19 @@ struct Dimensions {
 // codes in byte order, by member position.
 std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims);
 
-// Reads the eight tree and hierarchy files of the folder. Each tree file must
+// A data file of the data set by its name.
+using FileFinder = std::function<DataFile(const std::string& name)>;
+
+// Reads the eight tree and hierarchy files that `find` gives. Each tree file must
 // hold every member once (a repeated code is a duplicate key), with a known
 // parent one level up and a known level name; each hierarchy file must list
 // every leaf once with exactly the ancestor chain of the tree file; the
 // ancestors of every member are kept (Dimension::ancestors). Throws
-// LoadError naming the file and line. Each file's bytes are shown to `seen`
-// (when given) before its lines are read.
-Dimensions readDimensions(const std::string& folder, const BytesRead& seen = nullptr);
+// LoadError naming the file and line. Each file's bytes are shown to `seen`,
+// and its compressed files to `whole` (when given), before its lines are read.
+Dimensions readDimensions(const FileFinder& find, const BytesRead& seen = nullptr,
+                          const CompressedRead& whole = nullptr);
+// The files of a folder as DataFile::find finds them.
+Dimensions readDimensions(const std::string& folder);
 
 }  // namespace qemload

@@ -55,6 +55,7 @@ struct LoadFigures {
     int32_t manifestParts = 0;
     bool contentSums = false;
     uint64_t partsChecked = 0;
+    uint64_t compressedChecked = 0;  // compressed files checked by their compressed bytes and CRC-32
     double contentCheckSeconds = 0;  // processor time of those checks, over all jobs
 };
 
