@@ -232,6 +232,30 @@ TEST_F(LoadDataSetTest, LevelColumnsRollUpAsTheParentLinksDo) {
     }
 }
 
+// The data set in compressed parts loads the same rows as the whole files:
+// per table the row count and the sum of a hash of every row (the inventory
+// values, random in every writer, left out).
+TEST_F(LoadDataSetTest, CompressedPartsLoadTheSameRows) {
+    const std::string plain = plainSchema();
+    const scratch::Outcome o = qemload({"--schema", "compressed", conninfo(), compressedSet()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("(3 parts a phase, 75 file parts): lines, bytes, CRC-32 and content sum; 75 compressed files "
+                         "also by their compressed bytes and CRC-32"),
+              std::string::npos)
+        << o.out;
+    std::vector<std::string> tables;
+    for (const auto& [table, file] : tableFiles) tables.push_back(table);
+    tables.insert(tables.end(), {"histinv", "query"});
+    for (const std::string& table : tables) {
+        auto rows = [&](const std::string& schema) {
+            const std::string row = table.ends_with("inv") ? "(t.customer, t.product, t.month)" : "t";
+            return db().queryValue("SELECT count(*) || ' ' || sum(hashtext(" + row + "::text)::numeric) FROM " + schema +
+                                   "." + table + " t");
+        };
+        EXPECT_EQ(rows("compressed"), rows(plain)) << table;
+    }
+}
+
 // Each damages a copy of the data set and returns (part of) the message
 // that must refuse it.
 struct Damage {
@@ -403,6 +427,7 @@ struct ManifestFault {
     std::function<std::string(DataSetCopy&)> apply;
     bool parts = true;
     std::vector<std::string> options = {};
+    bool compressed = false;  // a copy of the data set in compressed parts
 };
 
 // Line 1001 of histsale.qem.part0002 with one digit of its units changed:
@@ -470,6 +495,20 @@ const ManifestFault manifestFaults[] = {
      }},
     {"UsersDiffer", [](DataSetCopy&) { return "--users 11: the data set has 10 users (phase1.manifest.part0001)"; },
      true, {"--users", "11"}},
+    // A flipped byte in the middle of a compressed part: its frame is
+    // refused, not the garbled lines it gives before its checksum.
+    {"CorruptFrame",
+     [](DataSetCopy& c) {
+         c.edit("histsale.qem.part0002.zst", [](std::string& bytes) { bytes[bytes.size() / 2] ^= 0x10; });
+         return "histsale.qem.part0002.zst: corrupt compressed data";
+     },
+     true, {}, true},
+    {"PartCompressedAndNot",
+     [](DataSetCopy& c) {
+         std::ofstream(c.path("budget.qem.part0002"), std::ios::binary) << "";
+         return "budget.qem.part0002 and budget.qem.part0002.zst are both present: the same part compressed and not";
+     },
+     true, {}, true},
     // Parts cut by hand, without manifests, whatever their lines.
     {"PartsWithoutManifests",
      [](DataSetCopy& c) {
@@ -490,7 +529,7 @@ class ManifestFaultTest : public LoadDataSetTest, public ::testing::WithParamInt
 
 TEST_P(ManifestFaultTest, IsRefusedNamingFileAndPartAndTheDatabaseStaysAsItWas) {
     const ManifestFault& fault = GetParam();
-    DataSetCopy copy(fault.parts ? partSet() : dataSet(), fault.parts);
+    DataSetCopy copy(fault.compressed ? compressedSet() : fault.parts ? partSet() : dataSet(), fault.parts);
     const std::string expected = fault.apply(copy);
     const std::string schemasSql = "SELECT string_agg(nspname, ' ' ORDER BY nspname) FROM pg_namespace";
     const std::string before = db().queryValue(schemasSql);
