@@ -160,6 +160,8 @@ int main(int argc, char** argv) {
         printf("qemload, %d jobs, with keys and checks: %.0f rows/s (%llu rows in %.1f s)\n", jobs,
                static_cast<double>(loaded) / figures.totalSeconds, static_cast<unsigned long long>(loaded),
                figures.totalSeconds);
+        printf("of which the %d indexes of the dimensions' level columns: %.2f s\n", figures.levelIndexes,
+               figures.levelIndexSeconds);
         printf("plain CSV COPY, one connection, no keys: %.0f rows/s (%llu rows in %.1f s)\n",
                static_cast<double>(copied) / copySeconds, static_cast<unsigned long long>(copied), copySeconds);
         printf("load average at the end: %s\n", loadAverage().c_str());

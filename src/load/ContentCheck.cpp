@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "integrity/Crc32.h"
 #include "load/LoadError.h"
 
 namespace qemload {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -47,6 +50,8 @@ ContentCheck::ContentCheck(const DataSetManifests& m, const std::vector<const Da
         auto state = std::make_unique<FileState>();
         state->file = file;
         state->blank = qem::blankColumnsOf(file->name());
+        for (size_t k = 0; k < file->parts().size(); ++k)
+            state->compressed.push_back(CompressedState{manifests.compressedOf(*file, k), false});
         for (const ExpectedPart& p : e->parts) {
             PartState part;
             part.expected = &p;
@@ -132,15 +137,52 @@ std::string ContentCheck::verify(const FileState& f, PartState& part) const {
     return fault;
 }
 
+void ContentCheck::addCompressed(const DataFile& file, size_t stored, uint64_t bytes, uint32_t crc) {
+    const auto it = files.find(file.name());
+    if (it == files.end()) return;
+    FileState& f = *it->second;
+    std::string fault;
+    {
+        std::lock_guard<std::mutex> lock(f.mutex);
+        if (stored >= f.compressed.size() || !f.compressed[stored].expected) return;
+        CompressedState& c = f.compressed[stored];
+        const DataSetManifests::Compressed& e = *c.expected;
+        c.checked = true;
+        auto differs = [&](const std::string& what, const std::string& found, const std::string& said) {
+            fault += (fault.empty() ? "" : "; ") + what + " " + found + ", where " + e.source + " " + said;
+        };
+        if (bytes != e.bytes) differs("compressed bytes", std::to_string(bytes), std::to_string(e.bytes));
+        if (crc != e.crc) differs("compressed CRC-32", hex(crc, 8), hex(e.crc, 8));
+    }
+    if (!fault.empty())
+        throw LoadError(fs::path(file.parts()[stored].path).filename().string() + ": " + fault +
+                        " (the compressed file is not the one written)");
+}
+
 void ContentCheck::finish() const {
     for (const auto& [name, f] : files) {
         std::lock_guard<std::mutex> lock(f->mutex);
+        for (size_t k = 0; k < f->compressed.size(); ++k)
+            if (f->compressed[k].expected && !f->compressed[k].checked)
+                throw LoadError(fs::path(f->file->parts()[k].path).filename().string() +
+                                ": was not read whole, so its compressed bytes were not checked (" +
+                                f->compressed[k].expected->source + " " + std::to_string(f->compressed[k].expected->bytes) +
+                                ")");
         for (const PartState& part : f->parts)
             if (!part.checked)
                 throw LoadError(manifests.whereIs(*f->file, *part.expected) + ": only " + std::to_string(part.bytesIn) +
                                 " of its " + std::to_string(part.expected->bytes) +
                                 " bytes were read, so it was not checked against " + part.expected->manifest);
     }
+}
+
+uint64_t ContentCheck::compressedChecked() const {
+    uint64_t n = 0;
+    for (const auto& [name, f] : files) {
+        std::lock_guard<std::mutex> lock(f->mutex);
+        for (const CompressedState& c : f->compressed) n += c.checked;
+    }
+    return n;
 }
 
 uint64_t ContentCheck::partsChecked() const {

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,12 +32,21 @@ public:
     // of a file is to be shown once.
     void add(const DataFile& file, uint64_t offset, const char* data, size_t length);
 
+    // Takes the bytes and CRC-32 of a compressed file of a file, read whole
+    // (a CompressedRead): throws LoadError naming it when the manifests give
+    // others. Safe from several threads at once.
+    void addCompressed(const DataFile& file, size_t stored, uint64_t bytes, uint32_t crc);
+
     // Throws LoadError unless every part of every file was read whole and
-    // checked: called before the load is published.
+    // checked, and every compressed file whose bytes the manifests give was
+    // checked too: called before the load is published.
     void finish() const;
 
     // The parts checked so far.
     uint64_t partsChecked() const;
+    // The compressed files checked so far against the manifests' compressed
+    // bytes and CRC-32.
+    uint64_t compressedChecked() const;
     // The processor time the checks took so far, over all threads, in seconds.
     double processorSeconds() const { return static_cast<double>(nanoseconds.load()) / 1e9; }
 
@@ -53,10 +63,15 @@ private:
         uint64_t bytesIn = 0;
         bool checked = false;
     };
+    struct CompressedState {
+        std::optional<DataSetManifests::Compressed> expected;
+        bool checked = false;
+    };
     struct FileState {
         const DataFile* file = nullptr;
         qem::BlankColumns blank;
         std::vector<PartState> parts;  // in file order
+        std::vector<CompressedState> compressed;  // by stored file
         mutable std::mutex mutex;
     };
 

@@ -10,7 +10,11 @@
 #include <filesystem>
 #include <map>
 
+#include "integrity/Crc32.h"
 #include "load/LoadError.h"
+#ifdef QEM_HAVE_ZSTD
+#include "compress/Zstd.h"
+#endif
 
 namespace qemload {
 
@@ -19,32 +23,55 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string partMark = ".part";
+const std::string zstEnding = ".zst";
 constexpr size_t partDigits = 4;
+// Compressed bytes read at a time: the text they decompress to waits in
+// memory until it is taken, a few MB at most.
+constexpr size_t compressedPiece = 64u << 10;
 
 std::string systemText() { return strerror(errno); }
 
-// Part number of "NAME.partKKKK", or -1 when entry is not a part of NAME.
-long partNumber(const std::string& entry, const std::string& name) {
+std::string fileNameOf(const std::string& path) { return fs::path(path).filename().string(); }
+
+// Part number of "NAME.partKKKK" or "NAME.partKKKK.zst" (compressed), or -1
+// when entry is not a part of NAME.
+long partNumber(const std::string& entry, const std::string& name, bool& compressed) {
     const std::string prefix = name + partMark;
-    if (entry.size() != prefix.size() + partDigits || entry.compare(0, prefix.size(), prefix) != 0) return -1;
+    compressed = entry.size() == prefix.size() + partDigits + zstEnding.size() && entry.ends_with(zstEnding);
+    const size_t length = prefix.size() + partDigits + (compressed ? zstEnding.size() : 0);
+    if (entry.size() != length || entry.compare(0, prefix.size(), prefix) != 0) return -1;
     long number = 0;
-    for (size_t i = prefix.size(); i < entry.size(); ++i) {
+    for (size_t i = prefix.size(); i < prefix.size() + partDigits; ++i) {
         if (entry[i] < '0' || entry[i] > '9') return -1;
         number = number * 10 + (entry[i] - '0');
     }
     return number;
 }
 
-std::map<long, std::string> findParts(const std::string& folder, const std::string& name) {
-    std::map<long, std::string> parts;
+struct Found {
+    std::string whole, wholeCompressed;
+    std::map<long, std::pair<std::string, bool>> parts;  // number: path, compressed
+};
+
+Found findForms(const std::string& folder, const std::string& name) {
+    Found found;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string entry = it->path().filename().string();
-        const long number = partNumber(entry, name);
-        if (number >= 0) parts[number] = it->path().string();
+        if (entry == name) found.whole = it->path().string();
+        if (entry == name + zstEnding) found.wholeCompressed = it->path().string();
+        bool compressed = false;
+        const long number = partNumber(entry, name, compressed);
+        if (number < 0) continue;
+        const auto [at, added] = found.parts.emplace(number, std::make_pair(it->path().string(), compressed));
+        if (!added) {
+            const std::string plain = at->second.second ? entry : fileNameOf(at->second.first);
+            throw LoadError(plain + " and " + plain + zstEnding +
+                            " are both present: the same part compressed and not");
+        }
     }
     if (ec) throw LoadError("cannot list folder '" + folder + "': " + ec.message());
-    return parts;
+    return found;
 }
 
 uint64_t fileSize(const std::string& path) {
@@ -57,67 +84,244 @@ uint64_t fileSize(const std::string& path) {
 }  // namespace
 
 bool DataFile::exists(const std::string& folder, const std::string& name) {
-    std::error_code ec;
-    return fs::exists(fs::path(folder) / name, ec) || !findParts(folder, name).empty();
+    const Found found = findForms(folder, name);
+    return !found.whole.empty() || !found.wholeCompressed.empty() || !found.parts.empty();
 }
 
 DataFile DataFile::find(const std::string& folder, const std::string& name) {
     DataFile file;
     file.fileName = name;
-    const std::string whole = (fs::path(folder) / name).string();
-    std::error_code ec;
-    const bool wholeExists = fs::exists(whole, ec);
-    const auto parts = findParts(folder, name);
-    if (wholeExists && !parts.empty())
+    const Found found = findForms(folder, name);
+    if (!found.whole.empty() && !found.wholeCompressed.empty())
+        throw LoadError(name + " and " + name + zstEnding + " are both present: the same file compressed and not");
+    const std::string whole = found.whole.empty() ? found.wholeCompressed : found.whole;
+    if (!whole.empty() && !found.parts.empty())
         throw LoadError(name + ": both the whole file and parts (" + name + partMark + "...) are present");
-    if (wholeExists) {
-        file.fileParts.push_back({whole, 0, fileSize(whole)});
+    auto stored = [](const std::string& path, bool compressed) {
+        Part part;
+        part.path = path;
+        part.compressed = compressed;
+        part.storedBytes = fileSize(path);
+        part.size = compressed ? 0 : part.storedBytes;
+        return part;
+    };
+    if (!whole.empty()) {
+        file.fileParts.push_back(stored(whole, whole == found.wholeCompressed));
     } else {
+        const auto& parts = found.parts;
         if (parts.empty()) throw LoadError(name + ": file is missing");
         file.inParts = true;
         long expected = parts.begin()->first;
         if (expected > 1)
             throw LoadError(name + ": part " + std::to_string(expected) + " is the first; parts start at 0000 or 0001");
-        for (const auto& [number, path] : parts) {
+        for (const auto& [number, form] : parts) {
             if (number != expected)
                 throw LoadError(name + ": part " + std::to_string(expected) + " is missing (the parts go up to " +
                                 std::to_string(parts.rbegin()->first) + ")");
-            file.fileParts.push_back({path, 0, fileSize(path)});
+            file.fileParts.push_back(stored(form.first, form.second));
             ++expected;
         }
     }
-    for (auto& part : file.fileParts) {
-        part.offset = file.totalSize;
-        file.totalSize += part.size;
-    }
+    file.setTextSize(0, file.fileParts.front().size, "");
     return file;
 }
 
-void DataFile::read(uint64_t offset, char* out, size_t length) const {
-    auto part = std::upper_bound(fileParts.begin(), fileParts.end(), offset,
-                                 [](uint64_t value, const Part& p) { return value < p.offset; });
-    if (part != fileParts.begin()) --part;
-    while (length > 0) {
-        if (part == fileParts.end()) throw LoadError(fileName + ": ends early (the file changed while loading?)");
-        const int fd = open(part->path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw LoadError("cannot open '" + part->path + "': " + systemText());
-        uint64_t within = offset - part->offset;
-        while (length > 0 && within < part->size) {
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(length, part->size - within));
-            const ssize_t got = pread(fd, out, want, static_cast<off_t>(within));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) {
-                const std::string text = got < 0 ? systemText() : "file is shorter than when the load started";
-                close(fd);
-                throw LoadError("cannot read '" + part->path + "': " + text);
+bool DataFile::canDecompress() {
+#ifdef QEM_HAVE_ZSTD
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool DataFile::anyCompressed() const {
+    for (const Part& p : fileParts)
+        if (p.compressed) return true;
+    return false;
+}
+
+void DataFile::setTextSize(size_t stored, uint64_t bytes, const std::string& source) {
+    Part& part = fileParts.at(stored);
+    if (part.compressed) {
+        part.size = bytes;
+        part.sizeSource = source;
+    }
+    totalSize = 0;
+    for (Part& p : fileParts) {
+        p.offset = totalSize;
+        totalSize += p.size;
+    }
+}
+
+void DataFile::read(uint64_t offset, char* out, size_t length, const CompressedRead& whole) const {
+    Reader reader(*this, offset, whole);
+    reader.read(out, length);
+}
+
+struct DataFile::Reader::Decoding {
+#ifdef QEM_HAVE_ZSTD
+    qem::ZstdDecoder decoder;
+#endif
+    int fd = -1;
+    qem::Crc32 crc;              // of the compressed bytes
+    uint64_t compressedBytes = 0;
+    uint64_t produced = 0;       // text out of the decoder
+    uint64_t consumed = 0;       // text handed on or passed over
+    std::vector<char> pending;   // text out of the decoder, not yet taken
+    size_t pendingAt = 0;
+    std::vector<char> input = std::vector<char>(compressedPiece);
+    bool ended = false;
+    ~Decoding() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+DataFile::Reader::Reader(const DataFile& f, uint64_t offset, CompressedRead w)
+    : file(f), whole(std::move(w)), position(offset) {
+    // From 0, the empty files that come first are this reader's to check.
+    if (offset > 0)
+        while (current < file.fileParts.size() &&
+               file.fileParts[current].offset + file.fileParts[current].size <= offset)
+            ++current;
+}
+
+DataFile::Reader::~Reader() { close(); }
+
+void DataFile::Reader::close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    decoder.reset();
+}
+
+void DataFile::Reader::read(char* out, size_t length) {
+    for (;;) {
+        finishPassed();
+        if (length == 0) return;
+        if (current == file.fileParts.size())
+            throw LoadError(file.fileName + ": ends early (the file changed while loading?)");
+        const Part& p = file.fileParts[current];
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(length, p.offset + p.size - position));
+        if (p.compressed)
+            readCompressed(out, n);
+        else
+            readPlain(out, n);
+        out += n;
+        length -= n;
+        position += n;
+    }
+}
+
+// Every stored file that ends where the reader is: a compressed one read to
+// its end and checked.
+void DataFile::Reader::finishPassed() {
+    while (current < file.fileParts.size() &&
+           file.fileParts[current].offset + file.fileParts[current].size <= position) {
+        const Part& p = file.fileParts[current];
+        if (p.compressed) {
+            Decoding& d = decoding();
+            while (decodeMore(d)) {
             }
-            out += got;
-            within += got;
-            offset += got;
-            length -= got;
+            if (d.produced < p.size)
+                throw LoadError(fileNameOf(p.path) + ": decompresses to only " + std::to_string(d.produced) +
+                                " bytes of text (" + p.sizeSource + ")");
+            if (whole) whole(file, current, d.compressedBytes, d.crc.value());
         }
-        close(fd);
-        ++part;
+        close();
+        ++current;
+    }
+}
+
+void DataFile::Reader::readPlain(char* out, size_t length) {
+    const Part& p = file.fileParts[current];
+    if (fd < 0) {
+        fd = open(p.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw LoadError("cannot open '" + p.path + "': " + systemText());
+    }
+    uint64_t within = position - p.offset;
+    while (length > 0) {
+        const ssize_t got = pread(fd, out, length, static_cast<off_t>(within));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0)
+            throw LoadError("cannot read '" + p.path +
+                            "': " + (got < 0 ? systemText() : "file is shorter than when the load started"));
+        out += got;
+        within += static_cast<uint64_t>(got);
+        length -= static_cast<size_t>(got);
+    }
+}
+
+DataFile::Reader::Decoding& DataFile::Reader::decoding() {
+    if (decoder) return *decoder;
+    const Part& p = file.fileParts[current];
+#ifndef QEM_HAVE_ZSTD
+    throw LoadError(fileNameOf(p.path) + ": a compressed file, and this qemload was built without Zstandard " +
+                    "(install libzstd-dev and build again)");
+#else
+    auto d = std::make_unique<Decoding>();
+    d->fd = open(p.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (d->fd < 0) throw LoadError("cannot open '" + p.path + "': " + systemText());
+    decoder = std::move(d);
+    return *decoder;
+#endif
+}
+
+// Reads and decompresses the next compressed bytes; false at the end of
+// the compressed file (whose last frame must be whole).
+bool DataFile::Reader::decodeMore(Decoding& d) {
+    const Part& p = file.fileParts[current];
+    if (d.pendingAt == d.pending.size()) {
+        d.pending.clear();
+        d.pendingAt = 0;
+    }
+    if (d.ended) return false;
+    ssize_t got;
+    do got = ::read(d.fd, d.input.data(), d.input.size());
+    while (got < 0 && errno == EINTR);
+    if (got < 0) throw LoadError("cannot read '" + p.path + "': " + systemText());
+#ifdef QEM_HAVE_ZSTD
+    if (got == 0) {
+        d.ended = true;
+        if (const std::string fault = d.decoder.finish(); !fault.empty()) throw LoadError(fileNameOf(p.path) + ": " + fault);
+        return false;
+    }
+    d.crc.add(d.input.data(), static_cast<size_t>(got));
+    d.compressedBytes += static_cast<uint64_t>(got);
+    const std::string fault = d.decoder.decode(d.input.data(), static_cast<size_t>(got), [&](const char* text, size_t n) {
+        d.pending.insert(d.pending.end(), text, text + n);
+        d.produced += n;
+        return 0;
+    });
+    if (!fault.empty()) throw LoadError(fileNameOf(p.path) + ": " + fault);
+    if (d.produced > p.size)
+        throw LoadError(fileNameOf(p.path) + ": decompresses to more than " + std::to_string(p.size) + " bytes of text (" +
+                        p.sizeSource + ")");
+#endif
+    return true;
+}
+
+void DataFile::Reader::readCompressed(char* out, size_t length) {
+    Decoding& d = decoding();
+    const Part& p = file.fileParts[current];
+    const uint64_t within = position - p.offset;
+    // A compressed file is read from its start: the text before the
+    // reader's place is passed over.
+    while (d.consumed < within || length > 0) {
+        if (d.pendingAt == d.pending.size() && !decodeMore(d))
+            throw LoadError(fileNameOf(p.path) + ": decompresses to only " + std::to_string(d.produced) +
+                            " bytes of text (" + p.sizeSource + ")");
+        const size_t available = d.pending.size() - d.pendingAt;
+        if (d.consumed < within) {
+            const size_t pass = static_cast<size_t>(std::min<uint64_t>(available, within - d.consumed));
+            d.pendingAt += pass;
+            d.consumed += pass;
+            continue;
+        }
+        const size_t take = std::min(available, length);
+        memcpy(out, d.pending.data() + d.pendingAt, take);
+        d.pendingAt += take;
+        d.consumed += take;
+        out += take;
+        length -= take;
     }
 }
 
@@ -130,9 +334,9 @@ std::string DataFile::where(uint64_t offset, uint64_t line) const {
     return text;
 }
 
-FileBytes::FileBytes(const DataFile& file) : length(static_cast<size_t>(file.size())) {
-    if (length == 0) return;
-    if (file.parts().size() == 1) {
+FileBytes::FileBytes(const DataFile& file, const CompressedRead& whole) : length(static_cast<size_t>(file.size())) {
+    if (file.parts().size() == 1 && !file.anyCompressed()) {
+        if (length == 0) return;
         const std::string& path = file.parts().front().path;
         const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) throw LoadError("cannot open '" + path + "': " + systemText());
@@ -144,8 +348,8 @@ FileBytes::FileBytes(const DataFile& file) : length(static_cast<size_t>(file.siz
             return;
         }
     }
-    copy.reset(new char[length]);
-    file.read(0, copy.get(), length);
+    copy.reset(new char[length + 1]);
+    file.read(0, copy.get(), length, whole);
     bytes = copy.get();
 }
 

@@ -7,20 +7,45 @@
 
 namespace qemload {
 
+class DataFile;
+
+// Called with bytes of a data file as they are read: the file, the offset of
+// the first byte in the whole file, the bytes.
+using BytesRead = std::function<void(const DataFile& file, uint64_t offset, const char* data, size_t length)>;
+
+// Called once a compressed file of a data file has been read whole (every
+// byte of it, and the text it holds was exactly the text expected): the
+// file, the index of the compressed file among its stored files, the
+// compressed bytes and their CRC-32.
+using CompressedRead = std::function<void(const DataFile& file, size_t stored, uint64_t bytes, uint32_t crc)>;
+
 // One file of a data set, stored whole ("histsale.qem") or as numbered parts
 // ("histsale.qem.part0000", "histsale.qem.part0001", ...) that, concatenated in
-// number order, form the file. Reads address the concatenation.
+// number order, form the file. The whole file, and each part, may be stored
+// compressed instead ("histsale.qem.zst", "histsale.qem.part0001.zst": one or
+// more Zstandard frames). Reads address the text of the concatenation; a
+// compressed file is decompressed as it is read, from its start.
 class DataFile {
 public:
     struct Part {
         std::string path;
-        uint64_t offset = 0, size = 0;
+        uint64_t offset = 0, size = 0;  // of its text in the whole file
+        bool compressed = false;
+        uint64_t storedBytes = 0;        // of the file as stored
+        // Who gives the size of a compressed file's text (for messages):
+        // "phase1.manifest.part0002 says 26721828".
+        std::string sizeSource;
     };
 
-    // Finds NAME in the folder, whole or in parts; throws LoadError when it is
-    // missing, present in both forms, or its part numbers have a gap.
+    // Finds NAME in the folder, whole or in parts, each plain or compressed;
+    // throws LoadError when it is missing, present in two forms (whole and
+    // in parts, or the same file or part both compressed and not), or its
+    // part numbers have a gap. The text size of a compressed file is not
+    // known until setTextSize() gives it.
     static DataFile find(const std::string& folder, const std::string& name);
-    // True when the folder holds NAME in either form.
+    // Whether this build reads compressed files (it was built with libzstd).
+    static bool canDecompress();
+    // True when the folder holds NAME in any form.
     static bool exists(const std::string& folder, const std::string& name);
 
     const std::string& name() const { return fileName; }
@@ -28,13 +53,48 @@ public:
     const std::vector<Part>& parts() const { return fileParts; }
     // Whether the file is stored as numbered parts (even as one part).
     bool storedInParts() const { return inParts; }
+    // Whether any of its stored files is compressed.
+    bool anyCompressed() const;
+    // The text size of the compressed stored file `stored`, and who says so.
+    void setTextSize(size_t stored, uint64_t bytes, const std::string& source);
 
     // Reads [offset, offset + length) into out; throws LoadError when the
-    // files end early or cannot be read.
-    void read(uint64_t offset, char* out, size_t length) const;
+    // files end early, cannot be read, or a compressed one is damaged or holds
+    // other than its text size. Every compressed file the read passes the end
+    // of (an empty one included; those before the first byte too when offset
+    // is 0) is read to its end and checked, and shown to `whole` when given.
+    void read(uint64_t offset, char* out, size_t length, const CompressedRead& whole = nullptr) const;
     // "histsale.qem line 12" or, for a file in parts, with the part that holds
     // the line's first byte.
     std::string where(uint64_t offset, uint64_t line) const;
+
+    // Reads the file's text in order from an offset, as read() does, call
+    // after call, keeping a compressed file's place between calls.
+    class Reader {
+    public:
+        Reader(const DataFile& file, uint64_t offset, CompressedRead whole = nullptr);
+        ~Reader();
+        Reader(const Reader&) = delete;
+        Reader& operator=(const Reader&) = delete;
+        // The next `length` bytes.
+        void read(char* out, size_t length);
+
+    private:
+        struct Decoding;
+        void finishPassed();
+        void readPlain(char* out, size_t length);
+        void readCompressed(char* out, size_t length);
+        Decoding& decoding();
+        bool decodeMore(Decoding& d);
+        void close();
+
+        const DataFile& file;
+        CompressedRead whole;
+        uint64_t position;
+        size_t current = 0;
+        int fd = -1;  // of the current plain part
+        std::unique_ptr<Decoding> decoder;  // of the current compressed part
+    };
 
 private:
     std::string fileName;
@@ -43,15 +103,11 @@ private:
     bool inParts = false;
 };
 
-// Called with bytes of a data file as they are read: the file, the offset of
-// the first byte in the whole file, the bytes.
-using BytesRead = std::function<void(const DataFile& file, uint64_t offset, const char* data, size_t length)>;
-
 // All bytes of a data file at once: the file mapped into memory when it is one
-// piece (no copy), read into memory when it comes in parts.
+// plain piece (no copy), read into memory (decompressed) otherwise.
 class FileBytes {
 public:
-    explicit FileBytes(const DataFile& file);
+    explicit FileBytes(const DataFile& file, const CompressedRead& whole = nullptr);
     ~FileBytes();
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;

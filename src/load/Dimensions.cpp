@@ -1,6 +1,7 @@
 #include "load/Dimensions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <numeric>
 
@@ -24,15 +25,21 @@ const std::array<DimensionLayout, dimensionCount>& dimensionLayouts() {
     return layouts;
 }
 
+std::string DimensionLayout::levelColumn(size_t column) const {
+    std::string name = levels.at(column + 1);
+    for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
 namespace {
 
 std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 // Pass 1 over the tree file: codes, level names and duplicate keys; parents
 // are resolved once every member is known.
-void readTree(const std::string& folder, Dimension& dim, const BytesRead& seen) {
+void readTree(const FileFinder& find, Dimension& dim, const BytesRead& seen, const CompressedRead& whole) {
     const DimensionLayout& l = dim.layout;
-    const DataFile file = DataFile::find(folder, l.treeFile);
+    const DataFile file = find(l.treeFile);
     const int length = 2 * l.codeWidth + l.levelWidth;
     const ff::Field code{"code", 1, l.codeWidth}, parent{"parent code", 1 + l.codeWidth, l.codeWidth},
         level{"level", 1 + 2 * l.codeWidth, l.levelWidth};
@@ -55,7 +62,7 @@ void readTree(const std::string& folder, Dimension& dim, const BytesRead& seen) 
         parents.emplace_back(ff::text(parent, line, true, true));
         lineOf.push_back(number);
         dim.members.push_back(std::move(m));
-    }, seen);
+    }, seen, whole);
     for (size_t i = 0; i < dim.members.size(); ++i) {
         Member& m = dim.members[i];
         const std::string where = std::string(l.treeFile) + " line " + std::to_string(lineOf[i]) + ": ";
@@ -74,13 +81,27 @@ void readTree(const std::string& folder, Dimension& dim, const BytesRead& seen) 
             throw LoadError(where + std::string(l.table) + " " + quoted(m.code) + " of level " + l.levels[m.level] +
                             " has parent " + quoted(p.code) + " of level " + l.levels[p.level]);
     }
+    // Every member's ancestors by its parent links (each one level up, as
+    // just checked); the hierarchy file sets the leaves' own below.
+    const size_t columns = l.levelColumnCount();
+    dim.ancestors.assign(dim.members.size() * columns, -1);
+    for (size_t i = 0; i < dim.members.size(); ++i) {
+        int32_t at = static_cast<int32_t>(i);
+        for (size_t c = 0; c < columns; ++c) {
+            const int32_t level = static_cast<int32_t>(c) + 1;
+            if (level < dim.members[i].level) continue;
+            while (at >= 0 && dim.members[at].level < level) at = dim.members[at].parent;
+            dim.ancestors[i * columns + c] = at;
+        }
+    }
 }
 
 // The hierarchy file: one line per leaf, with the leaf's ancestors from the
-// tree, nearest first, as far as the file's columns go.
-void checkHierarchy(const std::string& folder, const Dimension& dim, const BytesRead& seen) {
+// tree, nearest first, as far as the file's columns go. The ancestors it
+// lists become the leaf's level columns.
+void checkHierarchy(const FileFinder& find, Dimension& dim, const BytesRead& seen, const CompressedRead& whole) {
     const DimensionLayout& l = dim.layout;
-    const DataFile file = DataFile::find(folder, l.hierFile);
+    const DataFile file = find(l.hierFile);
     std::vector<ff::Field> fields;
     int length = 0;
     for (const int width : l.hierWidths) {
@@ -103,14 +124,16 @@ void checkHierarchy(const std::string& folder, const Dimension& dim, const Bytes
                             std::to_string(listedOn[at]));
         listedOn[at] = number;
         ++listed;
+        const size_t leafAt = static_cast<size_t>(at);
         for (size_t c = 1; c < fields.size(); ++c) {
             const std::string_view ancestor = ff::text(fields[c], line, true);
             at = dim.members[at].parent;
             if (at < 0 || ancestor != dim.members[at].code)
                 throw LineError(ff::describe(fields[c], line) + " differs from " + l.treeFile + ", where the ancestor is " +
                                 (at < 0 ? std::string("none") : quoted(dim.members[at].code)));
+            dim.ancestors[leafAt * l.levelColumnCount() + c - 1] = dim.find(ancestor);
         }
-    }, seen);
+    }, seen, whole);
     if (listed != leaves) {
         for (size_t i = 0; i < dim.members.size(); ++i)
             if (dim.isLeaf(static_cast<int32_t>(i)) && listedOn[i] == 0)
@@ -121,15 +144,19 @@ void checkHierarchy(const std::string& folder, const Dimension& dim, const Bytes
 
 }  // namespace
 
-Dimensions readDimensions(const std::string& folder, const BytesRead& seen) {
+Dimensions readDimensions(const FileFinder& find, const BytesRead& seen, const CompressedRead& whole) {
     Dimensions dims;
     dims.all.reserve(dimensionCount);
     for (const DimensionLayout& layout : dimensionLayouts()) {
         dims.all.emplace_back(layout);
-        readTree(folder, dims.all.back(), seen);
-        checkHierarchy(folder, dims.all.back(), seen);
+        readTree(find, dims.all.back(), seen, whole);
+        checkHierarchy(find, dims.all.back(), seen, whole);
     }
     return dims;
+}
+
+Dimensions readDimensions(const std::string& folder) {
+    return readDimensions([&](const std::string& name) { return DataFile::find(folder, name); });
 }
 
 std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims) {

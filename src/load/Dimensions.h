@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,14 @@ struct DimensionLayout {
     int levelWidth;          // width of the level-name column of the tree file
     std::vector<const char*> levels;  // level names, leaf level first
     std::vector<int> hierWidths;      // the hierarchy file's columns: the leaf, then its ancestors
+
+    // The levels whose ancestors the hierarchy file lists, from the one above
+    // the leaf up (Class .. Division, Retailer, Quarter and Year; none for
+    // Channel): each is a column of the dimension's table.
+    size_t levelColumnCount() const { return hierWidths.size() - 1; }
+    // The column of levels[1 + column]: the level name in lower case
+    // ("group" is a reserved word of SQL: write it quoted).
+    std::string levelColumn(size_t column) const;
 };
 
 struct Member {
@@ -35,10 +44,19 @@ public:
     const DimensionLayout& layout;
     std::vector<Member> members;
     CodeIndex index;
+    // For each member and level column, the member's ancestor at that level
+    // (the member itself at its own level), -1 for a level below the
+    // member's: members x levelColumnCount(), by member position. A leaf's
+    // come from its line of the hierarchy file, any other member's from its
+    // parent links.
+    std::vector<int32_t> ancestors;
 
     // Position of the member with this code, or -1.
     int32_t find(std::string_view code) const { return index.find(code); }
     bool isLeaf(int32_t position) const { return members[position].level == 0; }
+    int32_t ancestor(int32_t position, size_t column) const {
+        return ancestors[static_cast<size_t>(position) * layout.levelColumnCount() + column];
+    }
 };
 
 enum DimensionNumber { productDimension, customerDimension, channelDimension, timeDimension, dimensionCount };
@@ -54,12 +72,19 @@ struct Dimensions {
 // codes in byte order, by member position.
 std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims);
 
-// Reads the eight tree and hierarchy files of the folder. Each tree file must
+// A data file of the data set by its name.
+using FileFinder = std::function<DataFile(const std::string& name)>;
+
+// Reads the eight tree and hierarchy files that `find` gives. Each tree file must
 // hold every member once (a repeated code is a duplicate key), with a known
 // parent one level up and a known level name; each hierarchy file must list
-// every leaf once with exactly the ancestor chain of the tree file. Throws
-// LoadError naming the file and line. Each file's bytes are shown to `seen`
-// (when given) before its lines are read.
-Dimensions readDimensions(const std::string& folder, const BytesRead& seen = nullptr);
+// every leaf once with exactly the ancestor chain of the tree file; the
+// ancestors of every member are kept (Dimension::ancestors). Throws
+// LoadError naming the file and line. Each file's bytes are shown to `seen`,
+// and its compressed files to `whole` (when given), before its lines are read.
+Dimensions readDimensions(const FileFinder& find, const BytesRead& seen = nullptr,
+                          const CompressedRead& whole = nullptr);
+// The files of a folder as DataFile::find finds them.
+Dimensions readDimensions(const std::string& folder);
 
 }  // namespace qemload

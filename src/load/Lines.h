@@ -46,12 +46,13 @@ void forEach(const DataFile& file, const char* data, size_t size, uint64_t offse
     }
 }
 
-// Reads the whole (small) file, shows its bytes to `seen` (when given) and
-// walks its lines.
+// Reads the whole (small) file, shows its bytes to `seen` and its compressed
+// files to `whole` (when given) and walks its lines.
 template <typename F>
-void forEachInFile(const DataFile& file, int length, F&& f, const BytesRead& seen = nullptr) {
+void forEachInFile(const DataFile& file, int length, F&& f, const BytesRead& seen = nullptr,
+                   const CompressedRead& whole = nullptr) {
     std::string data(file.size(), '\0');
-    file.read(0, data.data(), data.size());
+    file.read(0, data.data(), data.size(), whole);
     if (seen) seen(file, 0, data.data(), data.size());
     const int lineEnd = lineEndOf(file, length);
     forEach(file, data.data(), data.size(), 0, length, lineEnd, f);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -186,40 +187,95 @@ std::string createTableSql(const std::string& schema, const TableDef& def) {
     return sql + ")";
 }
 
+// A level column's name in SQL: quoted, since "group" is a reserved word.
+std::string levelColumnSql(const DimensionLayout& l, size_t column) { return "\"" + l.levelColumn(column) + "\""; }
+
 std::string dimensionTableSql(const std::string& schema, const Dimension& dim) {
-    const std::string name = schema + "." + dim.layout.table;
+    const DimensionLayout& l = dim.layout;
+    const std::string name = schema + "." + l.table;
     // leaf_code is the code of a leaf and NULL for any other member: the fact
-    // tables' foreign keys reference it, so that they admit leaves only.
-    return "CREATE TABLE " + name +
-           " (code varchar(12) COLLATE \"C\" NOT NULL, parent varchar(12) COLLATE \"C\","
-           " level varchar(12) NOT NULL, leaf_code varchar(12) COLLATE \"C\", CHECK (leaf_code = code),"
-           " CHECK ((leaf_code IS NOT NULL) = (level = '" +
-           dim.layout.levels[0] + "')))";
+    // tables' foreign keys reference it, so that they admit leaves only. A
+    // column per level above the leaf holds the member's ancestor at that
+    // level: a fact row rolls up to any level with one join on leaf_code.
+    std::string sql = "CREATE TABLE " + name +
+                      " (code varchar(12) COLLATE \"C\" NOT NULL, parent varchar(12) COLLATE \"C\","
+                      " level varchar(12) NOT NULL, leaf_code varchar(12) COLLATE \"C\"";
+    std::string leafHasAll;
+    for (size_t c = 0; c < l.levelColumnCount(); ++c) {
+        sql += ", " + levelColumnSql(l, c) + " varchar(12) COLLATE \"C\"";
+        leafHasAll += " AND " + levelColumnSql(l, c) + " IS NOT NULL";
+    }
+    sql += ", CHECK (leaf_code = code), CHECK ((leaf_code IS NOT NULL) = (level = '" + std::string(l.levels[0]) + "'))";
+    if (!leafHasAll.empty()) sql += ", CHECK (leaf_code IS NULL OR (" + leafHasAll.substr(5) + "))";
+    return sql + ")";
 }
 
-void loadDimension(PgSession& s, const std::string& schema, const Dimension& dim) {
-    const std::string name = schema + "." + dim.layout.table;
+// Seconds of the dimension's COPY, of its keys and of the indexes of its
+// level columns.
+struct DimensionSeconds {
+    double copy = 0, keys = 0, levels = 0;
+};
+
+DimensionSeconds loadDimension(PgSession& s, const std::string& schema, const Dimension& dim) {
+    const DimensionLayout& l = dim.layout;
+    const std::string name = schema + "." + l.table;
+    const size_t columns = l.levelColumnCount();
+    DimensionSeconds seconds;
+    auto start = Clock::now();
     BinaryRows rows;
     rows.raw(BinaryRows::header());
-    for (const Member& m : dim.members) {
-        rows.begin(4);
+    std::string columnNames = "code, parent, level, leaf_code";
+    for (size_t c = 0; c < columns; ++c) columnNames += ", " + levelColumnSql(l, c);
+    for (size_t i = 0; i < dim.members.size(); ++i) {
+        const Member& m = dim.members[i];
+        rows.begin(4 + static_cast<int>(columns));
         rows.text(m.code);
         if (m.parent < 0)
             rows.null();
         else
             rows.text(dim.members[m.parent].code);
-        rows.text(dim.layout.levels[m.level]);
+        rows.text(l.levels[m.level]);
         if (m.level == 0)
             rows.text(m.code);
         else
             rows.null();
+        for (size_t c = 0; c < columns; ++c) {
+            const int32_t at = dim.ancestor(static_cast<int32_t>(i), c);
+            if (at < 0)
+                rows.null();
+            else
+                rows.text(dim.members[at].code);
+        }
     }
     rows.raw(BinaryRows::trailer());
-    s.beginCopy("COPY " + name + " (code, parent, level, leaf_code) FROM STDIN (FORMAT binary)");
+    s.beginCopy("COPY " + name + " (" + columnNames + ") FROM STDIN (FORMAT binary)");
     s.putCopy(rows.data(), rows.size());
     s.endCopy();
+    seconds.copy = since(start);
+    start = Clock::now();
     s.exec("ALTER TABLE " + name + " ADD PRIMARY KEY (code), ADD UNIQUE (leaf_code), ADD FOREIGN KEY (parent) REFERENCES " +
            name + " (code)");
+    seconds.keys = since(start);
+    start = Clock::now();
+    for (size_t c = 0; c < columns; ++c)
+        s.exec("CREATE INDEX " + std::string(l.table) + "_" + l.levelColumn(c) + "_idx ON " + name + " (" +
+               levelColumnSql(l, c) + ")");
+    seconds.levels = since(start);
+    return seconds;
+}
+
+// Checks each compressed file read whole against the manifests.
+CompressedRead compressedCheck(ContentCheck& content) {
+    return [&content](const DataFile& file, size_t stored, uint64_t bytes, uint32_t crc) {
+        content.addCompressed(file, stored, bytes, crc);
+    };
+}
+
+// The name of a file's first compressed stored file.
+std::string compressedFileOf(const DataFile& file) {
+    for (const DataFile::Part& p : file.parts())
+        if (p.compressed) return fs::path(p.path).filename().string();
+    return file.name();
 }
 
 // The query files qry001.qem ... must run from user 1 without a gap; with a
@@ -235,7 +291,7 @@ std::vector<Source> querySources(const std::string& folder, int32_t userCount, c
         while (digits < n.size() && n[digits] >= '0' && n[digits] <= '9') ++digits;
         if (digits - 3 < 3 || digits - 3 > 9 || n.compare(digits, 4, ".qem") != 0) continue;
         const std::string rest = n.substr(digits + 4);
-        if (!rest.empty() && rest.compare(0, 5, ".part") != 0) continue;
+        if (!rest.empty() && rest.compare(0, 5, ".part") != 0 && rest != qem::compressedEnding) continue;
         const int32_t user = static_cast<int32_t>(std::stol(n.substr(3, digits - 3)));
         if (user > 0 && queryFileName(user) == n.substr(0, digits + 4)) users.push_back(user);
     }
@@ -266,7 +322,6 @@ std::vector<TableWork> planTables(const std::string& folder, int32_t users, cons
             t.sources.push_back(Source{DataFile::find(folder, def.file), 0, 1});
         else
             t.sources = querySources(folder, users, asker);
-        for (Source& s : t.sources) t.figures.bytes += s.file.size();
         work.push_back(std::move(t));
     }
     return work;
@@ -368,15 +423,23 @@ public:
     std::atomic<uint64_t> rowsLoaded{0};
 
 private:
-    // A piece of a file, sent as it comes.
+    // A range of a file, read (and, where compressed, decompressed) in
+    // pieces of whole lines and sent as they come in one COPY.
     void load(const Task& task) {
         TableWork& t = scheduler.tables[task.table];
         const Source& src = t.sources[task.source];
-        input.resize(static_cast<size_t>(task.end - task.begin));
-        src.file.read(task.begin, input.data(), input.size());
-        content.add(src.file, task.begin, input.data(), input.size());
+        const uint64_t stride = static_cast<uint64_t>(t.def->lineLength + src.lineEnd);
+        const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
+        DataFile::Reader reader(src.file, task.begin, compressedCheck(content));
         copy(t, src, false, [&](auto&& send) {
-            lines::forEach(src.file, input.data(), input.size(), task.begin, t.def->lineLength, src.lineEnd, send);
+            uint64_t at = task.begin;
+            do {
+                input.resize(static_cast<size_t>(std::min(step, task.end - at)));
+                reader.read(input.data(), input.size());
+                content.add(src.file, at, input.data(), input.size());
+                lines::forEach(src.file, input.data(), input.size(), at, t.def->lineLength, src.lineEnd, send);
+                at += input.size();
+            } while (at < task.end);
         });
     }
 
@@ -386,7 +449,7 @@ private:
         TableWork& t = scheduler.tables[task.table];
         const TableDef& def = *t.def;
         const Source& src = t.sources[task.source];
-        const FileBytes bytes(src.file);
+        const FileBytes bytes(src.file, compressedCheck(content));
         content.add(src.file, 0, bytes.data(), bytes.size());
         const LineContext ctx{&dims, src.user};
         const size_t stride = static_cast<size_t>(def.lineLength + src.lineEnd);
@@ -556,16 +619,35 @@ std::optional<std::string> earlierBadLine(const Source& src, const TableDef& def
     // Whole lines at a time: each piece starts on a line.
     const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
     const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
+    DataFile::Reader reader(src.file, 0);
     for (uint64_t offset = 0; offset < upTo; offset += step) {
         const uint64_t n = std::min<uint64_t>(step, upTo - offset);
         data.resize(static_cast<size_t>(n));
-        src.file.read(offset, data.data(), data.size());
+        reader.read(data.data(), data.size());
         try {
             lines::forEach(src.file, data.data(), data.size(), offset, def.lineLength, src.lineEnd,
                            [](const char*, uint64_t) {});
         } catch (const LoadError& e) {
             return std::string(e.what());
         }
+    }
+    return std::nullopt;
+}
+
+// After a failure in a file with compressed files: the first fault of its
+// compressed files themselves (a damaged frame, other text than its size,
+// other compressed bytes than the manifests give), if any.
+std::optional<std::string> compressedFault(const DataFile& file, ContentCheck& content) {
+    std::vector<char> data(static_cast<size_t>(std::min<uint64_t>(chunkBytes, file.size())));
+    try {
+        DataFile::Reader reader(file, 0, compressedCheck(content));
+        for (uint64_t offset = 0; offset < file.size(); offset += data.size()) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(data.size(), file.size() - offset));
+            reader.read(data.data(), n);
+        }
+        reader.read(data.data(), 0);
+    } catch (const LoadError& e) {
+        return std::string(e.what());
     }
     return std::nullopt;
 }
@@ -581,8 +663,8 @@ void printProgress(const Scheduler& s, uint64_t rows, uint64_t expected, double 
 // Fills the temporary schema and, once every key and check is in place,
 // publishes it under the requested name.
 void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& temp, const Dimensions& dims,
-                     std::vector<TableWork>& work, ContentCheck& content, LoadFigures& figures,
-                     Clock::time_point start) {
+                     const std::map<std::string, DataFile>& dimensionFiles, std::vector<TableWork>& work,
+                     ContentCheck& content, LoadFigures& figures, Clock::time_point start) {
     const std::string target = control.quoteIdentifier(o.schema);
     const std::string existsSql = "SELECT count(*) FROM pg_namespace WHERE nspname = $1";
     try {
@@ -592,14 +674,15 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
         for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def));
         control.exec("COMMIT");
         for (const Dimension& dim : dims.all) {
-            const auto t0 = Clock::now();
-            loadDimension(control, temp.sql, dim);
+            const DimensionSeconds seconds = loadDimension(control, temp.sql, dim);
             TableFigures f;
             f.name = dim.layout.table;
             f.rows = dim.members.size();
-            f.bytes = DataFile::find(o.folder, dim.layout.treeFile).size() +
-                      DataFile::find(o.folder, dim.layout.hierFile).size();
-            f.loadSeconds = since(t0);
+            f.bytes = dimensionFiles.at(dim.layout.treeFile).size() + dimensionFiles.at(dim.layout.hierFile).size();
+            f.loadSeconds = seconds.copy;
+            f.keySeconds = seconds.keys + seconds.levels;
+            figures.levelIndexSeconds += seconds.levels;
+            figures.levelIndexes += static_cast<int>(dim.layout.levelColumnCount());
             figures.tables.push_back(f);
         }
     } catch (const SqlError& e) {
@@ -619,9 +702,22 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
                 continue;
             }
             const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
-            for (uint64_t b = 0; b < src.file.size(); b += step)
-                scheduler.addLoad(Task{Task::load, i, s, b, std::min(src.file.size(), b + step)});
-            if (src.file.size() == 0) scheduler.addLoad(Task{Task::load, i, s, 0, 0});
+            if (src.file.size() == 0) {
+                scheduler.addLoad(Task{Task::load, i, s, 0, 0});
+            } else if (!src.file.anyCompressed()) {
+                for (uint64_t b = 0; b < src.file.size(); b += step)
+                    scheduler.addLoad(Task{Task::load, i, s, b, std::min(src.file.size(), b + step)});
+            } else {
+                // A compressed file is read from its start: each is one task
+                // that streams it (from its first line start to that of the
+                // next file), a plain part beside it is loaded in pieces.
+                auto lineStart = [&](uint64_t at) { return std::min(src.file.size(), (at + stride - 1) / stride * stride); };
+                for (const DataFile::Part& part : src.file.parts()) {
+                    const uint64_t begin = lineStart(part.offset), end = lineStart(part.offset + part.size);
+                    for (uint64_t b = begin; b < end; b += part.compressed ? end - begin : step)
+                        scheduler.addLoad(Task{Task::load, i, s, b, part.compressed ? end : std::min(end, b + step)});
+                }
+            }
         }
     }
 
@@ -646,10 +742,16 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
     if (o.progress) fprintf(stderr, "\r%100s\r", "");
     if (scheduler.failed) {
         std::string message = scheduler.error;
-        if (scheduler.failedTask && scheduler.failedTask->kind == Task::load && scheduler.failedTask->begin > 0) {
-            const Task& t = *scheduler.failedTask;
-            if (auto earlier = earlierBadLine(work[t.table].sources[t.source], *work[t.table].def, t.begin))
-                message = *earlier;
+        const std::optional<Task>& failed = scheduler.failedTask;
+        if (failed && failed->kind == Task::load && !loadStopRequest()) {
+            const Source& src = work[failed->table].sources[failed->source];
+            std::optional<std::string> fault;
+            // A damaged compressed file gives damaged text before its frame
+            // checksum tells: its own fault comes first. (A file loaded
+            // whole was decompressed whole before its lines were read.)
+            if (src.file.anyCompressed()) fault = compressedFault(src.file, content);
+            if (!fault && failed->begin > 0) fault = earlierBadLine(src, *work[failed->table].def, failed->begin);
+            if (fault) message = *fault;
         }
         throw LoadError(message);
     }
@@ -667,6 +769,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
     // is published otherwise.
     content.finish();
     figures.partsChecked = content.partsChecked();
+    figures.compressedChecked = content.compressedChecked();
     figures.contentCheckSeconds = content.processorSeconds();
     const auto publishStart = Clock::now();
     try {
@@ -730,32 +833,48 @@ LoadFigures loadDataSet(const LoadOptions& o) {
         asker = "the data set's " + std::to_string(m.users) + " users (" + manifests.firstName() + ") ask";
     }
     std::vector<TableWork> work = planTables(o.folder, users, asker);
-    std::vector<DataFile> dimensionFiles;
+    std::map<std::string, DataFile> dimensionFiles;
     for (const DimensionLayout& l : dimensionLayouts())
-        for (const char* name : {l.hierFile, l.treeFile}) dimensionFiles.push_back(DataFile::find(o.folder, name));
-    std::vector<const DataFile*> files;
-    for (const DataFile& f : dimensionFiles) files.push_back(&f);
-    for (const TableWork& t : work)
-        for (const Source& s : t.sources) files.push_back(&s.file);
+        for (const char* name : {l.hierFile, l.treeFile}) dimensionFiles.emplace(name, DataFile::find(o.folder, name));
+    std::vector<DataFile*> files;
+    for (auto& [name, f] : dimensionFiles) files.push_back(&f);
+    for (TableWork& t : work)
+        for (Source& s : t.sources) files.push_back(&s.file);
+    for (const DataFile* f : files)
+        if (f->anyCompressed() && !DataFile::canDecompress())
+            throw LoadError(compressedFileOf(*f) + ": a compressed file, and this qemload was built without Zstandard "
+                            "(install libzstd-dev and build again)");
     if (manifests.empty()) {
-        for (const DataFile* f : files)
+        for (const DataFile* f : files) {
             if (f->storedInParts())
                 throw LoadError(fs::path(f->parts().front().path).filename().string() +
                                 ": a part file, and the folder holds no manifests: a data set in parts is loaded "
                                 "only with the manifests its parts were written with (phaseN.manifest.partKKKK)");
+            if (f->anyCompressed())
+                throw LoadError(compressedFileOf(*f) +
+                                ": a compressed file, and the folder holds no manifests: a compressed data set is "
+                                "loaded only with its manifests (phaseN.manifest), which give the size of its text");
+        }
         fprintf(stderr,
                 "qemload: warning: %s holds no manifests (phaseN.manifest), as data sets written before them: only "
                 "the files' lines are checked, the data set's completeness is not proven\n",
                 o.folder.c_str());
     } else {
+        // Gives the compressed files their text sizes, too.
         manifests.checkStored(files);
     }
-    ContentCheck content(manifests, files);
+    for (TableWork& t : work)
+        for (const Source& s : t.sources) t.figures.bytes += s.file.size();
+    ContentCheck content(manifests, std::vector<const DataFile*>(files.begin(), files.end()));
 
     // The dimension files' bytes are checked as they are read (before their
     // lines), every other file's by the jobs as they load it.
-    const Dimensions dims = readDimensions(o.folder, [&](const DataFile& file, uint64_t offset, const char* data,
-                                                         size_t length) { content.add(file, offset, data, length); });
+    const Dimensions dims = readDimensions(
+        [&](const std::string& name) { return dimensionFiles.at(name); },
+        [&](const DataFile& file, uint64_t offset, const char* data, size_t length) {
+            content.add(file, offset, data, length);
+        },
+        compressedCheck(content));
     checkMonths(dims);
     findLineEnds(work);
     figures.size = checkCounts(dims, work);
@@ -780,7 +899,7 @@ LoadFigures loadDataSet(const LoadOptions& o) {
 
     TemporarySchema temp(control);
     try {
-        buildAndPublish(o, control, temp, dims, work, content, figures, start);
+        buildAndPublish(o, control, temp, dims, dimensionFiles, work, content, figures, start);
     } catch (const std::exception& e) {
         // What could not be dropped goes with the failure.
         const std::string left = temp.discard();
@@ -808,16 +927,23 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
             "checking the manifests, dimension files and line counts %.2f s, loading %.2f s, keys after the last load %.2f s, "
             "publishing %.2f s\n",
             f.checkSeconds, f.loadSeconds, f.keysAfterLoad, f.publishSeconds);
+    fprintf(out, "level columns of the dimensions: %d indexes built in %.2f s (in the dimensions' key s)\n",
+            f.levelIndexes, f.levelIndexSeconds);
     const DataSetSize& d = f.size;
     fprintf(out, "data set: %lld channels, density code %lld, %lld users; every file has the lines these imply\n",
             static_cast<long long>(d.channels), static_cast<long long>(d.densityCode), static_cast<long long>(d.users));
     if (f.manifestParts > 0)
         fprintf(out,
-                "every file matches its phase's manifests (%d %s a phase, %llu file parts): lines, bytes, CRC-32%s; "
+                "every file matches its phase's manifests (%d %s a phase, %llu file parts): lines, bytes, CRC-32%s%s; "
                 "checked as read in %.2f s of processor time\n",
                 static_cast<int>(f.manifestParts), f.manifestParts == 1 ? "part" : "parts",
                 static_cast<unsigned long long>(f.partsChecked),
                 f.contentSums ? " and content sum" : " (manifests of version 1 carry no content sums)",
+                f.compressedChecked == 0
+                    ? ""
+                    : ("; " + std::to_string(f.compressedChecked) + " compressed " +
+                       (f.compressedChecked == 1 ? "file" : "files") + " also by their compressed bytes and CRC-32")
+                          .c_str(),
                 f.contentCheckSeconds);
     else
         fprintf(out, "no manifests: the data set's completeness is not proven\n");

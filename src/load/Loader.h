@@ -44,6 +44,8 @@ struct LoadFigures {
     double loadSeconds = 0;            // from the first fact COPY to the last
     double keysAfterLoad = 0;          // from the last COPY to the last key
     double publishSeconds = 0;
+    int levelIndexes = 0;           // the indexes of the dimensions' level columns
+    double levelIndexSeconds = 0;   // building them
     double totalSeconds = 0;
     bool replaced = false;
     DataSetSize size;
@@ -53,6 +55,7 @@ struct LoadFigures {
     int32_t manifestParts = 0;
     bool contentSums = false;
     uint64_t partsChecked = 0;
+    uint64_t compressedChecked = 0;  // compressed files checked by their compressed bytes and CRC-32
     double contentCheckSeconds = 0;  // processor time of those checks, over all jobs
 };
 

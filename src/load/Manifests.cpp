@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "integrity/Crc32.h"
 #include "load/LoadError.h"
 
 namespace qemload {
@@ -188,6 +189,8 @@ DataSetManifests DataSetManifests::read(const std::string& folder) {
                 part.bytes = m.bytes;
                 part.crc = m.crc;
                 part.sum = m.sum;
+                part.compressedBytes = m.compressedBytes;
+                part.compressedCrc = m.compressedCrc;
                 lines += m.lines;
                 allSums = allSums && m.sum;
                 if (m.sum) sum += *m.sum;
@@ -217,30 +220,72 @@ const ExpectedFile* DataSetManifests::find(const std::string& name) const {
 }
 
 std::string DataSetManifests::whereIs(const DataFile& file, const ExpectedPart& part) const {
-    if (file.storedInParts()) return qem::partFileName(file.name(), part.part);
-    if (first.parts == 1) return file.name();
-    return file.name() + " (part " + std::to_string(part.part) + " of " + std::to_string(first.parts) + ": bytes " +
+    const auto& stored = file.parts();
+    if (file.storedInParts()) {
+        const size_t k = static_cast<size_t>(part.part - 1);
+        return qem::partFileName(file.name(), part.part) +
+               (k < stored.size() && stored[k].compressed ? qem::compressedEnding : "");
+    }
+    const std::string name = fs::path(stored.front().path).filename().string();
+    if (first.parts == 1) return name;
+    return name + " (part " + std::to_string(part.part) + " of " + std::to_string(first.parts) + ": bytes " +
            std::to_string(part.offset + 1) + " to " + std::to_string(part.offset + static_cast<uint64_t>(part.bytes)) +
-           ")";
+           (stored.front().compressed ? " of its text)" : ")");
 }
 
-void DataSetManifests::checkStored(const std::vector<const DataFile*>& files) const {
+std::optional<DataSetManifests::Compressed> DataSetManifests::compressedOf(const DataFile& file, size_t stored) const {
+    const ExpectedFile* e = find(file.name());
+    if (!e || stored >= file.parts().size() || !file.parts()[stored].compressed) return std::nullopt;
+    if (file.storedInParts()) {
+        if (stored >= e->parts.size() || !e->parts[stored].compressedBytes) return std::nullopt;
+        const ExpectedPart& p = e->parts[stored];
+        return Compressed{static_cast<uint64_t>(*p.compressedBytes), p.compressedCrc, p.manifest + " says"};
+    }
+    // A whole compressed file of compressed parts: their frames joined.
+    Compressed joined;
+    for (const ExpectedPart& p : e->parts) {
+        if (!p.compressedBytes) return std::nullopt;
+        const uint64_t bytes = static_cast<uint64_t>(*p.compressedBytes);
+        joined.crc = joined.bytes == 0 ? p.compressedCrc : qem::Crc32::combine(joined.crc, p.compressedCrc, bytes);
+        joined.bytes += bytes;
+    }
+    joined.source = e->parts.size() == 1 ? e->parts.front().manifest + " says"
+                                         : "its compressed parts joined (" + e->parts.front().manifest + " to " +
+                                               e->parts.back().manifest + ") make";
+    return joined;
+}
+
+void DataSetManifests::checkStored(const std::vector<DataFile*>& files) const {
     std::set<std::string> loaded;
-    for (const DataFile* file : files) {
+    for (DataFile* file : files) {
         loaded.insert(file->name());
         const ExpectedFile* e = find(file->name());
         if (!e) throw LoadError(file->name() + ": no manifest lists it (the manifests list the data set's files)");
         const auto& stored = file->parts();
         if (!file->storedInParts()) {
-            if (file->size() != e->bytes())
-                throw LoadError(file->name() + ": " + std::to_string(file->size()) + " bytes, where " +
-                                (e->parts.size() == 1 ? e->parts.front().manifest + " says "
-                                                      : "its parts in the manifests of phase " +
-                                                            std::to_string(e->phase) + " add up to ") +
-                                std::to_string(e->bytes()));
+            const std::string says = e->parts.size() == 1 ? e->parts.front().manifest + " says "
+                                                           : "its parts in the manifests of phase " +
+                                                                 std::to_string(e->phase) + " add up to ";
+            if (!stored.front().compressed) {
+                if (file->size() != e->bytes())
+                    throw LoadError(file->name() + ": " + std::to_string(file->size()) + " bytes, where " + says +
+                                    std::to_string(e->bytes()));
+                continue;
+            }
+            file->setTextSize(0, e->bytes(), says + std::to_string(e->bytes()) + " bytes");
+            if (const auto c = compressedOf(*file, 0); c && stored.front().storedBytes != c->bytes)
+                throw LoadError(fs::path(stored.front().path).filename().string() + ": " +
+                                std::to_string(stored.front().storedBytes) + " bytes, where " + c->source + " " +
+                                std::to_string(c->bytes) + " (beside manifests of compressed parts, " +
+                                file->name() + qem::compressedEnding + " must be their part files joined with cat)");
             continue;
         }
-        const std::string firstPart = fs::path(stored.front().path).filename().string();
+        const auto storedName = [&](size_t k) {
+            return qem::partFileName(file->name(), static_cast<int32_t>(k) + 1) +
+                   (stored[k].compressed ? qem::compressedEnding : "");
+        };
+        std::string firstPart = fs::path(stored.front().path).filename().string();
+        if (stored.front().compressed) firstPart.resize(firstPart.size() - std::string(qem::compressedEnding).size());
         if (firstPart != qem::partFileName(file->name(), 1))
             throw LoadError(firstPart + ": not a part the manifests describe: their parts run from " +
                             qem::partFileName(file->name(), 1) + " to " +
@@ -254,9 +299,17 @@ void DataSetManifests::checkStored(const std::vector<const DataFile*>& files) co
             if (k >= stored.size())
                 throw LoadError(qem::partFileName(file->name(), p.part) + ": file is missing (" + p.manifest +
                                 " describes it)");
-            if (stored[k].size != static_cast<uint64_t>(p.bytes))
-                throw LoadError(qem::partFileName(file->name(), p.part) + ": " + std::to_string(stored[k].size) +
-                                " bytes, where " + p.manifest + " says " + std::to_string(p.bytes));
+            if (!stored[k].compressed) {
+                if (stored[k].size != static_cast<uint64_t>(p.bytes))
+                    throw LoadError(storedName(k) + ": " + std::to_string(stored[k].size) + " bytes, where " +
+                                    p.manifest + " says " + std::to_string(p.bytes));
+                continue;
+            }
+            file->setTextSize(k, static_cast<uint64_t>(p.bytes),
+                              p.manifest + " says " + std::to_string(p.bytes) + " bytes");
+            if (p.compressedBytes && stored[k].storedBytes != static_cast<uint64_t>(*p.compressedBytes))
+                throw LoadError(storedName(k) + ": " + std::to_string(stored[k].storedBytes) + " bytes, where " +
+                                p.manifest + " says " + std::to_string(*p.compressedBytes) + " compressed bytes");
         }
     }
     std::vector<std::string> unloaded;

@@ -19,6 +19,10 @@ struct ExpectedPart {
     int64_t lines = 0, bytes = 0;
     uint32_t crc = 0;
     std::optional<uint64_t> sum;  // none in a manifest of version 1
+    // The compressed part file's bytes and CRC-32, where the part was
+    // written compressed.
+    std::optional<int64_t> compressedBytes;
+    uint32_t compressedCrc = 0;
 };
 
 // A file of the data set as the manifests of its phase describe it: its
@@ -59,8 +63,22 @@ public:
     // What can be checked without reading: the files are exactly those the
     // manifests list; each is stored whole or as the part files 1 to P; a
     // whole file has the bytes its parts add up to, a part file those of
-    // its part. Throws LoadError naming the file and part.
-    void checkStored(const std::vector<const DataFile*>& files) const;
+    // its part. A compressed file gets the size of its text from them, and
+    // has the compressed bytes they give, where they give them: a part file
+    // those of its part, a whole file those of its compressed parts joined.
+    // Throws LoadError naming the file and part.
+    void checkStored(const std::vector<DataFile*>& files) const;
+
+    // The compressed bytes and CRC-32 that the stored file `stored` of a
+    // file must have, when the manifests give them, with who says so.
+    struct Compressed {
+        uint64_t bytes = 0;
+        uint32_t crc = 0;
+        // "phase1.manifest.part0002 says", "its compressed parts joined
+        // (phase1.manifest.part0001 to phase1.manifest.part0003) make"
+        std::string source;
+    };
+    std::optional<Compressed> compressedOf(const DataFile& file, size_t stored) const;
 
     // Where a part of a file lies, for messages: the part file
     // ("histsale.qem.part0002") when the file is stored in parts, else the

@@ -194,6 +194,68 @@ TEST_F(LoadDataSetTest, WholeFilesWithoutManifestsLoadWithAWarning) {
     expectLoaded("unproven", dataSet());
 }
 
+// The level columns roll a fact up as the parent links do: per dimension,
+// the sums of a fact table by one level through its level column and
+// through a recursive walk up the parent links.
+TEST_F(LoadDataSetTest, LevelColumnsRollUpAsTheParentLinksDo) {
+    const std::string s = plainSchema();
+    struct RollUp {
+        const char* dimension;
+        const char* fact;      // table and its member column
+        const char* column;
+        const char* measure;
+        const char* level;
+        const char* levelColumn;
+    };
+    const RollUp rollUps[] = {{"product", "histsale", "product", "dollar_sales", "Division", "division"},
+                              {"time", "histsale", "month", "dollar_sales", "Quarter", "quarter"},
+                              {"customer", "budget", "customer", "dollar_sales", "Retailer", "retailer"},
+                              {"product", "budget", "product", "units", "Group", "\"group\""}};
+    for (const RollUp& r : rollUps) {
+        const std::string dim = s + "." + r.dimension, fact = s + "." + r.fact;
+        const std::string byColumn = "SELECT d." + std::string(r.levelColumn) + " AS member, sum(f." + r.measure +
+                                     ") AS total FROM " + fact + " f JOIN " + dim + " d ON d.leaf_code = f." + r.column +
+                                     " GROUP BY 1";
+        const std::string byLinks =
+            "WITH RECURSIVE up (leaf, member) AS (SELECT code, code FROM " + dim +
+            " WHERE leaf_code IS NOT NULL UNION ALL SELECT up.leaf, d.parent FROM up JOIN " + dim +
+            " d ON d.code = up.member WHERE d.parent IS NOT NULL) SELECT up.member, sum(f." + r.measure + ") AS total FROM " +
+            fact + " f JOIN up ON up.leaf = f." + r.column + " JOIN " + dim + " d ON d.code = up.member AND d.level = '" +
+            r.level + "' GROUP BY 1";
+        auto listed = [&](const std::string& sums) {
+            return db().queryValue("SELECT count(*) || ': ' || string_agg(member || ' ' || total, ', ' ORDER BY member) FROM (" +
+                                   sums + ") s");
+        };
+        const std::string expected = listed(byLinks);
+        EXPECT_EQ(listed(byColumn), expected) << r.dimension << " " << r.level;
+        EXPECT_GT(std::stoi(expected), 1) << r.dimension << " " << r.level;
+    }
+}
+
+// The data set in compressed parts loads the same rows as the whole files:
+// per table the row count and the sum of a hash of every row (the inventory
+// values, random in every writer, left out).
+TEST_F(LoadDataSetTest, CompressedPartsLoadTheSameRows) {
+    const std::string plain = plainSchema();
+    const scratch::Outcome o = qemload({"--schema", "compressed", conninfo(), compressedSet()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("(3 parts a phase, 75 file parts): lines, bytes, CRC-32 and content sum; 75 compressed files "
+                         "also by their compressed bytes and CRC-32"),
+              std::string::npos)
+        << o.out;
+    std::vector<std::string> tables;
+    for (const auto& [table, file] : tableFiles) tables.push_back(table);
+    tables.insert(tables.end(), {"histinv", "query"});
+    for (const std::string& table : tables) {
+        auto rows = [&](const std::string& schema) {
+            const std::string row = table.ends_with("inv") ? "(t.customer, t.product, t.month)" : "t";
+            return db().queryValue("SELECT count(*) || ' ' || sum(hashtext(" + row + "::text)::numeric) FROM " + schema +
+                                   "." + table + " t");
+        };
+        EXPECT_EQ(rows("compressed"), rows(plain)) << table;
+    }
+}
+
 // Each damages a copy of the data set and returns (part of) the message
 // that must refuse it.
 struct Damage {
@@ -251,6 +313,20 @@ const Damage damages[] = {
              l.push_back(l[0]);
          });
          return "chantree.qem line 11: duplicate key: channel '" + code + "' is already on line 1";
+     }},
+    // Line 3 names another division than its tree's: the hierarchy file no
+    // longer follows the tree file.
+    {"HierarchyAncestorDiffers",
+     [](DataSetCopy& c) {
+         std::string listed, tree;
+         c.rewrite("prodhier.qem", [&](auto& l) {
+             tree = l[2].substr(60, 12);
+             const size_t other = std::find_if(l.begin(), l.end(), [&](auto& s) { return s.substr(60, 12) != tree; }) - l.begin();
+             listed = l[other].substr(60, 12);
+             l[2].replace(60, 12, listed);
+         });
+         return "prodhier.qem line 3: columns 61-72 (ancestor code) '" + listed +
+                "' differs from prodtree.qem, where the ancestor is '" + tree + "'";
      }},
     {"DuplicateFactRow",
      [](DataSetCopy& c) {
@@ -351,6 +427,7 @@ struct ManifestFault {
     std::function<std::string(DataSetCopy&)> apply;
     bool parts = true;
     std::vector<std::string> options = {};
+    bool compressed = false;  // a copy of the data set in compressed parts
 };
 
 // Line 1001 of histsale.qem.part0002 with one digit of its units changed:
@@ -418,6 +495,20 @@ const ManifestFault manifestFaults[] = {
      }},
     {"UsersDiffer", [](DataSetCopy&) { return "--users 11: the data set has 10 users (phase1.manifest.part0001)"; },
      true, {"--users", "11"}},
+    // A flipped byte in the middle of a compressed part: its frame is
+    // refused, not the garbled lines it gives before its checksum.
+    {"CorruptFrame",
+     [](DataSetCopy& c) {
+         c.edit("histsale.qem.part0002.zst", [](std::string& bytes) { bytes[bytes.size() / 2] ^= 0x10; });
+         return "histsale.qem.part0002.zst: corrupt compressed data";
+     },
+     true, {}, true},
+    {"PartCompressedAndNot",
+     [](DataSetCopy& c) {
+         std::ofstream(c.path("budget.qem.part0002"), std::ios::binary) << "";
+         return "budget.qem.part0002 and budget.qem.part0002.zst are both present: the same part compressed and not";
+     },
+     true, {}, true},
     // Parts cut by hand, without manifests, whatever their lines.
     {"PartsWithoutManifests",
      [](DataSetCopy& c) {
@@ -438,7 +529,7 @@ class ManifestFaultTest : public LoadDataSetTest, public ::testing::WithParamInt
 
 TEST_P(ManifestFaultTest, IsRefusedNamingFileAndPartAndTheDatabaseStaysAsItWas) {
     const ManifestFault& fault = GetParam();
-    DataSetCopy copy(fault.parts ? partSet() : dataSet(), fault.parts);
+    DataSetCopy copy(fault.compressed ? compressedSet() : fault.parts ? partSet() : dataSet(), fault.parts);
     const std::string expected = fault.apply(copy);
     const std::string schemasSql = "SELECT string_agg(nspname, ' ' ORDER BY nspname) FROM pg_namespace";
     const std::string before = db().queryValue(schemasSql);

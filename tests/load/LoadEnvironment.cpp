@@ -29,6 +29,7 @@ void LoadEnvironment::TearDown() {
     server.reset();
     data.reset();
     parts.reset();
+    compressedParts.reset();
 }
 
 }  // namespace qemload

@@ -24,6 +24,8 @@ public:
     std::unique_ptr<scratch::TempFolder> data;
     std::unique_ptr<scratch::TempFolder> parts;  // the same data set in parts
     std::string error;  // why the fixture could not be set up
+    std::string plainLoad;  // the schema once loaded (LoadTest::plainSchema), else why not
+    std::unique_ptr<scratch::TempFolder> compressedParts;  // made by LoadTest::compressedSet
 };
 
 // Base of the tests that need the server and the data set.
@@ -39,6 +41,27 @@ protected:
     PgSession& db() {
         if (!session) session = std::make_unique<PgSession>(conninfo());
         return *session;
+    }
+    // The whole-file data set loaded once for the tests that only read it:
+    // its schema ("whole_files"). Fails the test when the load fails.
+    std::string plainSchema() {
+        const std::string schema = "whole_files";
+        if (env.plainLoad.empty()) {
+            const scratch::Outcome o = qemload({"--schema", schema, conninfo(), dataSet()});
+            env.plainLoad = o.status == 0 ? schema : "failed: " + o.err;
+        }
+        if (env.plainLoad != schema) ADD_FAILURE() << "loading the data set into schema " << schema << " " << env.plainLoad;
+        return schema;
+    }
+    // The data set in 3 parts written compressed (qempart --compress zstd),
+    // made when first asked for.
+    const std::string& compressedSet() {
+        if (!env.compressedParts) {
+            auto folder = std::make_unique<scratch::TempFolder>("qemload-zst");
+            scratch::makePartSet(folder->path(), dataSet(), "0.1", 3, "zstd");
+            env.compressedParts = std::move(folder);
+        }
+        return env.compressedParts->path();
     }
     // qemload with these arguments, as a child process.
     static scratch::Outcome qemload(std::vector<std::string> args) {

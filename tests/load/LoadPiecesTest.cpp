@@ -1,8 +1,13 @@
 // The loader's pieces: fixed-width fields, files in parts, numeric values in
 // binary COPY, the command line and passwords in messages.
+#include <cstring>
 #include <fstream>
+#include <tuple>
 
 #include "LoadEnvironment.h"
+#ifdef QEM_HAVE_ZSTD
+#include "compress/Zstd.h"
+#endif
 #include "load/CopyRows.h"
 #include "load/DataFile.h"
 #include "load/FixedFields.h"
@@ -69,10 +74,16 @@ TEST(DataFileTest, PartsReadAsOneFileAndMustHaveNoGap) {
     write("b.qem.part0003", "y");
     write("c.qem", "x");
     write("c.qem.part0000", "x");
+    write("e.qem", "x");
+    write("e.qem.zst", "x");
+    write("f.qem.zst", "x");
+    write("f.qem.part0001.zst", "x");
     const std::pair<const char*, const char*> refused[] = {
         {"b.qem", "b.qem: part 2 is missing (the parts go up to 3)"},
         {"c.qem", "c.qem: both the whole file and parts (c.qem.part...) are present"},
-        {"d.qem", "d.qem: file is missing"}};
+        {"d.qem", "d.qem: file is missing"},
+        {"e.qem", "e.qem and e.qem.zst are both present: the same file compressed and not"},
+        {"f.qem", "f.qem: both the whole file and parts (f.qem.part...) are present"}};
     for (const auto& [name, message] : refused) {
         try {
             DataFile::find(folder.path(), name);
@@ -82,6 +93,82 @@ TEST(DataFileTest, PartsReadAsOneFileAndMustHaveNoGap) {
         }
     }
 }
+
+#ifdef QEM_HAVE_ZSTD
+// Compressed parts beside plain ones read as one text from any offset; each
+// compressed file read whole (an empty one too) is shown once; one that is
+// cut short, damaged or holds other text than its size is named.
+TEST(DataFileTest, CompressedPartsReadAsOneTextAndAreCheckedWhole) {
+    scratch::TempFolder folder;
+    auto write = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(folder.path() + "/" + name, std::ios::binary) << bytes;
+    };
+    auto compressed = [](const std::string& text) {
+        std::string out;
+        const qem::ByteSink sink = [&](const char* bytes, size_t n) {
+            out.append(bytes, n);
+            return 0;
+        };
+        qem::ZstdEncoder encoder(1);
+        encoder.encode(text.data(), text.size(), sink);
+        encoder.finish(sink);
+        return out;
+    };
+    write("a.qem.part0001.zst", compressed(""));
+    write("a.qem.part0002.zst", compressed("abcdef"));
+    write("a.qem.part0003", "gh");
+    write("a.qem.part0004.zst", compressed("ijkl"));
+    DataFile a = DataFile::find(folder.path(), "a.qem");
+    for (const auto& [part, size] : {std::pair<size_t, uint64_t>{0, 0}, {1, 6}, {3, 4}})
+        a.setTextSize(part, size, "m says " + std::to_string(size) + " bytes");
+    ASSERT_EQ(a.size(), 12u);
+    std::vector<size_t> whole;
+    const CompressedRead seen = [&](const DataFile&, size_t part, uint64_t, uint32_t) { whole.push_back(part); };
+    struct Read {
+        uint64_t offset;
+        size_t length;
+        const char* text;
+        std::vector<size_t> whole;
+    };
+    for (const Read& r : {Read{0, 12, "abcdefghijkl", {0, 1, 3}}, Read{3, 5, "defgh", {1}}, Read{0, 2, "ab", {0}},
+                          Read{7, 2, "hi", {}}}) {
+        std::string text(r.length, ' ');
+        whole.clear();
+        a.read(r.offset, text.data(), r.length, seen);
+        EXPECT_EQ(text, r.text);
+        EXPECT_EQ(whole, r.whole) << r.text;
+    }
+    // In pieces, as the loader's jobs read.
+    DataFile::Reader reader(a, 1, seen);
+    std::string text(11, ' ');
+    whole.clear();
+    for (size_t at = 0; at < 11; at += 3) reader.read(text.data() + at, std::min<size_t>(3, 11 - at));
+    EXPECT_EQ(text, "bcdefghijkl");
+    EXPECT_EQ(whole, (std::vector<size_t>{1, 3}));
+
+    std::string damaged = compressed("ijkl");
+    damaged[damaged.size() - 2] ^= 1;  // in its checksum
+    const std::tuple<std::string, uint64_t, const char*> faults[] = {
+        {compressed("ijkl"), 5, "a.qem.part0004.zst: decompresses to only 4 bytes of text (m says 5 bytes)"},
+        {compressed("ijkl"), 3, "a.qem.part0004.zst: decompresses to more than 3 bytes of text (m says 3 bytes)"},
+        {compressed("ijkl").substr(0, 8), 4, "a.qem.part0004.zst: cut short: its last frame is incomplete"},
+        {damaged, 4, "a.qem.part0004.zst: corrupt compressed data"},
+    };
+    for (const auto& [bytes, size, message] : faults) {
+        write("a.qem.part0004.zst", bytes);
+        DataFile b = DataFile::find(folder.path(), "a.qem");
+        for (const auto& [part, partSize] : {std::pair<size_t, uint64_t>{0, 0}, {1, 6}, {3, size}})
+            b.setTextSize(part, partSize, "m says " + std::to_string(partSize) + " bytes");
+        std::string all(b.size(), ' ');
+        try {
+            b.read(0, all.data(), all.size());
+            ADD_FAILURE() << message;
+        } catch (const LoadError& e) {
+            EXPECT_EQ(std::string(e.what()).substr(0, strlen(message)), message);
+        }
+    }
+}
+#endif
 
 // Lines end as the file's first line does: LF or CR LF.
 TEST(LinesTest, LineEndsFollowTheFirstLine) {

@@ -166,16 +166,20 @@ void makeDataSet(const std::string& folder, int channels, const std::string& den
     }
 }
 
-void makePartSet(const std::string& folder, const std::string& from, const std::string& density, int parts) {
+void makePartSet(const std::string& folder, const std::string& from, const std::string& density, int parts,
+                 const std::string& compress) {
     std::string error;
     const auto manifest = qem::Manifest::parse(readAll(from + "/" + qem::manifestName(1)), error);
     if (!manifest) throw std::runtime_error(from + "/" + qem::manifestName(1) + ": " + error);
     for (int phase = 1; phase <= 3; ++phase)
         for (int part = 1; part <= parts; ++part) {
-            const Outcome o = run({QEMPART_PATH, "--channels", std::to_string(manifest->channels), "--density", density,
-                                   "--users", std::to_string(manifest->users), "--seed", std::to_string(manifest->seed),
-                                   "--phase", std::to_string(phase), "--parts", std::to_string(parts), "--part",
-                                   std::to_string(part), "--out", folder});
+            std::vector<std::string> args = {QEMPART_PATH, "--channels", std::to_string(manifest->channels),
+                                             "--density", density, "--users", std::to_string(manifest->users),
+                                             "--seed", std::to_string(manifest->seed), "--phase", std::to_string(phase),
+                                             "--parts", std::to_string(parts), "--part", std::to_string(part),
+                                             "--out", folder};
+            if (!compress.empty()) args.insert(args.end(), {"--compress", compress});
+            const Outcome o = run(args);
             if (o.status != 0)
                 throw std::runtime_error("qempart phase " + std::to_string(phase) + " part " + std::to_string(part) +
                                          " failed: " + o.err);

@@ -35,8 +35,10 @@ void makeDataSet(const std::string& folder, int channels, const std::string& den
 
 // Writes the same data set in `parts` parts into folder: qempart for every
 // part of every phase, with the answers and seed of the data set in `from`
-// (read from its first phase's manifest).
-void makePartSet(const std::string& folder, const std::string& from, const std::string& density, int parts);
+// (read from its first phase's manifest), and `compress` ("zstd", say) as
+// its --compress when given.
+void makePartSet(const std::string& folder, const std::string& from, const std::string& density, int parts,
+                 const std::string& compress = "");
 
 // The folder of a server that outlives the program that starts it (make load).
 struct KeptFolder {
