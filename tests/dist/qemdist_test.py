@@ -176,12 +176,12 @@ class Qemdist(unittest.TestCase):
         # Part 2 of phase 3 sleeps in a child process; the rest is qempart's.
         wrapper = self.wrapper('case " $* " in *" --phase 3 "*" --part 2 "*)\n'
                                '  sleep 600 & echo $! >> %s; wait; exit 0;;\nesac\nexec %s "$@"' % (sleeping, QEMPART))
-        done = self.qemdist("--part-timeout", "3", "--retries", "1", *ANSWERS, "--parts", "2", "--phases", "3",
+        done = self.qemdist("--part-timeout", "10", "--retries", "1", *ANSWERS, "--parts", "2", "--phases", "3",
                             "--out", os.path.join(self.dir, "parts"), qempart=wrapper)
         self.assertEqual(done.returncode, 1, done.stderr)
         self.assertIn("1 of 2 parts", done.stdout)
         self.assertEqual(done.stderr.count("phase 3 part 2 on"), 2, done.stderr)  # both attempts
-        self.assertIn("past the part's limit of 3 s", done.stderr)
+        self.assertIn("past the part's limit of 10 s", done.stderr)
         pids = open(sleeping).read().split()
         self.assertEqual(len(pids), 2)
         for pid in pids:  # the process group was killed: its children too
