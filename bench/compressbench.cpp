@@ -163,13 +163,14 @@ int main(int argc, char** argv) {
             }
         }
         fs::remove_all(scratch);
-        printf("%s %s as one part each, %s channels at %s %%, zstd level %d, one core, median of %d runs\n",
-               phases.size() == 1 ? "phase" : "phases", phaseNames.c_str(), channels.c_str(), density.c_str(), level, runs);
+        printf("%s %s as one part%s, %s channels at %s %%, zstd level %d, one core, median of %d run%s\n",
+               phases.size() == 1 ? "phase" : "phases", phaseNames.c_str(), phases.size() == 1 ? "" : " each",
+               channels.c_str(), density.c_str(), level, runs, runs == 1 ? "" : "s");
         printf("%-28s %9s %9s %12s %10s %12s %8s\n", "", "wall s", "CPU s", "MB/s (text)", "CPU s/GB", "stored MB", "ratio");
         const uint64_t text = variants[0].text;
         for (const Variant& v : variants) {
             const double wall = median(v.wall), cpu = median(v.cpu), gb = static_cast<double>(text) / 1e9;
-            printf("%-28s %9.2f %9.2f %12.0f %10.2f %12.1f %8.2f\n", v.name, wall, cpu, gb * 1000 / wall, cpu / gb,
+            printf("%-28s %9.2f %9.2f %12.1f %10.2f %12.1f %8.2f\n", v.name, wall, cpu, gb * 1000 / wall, cpu / gb,
                    static_cast<double>(v.stored) / 1e6, static_cast<double>(text) / static_cast<double>(v.stored));
         }
         fflush(stdout);
