@@ -8,7 +8,10 @@ of one part made to fail: qemdist retries it, and the joined parts equal
 the files that qempart writes as one part (which the C++ tests compare
 with a whole run); inventory by its code columns; qemverify passes the
 gathered folder. A part that qemverify finds damaged on its worker is a
-failed attempt, run again. Two runs at once on one scheduler, apart from their folders the same, each write their own. A part
+failed attempt, run again. Compressed parts (--compress) pass qemverify on
+the workers and in the gathered folder, and joined as the documentation
+joins them (cat, then zstd -d) are the files qempart writes as one plain
+part. Two runs at once on one scheduler, apart from their folders the same, each write their own. A part
 failing on every attempt, a part that hangs (killed at its time limit), a
 folder that cannot be written, answers qempart refuses and bad commands end
 with status 1. Exits 77 (skipped) where Dask is not installed.
@@ -130,6 +133,32 @@ class Qemdist(unittest.TestCase):
                 joined, expected = code_columns(joined), code_columns(expected)
             self.assertTrue(joined == expected, name)
 
+    def test_compressed_parts_are_checked_and_join_into_the_plain_files(self):
+        parts, whole, single = (os.path.join(self.dir, name) for name in ("parts", "whole", "single"))
+        done = self.qemdist(*ANSWERS, "--parts", "2", "--phases", "2,3", "--out", parts, "--compress", "zstd:3")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertRegex(done.stdout, r"4 of 4 parts, \d+ bytes \(\d+ compressed\)")
+        self.assertIn("e.g. cat %s/budget.qem.part????.zst | zstd -d > budget.qem\n" % parts, done.stdout)
+        self.assertTrue(all(n.endswith(".zst") or ".manifest." in n for n in os.listdir(parts)))
+        checked = run([QEMVERIFY, "--phases", "2,3", parts])
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+        os.mkdir(whole)
+        os.mkdir(single)
+        joined = run(["sh", "-c", 'cd "$1" && for f in *.qem.part0001.zst; do n=${f%.part0001.zst}; '
+                                  'cat "$n".part????.zst | zstd -d > "$2/$n"; done', "sh", parts, whole])
+        self.assertEqual(joined.returncode, 0, joined.stderr)
+        for phase in "23":
+            one = run([QEMPART] + ANSWERS + ["--phase", phase, "--parts", "1", "--part", "1", "--out", single])
+            self.assertEqual(one.returncode, 0, one.stderr)
+        names = sorted(n[:-len(".part0001")] for n in os.listdir(single) if n.endswith(".qem.part0001"))
+        self.assertEqual(sorted(os.listdir(whole)), names)
+        for name in names:
+            data = open(os.path.join(whole, name), "rb").read()
+            expected = open(os.path.join(single, name + ".part0001"), "rb").read()
+            if name in INVENTORY:
+                data, expected = code_columns(data), code_columns(expected)
+            self.assertTrue(data == expected, name)
+
     def test_a_part_that_qemverify_finds_damaged_is_run_again(self):
         marker = os.path.join(self.dir, "damaged")
         # Part 2 of phase 3 comes out with one byte of its first file that has bytes changed, the first time only.
@@ -215,7 +244,8 @@ class Qemdist(unittest.TestCase):
                 (["--channels", "9"] + ANSWERS[2:] + ["--parts", "2", "--out", self.dir], "--channels 9"),
                 (ANSWERS + ["--parts", "2"], "--out"),
                 (ANSWERS + ["--parts", "2", "--out", self.dir, "--phases", "4"], "--phases"),
-                (ANSWERS + ["--parts", "2", "--out", self.dir, "--part-timeout", "-1"], "--part-timeout -1")]:
+                (ANSWERS + ["--parts", "2", "--out", self.dir, "--part-timeout", "-1"], "--part-timeout -1"),
+                (ANSWERS + ["--parts", "2", "--out", self.dir, "--compress", "zstd:20"], "--compress zstd:20")]:
             done = self.qemdist(*arguments)
             self.assertEqual(done.returncode, 1, arguments)
             self.assertIn(message, done.stderr)
