@@ -36,6 +36,11 @@ ANSWERS = ["--channels", "10", "--density", "0.1", "--users", "10", "--seed", "4
 INVENTORY = ("histinv.qem", "currinv.qem")
 
 
+def contents(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def run(command, **kwargs):
     return subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL, **kwargs)
 
@@ -127,8 +132,8 @@ class Qemdist(unittest.TestCase):
                          sorted("%s.part%04d" % (n, k) for n in names + ["phase1.manifest", "phase2.manifest",
                                                                          "phase3.manifest"] for k in (1, 2, 3)))
         for name in names:
-            joined = b"".join(open(os.path.join(parts, "%s.part%04d" % (name, k)), "rb").read() for k in (1, 2, 3))
-            expected = open(os.path.join(whole, name + ".part0001"), "rb").read()
+            joined = b"".join(contents(os.path.join(parts, "%s.part%04d" % (name, k))) for k in (1, 2, 3))
+            expected = contents(os.path.join(whole, name + ".part0001"))
             if name in INVENTORY:
                 joined, expected = code_columns(joined), code_columns(expected)
             self.assertTrue(joined == expected, name)
@@ -153,8 +158,8 @@ class Qemdist(unittest.TestCase):
         names = sorted(n[:-len(".part0001")] for n in os.listdir(single) if n.endswith(".qem.part0001"))
         self.assertEqual(sorted(os.listdir(whole)), names)
         for name in names:
-            data = open(os.path.join(whole, name), "rb").read()
-            expected = open(os.path.join(single, name + ".part0001"), "rb").read()
+            data = contents(os.path.join(whole, name))
+            expected = contents(os.path.join(single, name + ".part0001"))
             if name in INVENTORY:
                 data, expected = code_columns(data), code_columns(expected)
             self.assertTrue(data == expected, name)
@@ -211,7 +216,7 @@ class Qemdist(unittest.TestCase):
         self.assertIn("1 of 2 parts", done.stdout)
         self.assertEqual(done.stderr.count("phase 3 part 2 on"), 2, done.stderr)  # both attempts
         self.assertIn("past the part's limit of 10 s", done.stderr)
-        pids = open(sleeping).read().split()
+        pids = contents(sleeping).decode().split()
         self.assertEqual(len(pids), 2)
         for pid in pids:  # the process group was killed: its children too
             try:
