@@ -1,6 +1,9 @@
 #include "core/Report.h"
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 
@@ -39,6 +42,15 @@ void failOutOfMemory(const char* format, ...) {
     fputc('\n', stderr);
     fflush(stdout);
     throw TextException("out of memory");
+}
+
+void putTerminal(std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
 }
 
 }  // namespace qem

@@ -1,4 +1,5 @@
 #pragma once
+#include <string_view>
 
 namespace qem {
 
@@ -16,5 +17,10 @@ void reportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "not enough memory for <format...>\n", then throws the text exception
 // "out of memory".
 [[noreturn]] void failOutOfMemory(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes the whole text to standard error (a progress display's line),
+// bypassing the stream, which keeps no buffer for it anyway. A terminal that
+// fails is given up silently: the run goes on without its progress.
+void putTerminal(std::string_view text);
 
 }  // namespace qem

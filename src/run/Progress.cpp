@@ -50,17 +50,6 @@ Display& display() {
     return *shared;
 }
 
-// Writes the whole text to standard error, bypassing the stream (which keeps
-// no buffer for it anyway). A terminal that fails is given up silently: the
-// run goes on without its progress.
-void putTerminal(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-}
 
 std::string formatted(const char* format, auto... arguments) {
     char text[256];

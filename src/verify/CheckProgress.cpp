@@ -9,21 +9,13 @@
 #include <string>
 #include <string_view>
 
+#include "core/Report.h"
+
 namespace qem {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The whole text on standard error; a terminal that fails is given up.
-void putTerminal(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-}
 
 }  // namespace
 
