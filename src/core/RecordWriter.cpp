@@ -111,16 +111,31 @@ void RecordWriter::flushRecords(WriterRecord* end) {
     // The shuffled order reads the slots at random: ask for each slot a few
     // lines ahead of its use.
     constexpr std::ptrdiff_t prefetchDistance = 8;
-    // Each line is hashed for the content sum as soon as it is formatted,
-    // while it is in the cache; the block's CRC-32 is taken here too, so
-    // that under the lock only the copy into the file remains.
+    // Each line is hashed for the content sum while it is still in the
+    // cache, a few lines after it was formatted: the hash reads whole words,
+    // which right after the formatter's byte stores would wait for each of
+    // them to reach the cache. The block's CRC-32 is taken here too, so that
+    // under the lock only the copy into the file remains.
+    constexpr std::ptrdiff_t hashLag = 16;
+    char* ends[hashLag];  // the ends of the last lines formatted, by i % hashLag
+    const char* unhashed = block;
     uint64_t contentSum = 0;
     for (std::ptrdiff_t i = 0; i < k; ++i) {
         if (i + prefetchDistance < k) __builtin_prefetch(order[i + prefetchDistance]);
         char* const next = writeRecord(*order[i], out);
         if (next - out > maxLine) throw TextException("Assert 002 failed");
-        contentSum += lineHashWithSlack(out, static_cast<size_t>(next - out), blank);
+        if (i >= hashLag) {
+            const char* const end = ends[i % hashLag];
+            contentSum += lineHashWithSlack(unhashed, static_cast<size_t>(end - unhashed), blank);
+            unhashed = end;
+        }
+        ends[i % hashLag] = next;
         out = next;
+    }
+    for (std::ptrdiff_t i = std::max<std::ptrdiff_t>(k - hashLag, 0); i < k; ++i) {
+        const char* const end = ends[i % hashLag];
+        contentSum += lineHashWithSlack(unhashed, static_cast<size_t>(end - unhashed), blank);
+        unhashed = end;
     }
     const size_t length = static_cast<size_t>(out - block);
     Crc32 crc;
