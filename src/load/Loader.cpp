@@ -180,11 +180,47 @@ std::string joined(const std::vector<const char*>& names) {
     return list;
 }
 
-std::string createTableSql(const std::string& schema, const TableDef& def) {
+// The name of a fact table's foreign key on a member column.
+std::string foreignKeyName(const TableDef& def, const ForeignKey& fk) { return std::string(def.name) + "_" + fk.column + "_fkey"; }
+
+// The foreign key's clause: to the dimension's leaf_code (leaves only) or code.
+std::string foreignKeySql(const std::string& schema, const TableDef& def, const ForeignKey& fk) {
+    return "CONSTRAINT " + foreignKeyName(def, fk) + " FOREIGN KEY (" + fk.column + ") REFERENCES " + schema + "." +
+           dimensionLayouts()[fk.dimension].table + (fk.leafOnly ? " (leaf_code)" : " (code)");
+}
+
+// A fact table, with its foreign keys when `withForeignKeys`: made on the
+// empty table they are valid from the start, and hold for every row loaded
+// after (see foreignKeysBeforeLoading).
+std::string createTableSql(const std::string& schema, const TableDef& def, bool withForeignKeys) {
     std::string sql = "CREATE TABLE " + schema + "." + def.name + " (";
     for (const ColumnDef& c : def.columns) sql += std::string(c.name) + " " + c.type + ", ";
+    if (withForeignKeys)
+        for (const ForeignKey& fk : def.foreignKeys) sql += foreignKeySql(schema, def, fk) + ", ";
     sql.resize(sql.size() - 2);
     return sql + ")";
+}
+
+// Whether the load's sessions may leave out the server's own check of each
+// row's foreign keys, and so build the keys before loading rather than scan
+// every table once per key after it. Every member a row names was found in
+// its dimension (a leaf where the key asks for one) by qemload as it parsed
+// the line, and the dimension tables hold exactly those members before any
+// other row is loaded: the server's check of each row, its foreign-key
+// trigger, could only confirm it. Leaving the triggers out of a session
+// (session_replication_role = replica) is for a superuser, or a role granted
+// SET on that setting; any other role gets the keys added after loading and
+// validated by the server. Either way the constraints are valid and hold for
+// every later change by anyone.
+bool foreignKeysBeforeLoading(PgSession& s) {
+    try {
+        s.exec("SET session_replication_role = replica");
+        s.exec("RESET session_replication_role");
+        return true;
+    } catch (const SqlError& e) {
+        if (e.sqlState == "42501") return false;  // insufficient privilege
+        throw;
+    }
 }
 
 // A level column's name in SQL: quoted, since "group" is a reserved word.
@@ -387,13 +423,17 @@ bool loadsSorted(const TableWork& t, const Dimensions& dims, uint64_t limit) {
 
 class Job {
 public:
+    // foreignKeysMade: the tables have their foreign keys already (see
+    // foreignKeysBeforeLoading); the session's rows skip the server's
+    // per-row check of them.
     Job(const LoadOptions& o, const std::string& schemaSql, const Dimensions& d,
-        const std::vector<std::vector<uint32_t>>& r, Scheduler& s, ContentCheck& c)
+        const std::vector<std::vector<uint32_t>>& r, Scheduler& s, ContentCheck& c, bool foreignKeysMade)
         : session(o.conninfo, schemas::applicationName()), schema(schemaSql), dims(d), ranks(r), scheduler(s),
-          content(c) {
+          content(c), foreignKeysBefore(foreignKeysMade) {
         // Chunk commits need not wait for the disk: the final publishing
         // commit does, and it comes after every one of them.
         session.exec("SET synchronous_commit = off");
+        if (foreignKeysBefore) session.exec("SET session_replication_role = replica");
     }
 
     void run() {
@@ -535,11 +575,10 @@ private:
         }
         const double keySeconds = since(start);
         start = Clock::now();
-        for (const ForeignKey& fk : def.foreignKeys) {
+        for (const ForeignKey& fk : foreignKeysBefore ? std::vector<ForeignKey>{} : def.foreignKeys) {
             const std::string dim = dimensionLayouts()[fk.dimension].table;
-            const std::string name = std::string(def.name) + "_" + fk.column + "_fkey";
-            session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + name + " FOREIGN KEY (" + fk.column +
-                         ") REFERENCES " + schema + "." + dim + (fk.leafOnly ? " (leaf_code)" : " (code)") + " NOT VALID");
+            const std::string name = foreignKeyName(def, fk);
+            session.exec("ALTER TABLE " + table + " ADD " + foreignKeySql(schema, def, fk) + " NOT VALID");
             try {
                 session.exec("ALTER TABLE " + table + " VALIDATE CONSTRAINT " + name);
             } catch (const SqlError& e) {
@@ -563,6 +602,7 @@ private:
     const std::vector<std::vector<uint32_t>>& ranks;
     Scheduler& scheduler;
     ContentCheck& content;
+    bool foreignKeysBefore;
     std::vector<char> input;
     BinaryRows out;
 };
@@ -671,7 +711,6 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
         control.exec("BEGIN");
         temp.create();
         for (const Dimension& dim : dims.all) control.exec(dimensionTableSql(temp.sql, dim));
-        for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def));
         control.exec("COMMIT");
         for (const Dimension& dim : dims.all) {
             const DimensionSeconds seconds = loadDimension(control, temp.sql, dim);
@@ -685,6 +724,11 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
             figures.levelIndexes += static_cast<int>(dim.layout.levelColumnCount());
             figures.tables.push_back(f);
         }
+        // The other tables once the dimensions they reference are keyed.
+        figures.foreignKeysBeforeLoading = foreignKeysBeforeLoading(control);
+        control.exec("BEGIN");
+        for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def, figures.foreignKeysBeforeLoading));
+        control.exec("COMMIT");
     } catch (const SqlError& e) {
         throw LoadError(std::string("creating the tables: ") + e.what());
     }
@@ -723,7 +767,8 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
 
     std::vector<std::unique_ptr<Job>> jobs;
     const auto ranks = codeRanks(dims);
-    for (int j = 0; j < o.jobs; ++j) jobs.push_back(std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler, content));
+    for (int j = 0; j < o.jobs; ++j) jobs.push_back(
+            std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler, content, figures.foreignKeysBeforeLoading));
     std::vector<std::thread> threads;
     for (auto& job : jobs) threads.emplace_back([&job] { job->run(); });
     while (!scheduler.waitFinished(std::chrono::milliseconds(250))) {
@@ -929,6 +974,11 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
             f.checkSeconds, f.loadSeconds, f.keysAfterLoad, f.publishSeconds);
     fprintf(out, "level columns of the dimensions: %d indexes built in %.2f s (in the dimensions' key s)\n",
             f.levelIndexes, f.levelIndexSeconds);
+    fprintf(out, "%s\n",
+            f.foreignKeysBeforeLoading
+                ? "foreign keys: made with the empty tables; every member of every row checked by qemload as it was "
+                  "read, the server's per-row check of them left out (session_replication_role = replica)"
+                : "foreign keys: added after loading and validated by the server (checks s)");
     const DataSetSize& d = f.size;
     fprintf(out, "data set: %lld channels, density code %lld, %lld users; every file has the lines these imply\n",
             static_cast<long long>(d.channels), static_cast<long long>(d.densityCode), static_cast<long long>(d.users));

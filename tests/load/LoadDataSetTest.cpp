@@ -177,6 +177,44 @@ TEST_F(LoadDataSetTest, LoadsEveryRowWithKeysAndChecksAndReloadsOnlyWithReplace)
     EXPECT_EQ(leftoverSchemas("none"), "");
 }
 
+// The superuser's load (above) makes the foreign keys with the empty tables
+// and leaves the server's per-row check of them out; a role that may not do
+// so gets them added after loading and validated by the server. Either way
+// they are valid and refuse a row naming a non-leaf or an unknown member.
+TEST_F(LoadDataSetTest, ARoleThatMayNotSkipTheRowChecksGetsTheForeignKeysValidatedByTheServer) {
+    db().exec("DROP ROLE IF EXISTS qemload_plain");
+    db().exec("CREATE ROLE qemload_plain LOGIN");
+    db().exec("GRANT CREATE ON DATABASE postgres TO qemload_plain");
+    std::string asPlain = conninfo();
+    asPlain.replace(asPlain.find("user=qem"), 8, "user=qemload_plain");
+    const scratch::Outcome o = qemload({"--schema", "plain_role", asPlain, dataSet()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("foreign keys: added after loading and validated by the server"), std::string::npos) << o.out;
+    const scratch::Outcome superuser = qemload({"--schema", "superuser_role", conninfo(), dataSet()});
+    ASSERT_EQ(superuser.status, 0) << superuser.err;
+    EXPECT_NE(superuser.out.find("foreign keys: made with the empty tables"), std::string::npos) << superuser.out;
+    for (const std::string schema : {"plain_role", "superuser_role"}) {
+        EXPECT_EQ(db().queryValue("SELECT count(*) || ' ' || bool_and(convalidated) FROM pg_constraint WHERE contype = 'f'"
+                                  " AND connamespace = '" + schema + "'::regnamespace"),
+                  "29 true")
+            << schema;
+        for (const char* customer : {"(SELECT code FROM %s.customer WHERE level = 'Retailer' LIMIT 1)", "'ZZZZZZZZZZZZ'"}) {
+            char named[128];
+            snprintf(named, sizeof named, customer, schema.c_str());
+            try {
+                db().exec("INSERT INTO " + schema + ".budget SELECT " + named + ", product, month, 1, 1 FROM " + schema +
+                          ".budget LIMIT 1");
+                ADD_FAILURE() << schema << " accepted " << named;
+            } catch (const SqlError& e) {
+                EXPECT_EQ(e.sqlState, "23503") << e.what();
+            }
+        }
+        db().exec("DROP SCHEMA " + schema + " CASCADE");
+    }
+    db().exec("DROP OWNED BY qemload_plain");
+    db().exec("DROP ROLE qemload_plain");
+}
+
 // A data set of whole files written before manifests loads, with a warning
 // that its completeness is not proven and its user count not checked.
 TEST_F(LoadDataSetTest, WholeFilesWithoutManifestsLoadWithAWarning) {
