@@ -24,9 +24,11 @@ struct LoadOptions {
     bool replace = false;
     int32_t users = 0;  // the query files that must be present; 0: the manifests' count, or those found
     int jobs = 2;
-    // Largest file (MB) loaded in the order of its table's key; -1: an eighth
-    // of the memory, at most 4096.
+    // Largest file (MB) loaded in the order of its table's key; -1: no limit.
     long sortLimitMb = -1;
+    // Memory (MB) each job sorts a table's rows in; 0: 512. A table whose
+    // rows take more is sorted in runs through temporary files (in TMPDIR).
+    long sortMemoryMb = 0;
     bool progress = false;  // a progress line on standard error
 };
 

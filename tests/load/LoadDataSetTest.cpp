@@ -294,6 +294,56 @@ TEST_F(LoadDataSetTest, CompressedPartsLoadTheSameRows) {
     }
 }
 
+// Rows beyond --sort-memory are sorted in runs through temporary files in
+// TMPDIR and merged as they are sent: the same rows as the load sorted in
+// memory, stored in key order, no run file left behind; a key repeated in
+// another run is still refused.
+TEST_F(LoadDataSetTest, TablesSortedInRunsLoadTheSameRowsInKeyOrder) {
+    const std::string plain = plainSchema();
+    scratch::TempFolder runs("qemload-runs");
+    const char* before = getenv("TMPDIR");
+    const std::string saved = before ? before : "";
+    setenv("TMPDIR", runs.path().c_str(), 1);
+    const scratch::Outcome o = qemload({"--schema", "in_runs", "--sort-memory", "16", conninfo(), dataSet()});
+    DataSetCopy copy(dataSet());
+    std::string repeated;
+    copy.rewrite("histsale.qem", [&](auto& l) {
+        repeated = l[5].substr(0, 12);
+        l[1100000] = l[5];
+    });
+    const scratch::Outcome refused = qemload({"--schema", "in_runs_refused", "--sort-memory", "16", conninfo(), copy.folder.path()});
+    if (before)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::is_empty(runs.path()));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("table histsale: duplicate key: Key (customer, product, channel, month)=(" + repeated),
+              std::string::npos)
+        << refused.err;
+    const std::map<std::string, std::string> keys = {{"histsale", "customer, product, channel, month"},
+                                                     {"histinv", "customer, product, month"},
+                                                     {"budget", "customer, product, month"},
+                                                     {"prodcos", "product, scenario, month"}};
+    for (const auto& [table, key] : keys) {
+        auto rows = [&](const std::string& schema) {
+            return db().queryValue("SELECT count(*) || ' ' || sum(hashtext((" + key + ")::text)::numeric) FROM " + schema +
+                                   "." + table);
+        };
+        EXPECT_EQ(rows("in_runs"), rows(plain)) << table;
+        // The key's columns have fixed widths: their text joined sorts as the key.
+        std::string joined = key;
+        for (size_t at; (at = joined.find(", ")) != std::string::npos;) joined.replace(at, 2, " || ");
+        joined = "(" + joined + ") COLLATE \"C\"";
+        EXPECT_EQ(db().queryValue("SELECT count(*) FROM (SELECT " + joined + " < lag(" + joined +
+                                  ") OVER (ORDER BY ctid) AS back FROM in_runs." + table + ") r WHERE back"),
+                  "0")
+            << table << " is not stored in key order";
+    }
+    db().exec("DROP SCHEMA in_runs CASCADE");
+}
+
 // Each damages a copy of the data set and returns (part of) the message
 // that must refuse it.
 struct Damage {
