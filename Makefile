@@ -2,7 +2,8 @@
 #   make run  [CHANNELS=10 DENSITY=1 USERS=10 DATA=data]   build qemgen, then all three phases in DATA
 #   make test                                              build everything and run every test
 #   make bench [BENCH_DIR=/dev/shm RUNS=5 COMPARE=path]    throughput of phases 1 and 2 (COMPARE: another qemgen
-#                                                          measured alongside), and of qemverify on phases 1 to 3
+#                                                          measured alongside), of qemverify on phases 1 to 3, and of
+#                                                          compressed parts against plain ones (compressbench)
 #   make bench-load                                        qemload into a throwaway PostgreSQL server
 #   make load [DATA=data SCHEMA=qem PGFOLDER=pgdata]       a PostgreSQL server of its own in PGFOLDER (started,
 #                                                          or reused when running), the data set of DATA loaded

@@ -29,7 +29,8 @@ namespace qem {
 // CRC32 is 8 hexadecimal digits, SUM and FILE-SUM 16 (FILE-SUM "-" where not
 // known). LINES, BYTES, CRC32 and SUM are those of the text; a compressed
 // part's file line adds the compressed file's bytes and CRC-32:
-//   file NAME LINES BYTES CRC32 SUM FILE-LINES FILE-BYTES FILE-SUM ZBYTES ZCRC32 Version 1 ("qempart manifest 1", written by qempart before content
+//   file NAME LINES BYTES CRC32 SUM FILE-LINES FILE-BYTES FILE-SUM ZBYTES ZCRC32
+// Version 1 ("qempart manifest 1", written by qempart before content
 // sums) has no program line and file lines without the sums:
 //   file NAME LINES BYTES CRC32 FILE-LINES FILE-BYTES
 struct ManifestFile {

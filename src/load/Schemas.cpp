@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <ctime>
-#include <regex>
 
 namespace qemload {
 
@@ -140,26 +139,45 @@ std::string dropStatement(PgSession& s, const std::string& name) {
     return "DROP SCHEMA " + s.quoteIdentifier(name) + " CASCADE;";
 }
 
+namespace {
+
+// The host, process and start of an unfinished schema's mark, "<lead>: host
+// H, process P, started S" (H without spaces, P of 1 to 9 digits), or false.
+bool readMark(const std::string& text, std::string& host, std::string& pid, std::string& started) {
+    const std::string lead = std::string(unfinishedLead) + ": host ";
+    if (text.rfind(lead, 0) != 0) return false;
+    const size_t hostEnd = text.find(", process ", lead.size());
+    if (hostEnd == std::string::npos) return false;
+    const size_t pidStart = hostEnd + 10;
+    const size_t pidEnd = text.find(", started ", pidStart);
+    if (pidEnd == std::string::npos) return false;
+    host = text.substr(lead.size(), hostEnd - lead.size());
+    pid = text.substr(pidStart, pidEnd - pidStart);
+    started = text.substr(pidEnd + 10);
+    if (host.empty() || host.find_first_of(" \t\n") != std::string::npos) return false;
+    return !pid.empty() && pid.size() <= 9 && pid.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
 void dropLeftovers(PgSession& s, FILE* report) {
-    static const std::regex mark(std::string(unfinishedLead) + R"(: host (\S+), process ([0-9]{1,9}), started (.*))");
     const std::vector<std::string> found = s.queryRows(
         "SELECT nspname || ' ' || coalesce(obj_description(oid, 'pg_namespace'), '') FROM pg_namespace"
         " WHERE nspname ~ '^qemload_[0-9]+_[0-9a-f]{8}$' ORDER BY 1");
     for (const std::string& row : found) {
         const std::string name = row.substr(0, row.find(' ')), text = row.substr(row.find(' ') + 1);
         const std::string pidOfName = name.substr(8, name.find('_', 8) - 8);
-        std::smatch m;
         auto leave = [&](const std::string& why) {
             fprintf(report,
                     "qemload: left alone: schema %s, an unfinished load (%s); once no load runs for it, drop it with: "
                     "%s\n",
                     name.c_str(), why.c_str(), dropStatement(s, name).c_str());
         };
-        if (!std::regex_match(text, m, mark) || m[2].str() != pidOfName) {
+        std::string host, pid, started;
+        if (!readMark(text, host, pid, started) || pid != pidOfName) {
             leave("it carries no mark of its host and process: whether its loader still runs is unknown");
             continue;
         }
-        const std::string host = m[1], pid = m[2], started = m[3];
         const std::string application = ("qemload-" + host + "-" + pid).substr(0, applicationNameBytes);
         if (s.queryValue("SELECT count(*) FROM pg_stat_activity WHERE application_name = $1 AND pid <> pg_backend_pid()",
                          {application}) != "0")

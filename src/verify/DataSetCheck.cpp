@@ -42,13 +42,22 @@ std::string hex(uint64_t value, int digits) {
 
 std::string str(int64_t value) { return std::to_string(value); }
 
+// "zstd:LEVEL", LEVEL 1 to 19: the compression qempart writes.
+bool knownCompression(const std::string& compression) {
+    if (!compression.starts_with("zstd:")) return false;
+    const std::string level = compression.substr(5);
+    if (level.empty() || level.size() > 2 || level.find_first_not_of("0123456789") != std::string::npos) return false;
+    return std::stoi(level) >= 1 && std::stoi(level) <= 19;
+}
+
 // What a folder entry's name says of it.
 struct EntryName {
     enum Kind { unrelated, manifest, dataFile } kind = unrelated;
-    bool temporary = false;  // "*.tmp" or "*.new": a write that did not finish
-    int32_t phase = 0;       // a manifest's phase
-    int32_t part = 0;        // ".partKKKK": K; 0 for none (a whole file)
-    std::string base;        // a data file's name without its part number
+    bool temporary = false;   // "*.tmp" or "*.new": a write that did not finish
+    bool compressed = false;  // a part file "NAME.qem.partKKKK.zst"
+    int32_t phase = 0;        // a manifest's phase
+    int32_t part = 0;         // ".partKKKK": K; 0 for none (a whole file)
+    std::string base;         // a data file's name without its part number
 };
 
 // Takes ".partKKKK" (K from 1) off the end of name; returns K, or 0 where the
@@ -70,6 +79,14 @@ EntryName classify(std::string name) {
     if (name.ends_with(".tmp") || name.ends_with(".new")) {
         e.temporary = true;
         name.resize(name.size() - 4);
+    }
+    // Only parts are written compressed: a whole file's ".zst" (packed by
+    // hand, say) is not the data set's.
+    if (name.ends_with(compressedEnding)) {
+        std::string packed = name.substr(0, name.size() - strlen(compressedEnding));
+        if (takePart(packed) == 0 || !packed.ends_with(".qem")) return e;
+        e.compressed = true;
+        name.resize(name.size() - strlen(compressedEnding));
     }
     e.part = takePart(name);
     if (name.size() == 15 && name.starts_with("phase") && name.ends_with(".manifest") && name[5] >= '1' &&
@@ -116,6 +133,7 @@ struct PhaseView {
 struct Listed {
     std::string path, base;
     int32_t phase = 0, part = 0;  // part 0: whole
+    bool compressed = false;      // path is "NAME.qem.partKKKK.zst"
     const ManifestRead* manifest = nullptr;
     const ManifestFile* entry = nullptr;
     size_t order = 0;  // of its base among the phase's files
@@ -214,6 +232,8 @@ private:
     std::vector<Row> rows, strayRows, regeneratedRows;
     std::map<int32_t, Regeneration> regenerated;
     double readSeconds = 0, regenerateSeconds = 0;
+    bool anyCompressed = false;
+    int64_t compressedBytes = 0;  // of the compressed files read
 };
 
 int32_t Check::phaseOfName(const std::string& base) const {
@@ -264,6 +284,8 @@ void Check::readManifests() {
         if (e.part == 0 && (r.parts != 1 || r.part != 1))
             fault(name + ": a whole phase's manifest, but it says part " + str(r.part) + " of " + str(r.parts));
         if (e.part != 0 && r.part != e.part) fault(name + ": it says part " + str(r.part));
+        if (!r.compression.empty() && !knownCompression(r.compression))
+            fault(name + ": compression " + r.compression + ", not one qempart writes (zstd:1 to zstd:19)");
         if (r.version == 1) notes.push_back(name + ": version 1, without content sums: lines, bytes and CRC-32 checked");
         manifests.push_back(std::move(read));
     }
@@ -397,7 +419,8 @@ void Check::collectListed() {
                 }
                 const size_t position = order.emplace(f.name, order.size()).first->second;
                 Listed l;
-                l.path = read->part ? partFileName(f.name, read->part) : f.name;
+                l.compressed = !read->m.compression.empty();
+                l.path = (read->part ? partFileName(f.name, read->part) : f.name) + (l.compressed ? compressedEnding : "");
                 l.base = f.name;
                 l.phase = phase;
                 l.part = read->part;
@@ -414,8 +437,8 @@ void Check::collectListed() {
 }
 
 void Check::checkStray() {
-    std::set<std::string> listedPaths;
-    for (const Listed& l : listed) listedPaths.insert(l.path);
+    std::map<std::string, const Listed*> listedPaths;
+    for (const Listed& l : listed) listedPaths.emplace(l.path, &l);
     // Files present whole and in parts: base -> (whole, a part's name).
     std::map<std::string, std::pair<bool, std::string>> forms;
     for (const auto& [name, e] : entries) {
@@ -435,9 +458,22 @@ void Check::checkStray() {
             else if (form.second.empty())
                 form.second = name;
             if (listedPaths.count(name)) continue;
+            // The same part in the other form: compressed beside plain, or the reverse.
+            const std::string other =
+                e.compressed ? name.substr(0, name.size() - strlen(compressedEnding)) : name + compressedEnding;
+            const auto otherListed = listedPaths.find(other);
             const auto view = views.find(phase);
             const int32_t parts = view == views.end() ? 0 : view->second.partCount;
-            if (phase == 0)
+            if (otherListed != listedPaths.end()) {
+                const Listed& l = *otherListed->second;
+                const std::string by = l.manifest->name + " lists " + other +
+                                       (l.compressed ? " (compression " + l.manifest->m.compression + ")" : "");
+                if (present.count(other))
+                    fault = std::string("present both ") + (e.compressed ? "compressed and plain" : "plain and compressed") +
+                            ": " + by;
+                else
+                    fault = std::string(e.compressed ? "compressed" : "not compressed") + ", but " + by;
+            } else if (phase == 0)
                 fault = "not a file of this data set";
             else if (e.part > 0 && parts > 0 && e.part > parts)
                 fault = "part " + str(e.part) + ", beyond the " + str(parts) + " parts of phase " + str(phase);
@@ -462,8 +498,20 @@ void Check::compareFiles() {
         const FileFigures& f = l.figures;
         const ManifestFile& m = *l.entry;
         Row row{l.path, std::nullopt, std::nullopt, {}};
+        if (l.compressed && f.error.empty()) {
+            // The compressed file as stored, then its text (where it could be decompressed whole).
+            compressedBytes += f.compressedBytes;
+            if (m.compressedBytes && f.compressedBytes != *m.compressedBytes)
+                row.faults.push_back(str(f.compressedBytes) + " compressed bytes, the manifest says " +
+                                     str(*m.compressedBytes));
+            if (f.compressedCrc != m.compressedCrc)
+                row.faults.push_back("compressed CRC-32 " + hex(f.compressedCrc, 8) + ", the manifest says " +
+                                     hex(m.compressedCrc, 8));
+        }
         if (!f.error.empty()) {
             row.faults.push_back(!present.count(l.path) ? "missing" : "cannot be read: " + f.error);
+        } else if (!f.decodeError.empty()) {
+            row.faults.push_back(f.decodeError);
         } else {
             row.lines = f.lines;
             row.bytes = f.bytes;
@@ -558,7 +606,7 @@ void Check::compareRegenerated() {
             for (const Listed* l : found[{phase, file.name}]) {
                 if (l->part > parts) continue;
                 ++pieces;
-                unread = unread || !l->figures.error.empty();
+                unread = unread || !l->figures.error.empty() || !l->figures.decodeError.empty();
                 lines += l->figures.lines;
                 bytes += l->figures.bytes;
                 sum += l->figures.sum;
@@ -600,7 +648,7 @@ int Check::report() const {
     for (const int32_t p : command.phases) phases += (phases.empty() ? "" : ",") + str(p);
     std::string summary = (command.phases.size() == 1 ? "phase " : "phases ") + phases + (command.part ? ", part " + str(command.part) : "") + ": " +
                           str(static_cast<int64_t>(rows.size())) + " files, " + str(lines) + " lines, " + str(bytes) +
-                          " bytes";
+                          " bytes" + (anyCompressed ? " (" + str(compressedBytes) + " compressed)" : "");
     char rate[96];
     snprintf(rate, sizeof rate, " read in %.2f s (%.2f GB/s)", readSeconds,
              readSeconds > 0 ? static_cast<double>(bytes) / readSeconds / 1e9 : 0.0);
@@ -625,8 +673,11 @@ int Check::run(bool progress) {
     checkPhases();
     collectListed();
     checkStray();
-    std::vector<std::string> paths;
-    for (const Listed& l : listed) paths.push_back(l.path);
+    std::vector<FileToRead> paths;
+    for (const Listed& l : listed) {
+        paths.push_back({l.path, l.compressed});
+        anyCompressed = anyCompressed || l.compressed;
+    }
     uint64_t total = 0;
     for (const Listed& l : listed) total += static_cast<uint64_t>(l.entry->bytes);
     // The files are read on threads of their own while the writers

@@ -18,11 +18,16 @@ namespace qem {
 //   and lists the phase's files with the lines and bytes its answers give;
 // - every file a manifest lists has the manifest's bytes, lines, CRC-32 and
 //   content sum (a version-1 manifest has no sums: noted, the rest checked);
+//   the parts of a manifest with compression are NAME.qem.partKKKK.zst: each
+//   has the manifest's compressed bytes and CRC-32, decompresses whole
+//   (frames neither corrupt nor cut short), and its text has the manifest's
+//   bytes, lines, CRC-32 and content sum;
 // - each file's parts add up to the whole file's lines and bytes (and
 //   content sum, where a manifest knows it);
 // - nothing stray: no part beyond P, no temporary file (*.tmp, *.new) left
 //   by a write that did not finish, no file present both whole and in parts,
-//   no data-set file that no manifest lists;
+//   no part present both plain and compressed, nor in the form its manifest
+//   does not list, no data-set file that no manifest lists;
 // - with --regenerate, every file's content sum, lines and bytes as the
 //   answers and seed give them (the writers run without writing), against
 //   the sums of the bytes read (for parts: the sum of the parts' sums).

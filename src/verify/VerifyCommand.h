@@ -11,7 +11,8 @@ namespace qem {
 //
 // (--phases and --part also as --name=value). DIR, default the current
 // folder, holds the data set: whole files with phaseN.manifest (qemgen), or
-// parts NAME.partKKKK with phaseN.manifest.partKKKK (qempart).
+// parts NAME.partKKKK (or NAME.partKKKK.zst, compressed) with
+// phaseN.manifest.partKKKK (qempart).
 struct VerifyCommand {
     std::string folder = ".";
     std::set<int32_t> phases{1, 2, 3};

@@ -8,7 +8,10 @@ of one part made to fail: qemdist retries it, and the joined parts equal
 the files that qempart writes as one part (which the C++ tests compare
 with a whole run); inventory by its code columns; qemverify passes the
 gathered folder. A part that qemverify finds damaged on its worker is a
-failed attempt, run again. Two runs at once on one scheduler, apart from their folders the same, each write their own. A part
+failed attempt, run again. Compressed parts (--compress) pass qemverify on
+the workers and in the gathered folder, and joined as the documentation
+joins them (cat, then zstd -d) are the files qempart writes as one plain
+part. Two runs at once on one scheduler, apart from their folders the same, each write their own. A part
 failing on every attempt, a part that hangs (killed at its time limit), a
 folder that cannot be written, answers qempart refuses and bad commands end
 with status 1. Exits 77 (skipped) where Dask is not installed.
@@ -31,6 +34,11 @@ except ImportError:
 QEMDIST, QEMPART, QEMVERIFY = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
 ANSWERS = ["--channels", "10", "--density", "0.1", "--users", "10", "--seed", "4000000000"]
 INVENTORY = ("histinv.qem", "currinv.qem")
+
+
+def contents(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def run(command, **kwargs):
@@ -124,11 +132,37 @@ class Qemdist(unittest.TestCase):
                          sorted("%s.part%04d" % (n, k) for n in names + ["phase1.manifest", "phase2.manifest",
                                                                          "phase3.manifest"] for k in (1, 2, 3)))
         for name in names:
-            joined = b"".join(open(os.path.join(parts, "%s.part%04d" % (name, k)), "rb").read() for k in (1, 2, 3))
-            expected = open(os.path.join(whole, name + ".part0001"), "rb").read()
+            joined = b"".join(contents(os.path.join(parts, "%s.part%04d" % (name, k))) for k in (1, 2, 3))
+            expected = contents(os.path.join(whole, name + ".part0001"))
             if name in INVENTORY:
                 joined, expected = code_columns(joined), code_columns(expected)
             self.assertTrue(joined == expected, name)
+
+    def test_compressed_parts_are_checked_and_join_into_the_plain_files(self):
+        parts, whole, single = (os.path.join(self.dir, name) for name in ("parts", "whole", "single"))
+        done = self.qemdist(*ANSWERS, "--parts", "2", "--phases", "2,3", "--out", parts, "--compress", "zstd:3")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertRegex(done.stdout, r"4 of 4 parts, \d+ bytes \(\d+ compressed\)")
+        self.assertIn("e.g. cat %s/budget.qem.part????.zst | zstd -d > budget.qem\n" % parts, done.stdout)
+        self.assertTrue(all(n.endswith(".zst") or ".manifest." in n for n in os.listdir(parts)))
+        checked = run([QEMVERIFY, "--phases", "2,3", parts])
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+        os.mkdir(whole)
+        os.mkdir(single)
+        joined = run(["sh", "-c", 'cd "$1" && for f in *.qem.part0001.zst; do n=${f%.part0001.zst}; '
+                                  'cat "$n".part????.zst | zstd -d > "$2/$n"; done', "sh", parts, whole])
+        self.assertEqual(joined.returncode, 0, joined.stderr)
+        for phase in "23":
+            one = run([QEMPART] + ANSWERS + ["--phase", phase, "--parts", "1", "--part", "1", "--out", single])
+            self.assertEqual(one.returncode, 0, one.stderr)
+        names = sorted(n[:-len(".part0001")] for n in os.listdir(single) if n.endswith(".qem.part0001"))
+        self.assertEqual(sorted(os.listdir(whole)), names)
+        for name in names:
+            data = contents(os.path.join(whole, name))
+            expected = contents(os.path.join(single, name + ".part0001"))
+            if name in INVENTORY:
+                data, expected = code_columns(data), code_columns(expected)
+            self.assertTrue(data == expected, name)
 
     def test_a_part_that_qemverify_finds_damaged_is_run_again(self):
         marker = os.path.join(self.dir, "damaged")
@@ -176,13 +210,13 @@ class Qemdist(unittest.TestCase):
         # Part 2 of phase 3 sleeps in a child process; the rest is qempart's.
         wrapper = self.wrapper('case " $* " in *" --phase 3 "*" --part 2 "*)\n'
                                '  sleep 600 & echo $! >> %s; wait; exit 0;;\nesac\nexec %s "$@"' % (sleeping, QEMPART))
-        done = self.qemdist("--part-timeout", "3", "--retries", "1", *ANSWERS, "--parts", "2", "--phases", "3",
+        done = self.qemdist("--part-timeout", "10", "--retries", "1", *ANSWERS, "--parts", "2", "--phases", "3",
                             "--out", os.path.join(self.dir, "parts"), qempart=wrapper)
         self.assertEqual(done.returncode, 1, done.stderr)
         self.assertIn("1 of 2 parts", done.stdout)
         self.assertEqual(done.stderr.count("phase 3 part 2 on"), 2, done.stderr)  # both attempts
-        self.assertIn("past the part's limit of 3 s", done.stderr)
-        pids = open(sleeping).read().split()
+        self.assertIn("past the part's limit of 10 s", done.stderr)
+        pids = contents(sleeping).decode().split()
         self.assertEqual(len(pids), 2)
         for pid in pids:  # the process group was killed: its children too
             try:
@@ -215,7 +249,8 @@ class Qemdist(unittest.TestCase):
                 (["--channels", "9"] + ANSWERS[2:] + ["--parts", "2", "--out", self.dir], "--channels 9"),
                 (ANSWERS + ["--parts", "2"], "--out"),
                 (ANSWERS + ["--parts", "2", "--out", self.dir, "--phases", "4"], "--phases"),
-                (ANSWERS + ["--parts", "2", "--out", self.dir, "--part-timeout", "-1"], "--part-timeout -1")]:
+                (ANSWERS + ["--parts", "2", "--out", self.dir, "--part-timeout", "-1"], "--part-timeout -1"),
+                (ANSWERS + ["--parts", "2", "--out", self.dir, "--compress", "zstd:20"], "--compress zstd:20")]:
             done = self.qemdist(*arguments)
             self.assertEqual(done.returncode, 1, arguments)
             self.assertIn(message, done.stderr)

@@ -1,5 +1,6 @@
 // qemverify, run as a child process on the smallest data set as qemgen writes it and as qempart writes it in
-// three parts per phase: a fresh set passes (with --regenerate too); each kind of damage is named. The sets
+// three parts per phase, plain and compressed: a fresh set passes (with --regenerate too); each kind of damage
+// is named. The sets
 // are written once; each case works on a copy made of hard links, a file copied before it is changed. And
 // the reading of files in pieces, in process: the figures are those of the whole file, however lines fall
 // across the pieces.
@@ -11,8 +12,10 @@
 #include <random>
 #include <sstream>
 
+#include "compress/Zstd.h"
 #include "integrity/ContentSum.h"
 #include "integrity/Crc32.h"
+#include "integrity/Manifest.h"
 #include "run/ProgramRun.h"
 #include "verify/FileReading.h"
 
@@ -29,7 +32,7 @@ public:
     }
 
     // The data sets, written on first use: "whole" by qemgen's three phases, "parts" by qempart, 3 parts
-    // of each phase.
+    // of each phase, and "zst" the same parts compressed.
     const fs::path& setsFolder() {
         if (!sets.empty()) return sets;
         std::string folder = (dir.parent_path() / "qemverifysetsXXXXXX").string();
@@ -41,14 +44,20 @@ public:
         fs::create_directory(sets / "parts");
         for (const char* phase : {"1", "2", "3"})
             for (const char* part : {"1", "2", "3"}) EXPECT_EQ(qempart(sets / "parts", phase, part).status, 0);
+        fs::create_directory(sets / "zst");
+        for (const char* phase : {"1", "2", "3"})
+            for (const char* part : {"1", "2", "3"})
+                EXPECT_EQ(qempart(sets / "zst", phase, part, "-99", {"--compress", "zstd"}).status, 0);
         return sets;
     }
 
-    Outcome qempart(const fs::path& out, const char* phase, const char* part, const char* seed = "-99") {
+    Outcome qempart(const fs::path& out, const char* phase, const char* part, const char* seed = "-99",
+                    const std::vector<std::string>& more = {}) {
         ChildSetup setup;
         setup.program = QEMPART_PATH;
         setup.arguments = partAnswers;
         setup.arguments.back() = seed;
+        setup.arguments.insert(setup.arguments.end(), more.begin(), more.end());
         for (const char* a : {"--phase", phase, "--parts", "3", "--part", part, "--out"}) setup.arguments.push_back(a);
         setup.arguments.push_back(out);
         return run("", dir, setup);
@@ -94,6 +103,35 @@ void editSeed(std::string& manifest) {
     manifest.replace(at, end - at, std::to_string(std::stoll(manifest.substr(at, end - at)) ^ 1));
 }
 
+// The text of a compressed file with one byte changed, compressed again (a sound frame), and the
+// compressed bytes and CRC-32 in its manifest made to agree.
+void changeCompressedText(const fs::path& folder, const std::string& name, const std::string& manifestName) {
+    std::string text;
+    qem::ZstdDecoder decoder;
+    const std::string packed = readFile(folder / name);
+    ASSERT_EQ(decoder.decode(packed.data(), packed.size(), [&](const char* b, size_t n) { return text.append(b, n), 0; }), "");
+    text[5] ^= 1;
+    std::string repacked;
+    const qem::ByteSink keep = [&](const char* b, size_t n) { return repacked.append(b, n), 0; };
+    qem::ZstdEncoder encoder(1);
+    ASSERT_EQ(encoder.encode(text.data(), text.size(), keep), 0);
+    ASSERT_EQ(encoder.finish(keep), 0);
+    changeFile(folder / name, [&](std::string& b) { b = repacked; });
+    changeFile(folder / manifestName, [&](std::string& b) {
+        std::string error;
+        std::optional<qem::Manifest> m = qem::Manifest::parse(b, error);
+        ASSERT_TRUE(m) << error;
+        for (qem::ManifestFile& f : m->files) {
+            if (qem::partFileName(f.name, m->part) + ".zst" != name) continue;
+            qem::Crc32 crc;
+            crc.add(repacked.data(), repacked.size());
+            f.compressedBytes = static_cast<int64_t>(repacked.size());
+            f.compressedCrc = crc.value();
+        }
+        b = m->text();
+    });
+}
+
 void swapLines(std::string& a, size_t first, std::string& b, size_t second) {
     const size_t i = lineAt(a, first), j = lineAt(b, second);
     const size_t n = a.find('\n', i) + 1 - i;
@@ -116,6 +154,7 @@ TEST_F(Verify, FreshDataSetsPassAndRegenerateFromTheirAnswers) {
         {"parts", {}, 75},
         {"parts", {"--regenerate", "--phases", "2,3"}, 39 + 13},
         {"parts", {"--phases", "1", "--part", "2"}, 12},
+        {"zst", {"--regenerate"}, 100},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.set + " " + (c.arguments.empty() ? "" : c.arguments[0]));
@@ -125,6 +164,7 @@ TEST_F(Verify, FreshDataSetsPassAndRegenerateFromTheirAnswers) {
         EXPECT_EQ(static_cast<size_t>(std::count(outcome.out.begin(), outcome.out.end(), '\n')), c.rows + 1)
             << outcome.out;
         EXPECT_NE(outcome.out.find(": ok\n"), std::string::npos) << outcome.out;
+        EXPECT_EQ(outcome.out.find(" compressed) read in ") != std::string::npos, c.set == "zst") << outcome.out;
         EXPECT_EQ(outcome.out.find("(regenerated)") != std::string::npos,
                   std::find(c.arguments.begin(), c.arguments.end(), "--regenerate") != c.arguments.end());
     }
@@ -195,6 +235,31 @@ TEST_F(Verify, EveryFaultIsNamed) {
          [](Verify&, const fs::path& d) { fs::copy_file(d / "currinv.qem.part0001", d / "currinv.qem"); },
          {"currinv.qem: present both whole (currinv.qem) and in parts (currinv.qem.part0001 ...)",
           "currinv.qem: no manifest lists it"}},
+        {"a compressed part cut short", "zst",
+         [](Verify&, const fs::path& d) {
+             changeFile(d / "histsale.qem.part0002.zst", [](std::string& b) { b.resize(b.size() / 2); });
+         },
+         {"histsale.qem.part0002.zst: cut short: its last frame is incomplete",
+          "histsale.qem.part0002.zst: compressed CRC-32"}},
+        {"one changed byte in a compressed part", "zst",
+         [](Verify&, const fs::path& d) {
+             changeFile(d / "custship.qem.part0001.zst", [](std::string& b) { b[b.size() / 2] ^= 1; });
+         },
+         {"custship.qem.part0001.zst: compressed CRC-32", "custship.qem.part0001.zst: corrupt compressed data"}},
+        {"a sound frame of changed text, its compressed figures in the manifest", "zst",
+         [](Verify&, const fs::path& d) { changeCompressedText(d, "prodcos.qem.part0002.zst", "phase1.manifest.part0002"); },
+         {"prodcos.qem.part0002.zst: CRC-32", "prodcos.qem.part0002.zst: content sum"},
+         {"compressed"}},
+        {"a part both plain and compressed, another plain where its manifest lists it compressed", "zst",
+         [](Verify& v, const fs::path& d) {
+             fs::copy_file(v.setsFolder() / "parts" / "budget.qem.part0002", d / "budget.qem.part0002");
+             fs::remove(d / "qry007.qem.part0003.zst");
+             fs::copy_file(v.setsFolder() / "parts" / "qry007.qem.part0003", d / "qry007.qem.part0003");
+         },
+         {"budget.qem.part0002: present both plain and compressed: phase2.manifest.part0002 lists "
+          "budget.qem.part0002.zst (compression zstd:1)",
+          "qry007.qem.part0003: not compressed, but phase3.manifest.part0003 lists qry007.qem.part0003.zst",
+          "qry007.qem.part0003.zst: missing"}},
         {"a seed edited in every manifest, regenerated", "whole",
          [](Verify&, const fs::path& d) {
              for (const char* name : {"phase1.manifest", "phase2.manifest", "phase3.manifest"})
@@ -288,7 +353,8 @@ TEST_F(Verify, BadCommandLinesEndWithStatusTwo) {
 
 // Files read in pieces of a megabyte on several threads give the figures of the whole text: lines of
 // random lengths across the pieces' ends, a last line without its end, an empty file, the blank columns
-// of an inventory file, and a line too long for any data set.
+// of an inventory file, and a line too long for any data set. Each also compressed (NAME.zst, in two
+// frames): decompressed as it is read, the same figures of its text, lines across the decoder's blocks.
 TEST(FileReading, PiecesGiveTheWholeFilesFigures) {
     TempDir folder;
     std::mt19937 random(7);
@@ -304,34 +370,54 @@ TEST(FileReading, PiecesGiveTheWholeFilesFigures) {
     texts["unended.qem"] = texts["prodcos.qem.part0002"] + "no line end";
     texts["empty.qem"] = "";
     texts["overlong.qem"] = "a\n" + std::string(2 * 1024 * 1024, 'x') + "\nb\n";
-    std::vector<std::string> names;
+    std::vector<FileToRead> names;
+    std::map<std::string, std::string> packed;
     for (const auto& [name, text] : texts) {
         writeFile(name, text);
-        names.push_back(name);
+        names.push_back({name});
+        std::string& bytes = packed[name + ".zst"];
+        const qem::ByteSink keep = [&](const char* b, size_t n) { return bytes.append(b, n), 0; };
+        const size_t half = text.size() / 2;
+        for (const auto& [from, to] : {std::pair{size_t{0}, half}, std::pair{half, text.size()}}) {
+            qem::ZstdEncoder encoder(1);
+            ASSERT_EQ(encoder.encode(text.data() + from, to - from, keep), 0);
+            ASSERT_EQ(encoder.finish(keep), 0);
+        }
+        writeFile(name + ".zst", bytes);
     }
-    names.push_back("absent.qem");
+    for (const auto& [name, bytes] : packed) names.push_back({name, true});
+    names.push_back({"absent.qem"});
     const int here = open(".", O_RDONLY | O_DIRECTORY);
     std::atomic<uint64_t> bytesRead{0};
     const std::vector<FileFigures> figures = readFiles(here, names, bytesRead, 3);
     close(here);
     for (size_t i = 0; i + 1 < names.size(); ++i) {
-        SCOPED_TRACE(names[i]);
-        const std::string& text = texts[names[i]];
+        const std::string name = names[i].compressed ? names[i].name.substr(0, names[i].name.size() - 4) : names[i].name;
+        SCOPED_TRACE(names[i].name);
+        const std::string& text = texts[name];
+        if (names[i].compressed) {
+            const std::string& bytes = packed[names[i].name];
+            Crc32 crc;
+            crc.add(bytes.data(), bytes.size());
+            EXPECT_EQ(figures[i].compressedBytes, static_cast<int64_t>(bytes.size()));
+            EXPECT_EQ(figures[i].compressedCrc, crc.value());
+            EXPECT_EQ(figures[i].decodeError, "");
+        }
         Crc32 crc;
         crc.add(text.data(), text.size());
         EXPECT_EQ(figures[i].error, "");
         EXPECT_EQ(figures[i].bytes, static_cast<int64_t>(text.size()));
-        EXPECT_EQ(figures[i].lines, std::count(text.begin(), text.end(), '\n') + (names[i] == "unended.qem"));
+        EXPECT_EQ(figures[i].lines, std::count(text.begin(), text.end(), '\n') + (name == "unended.qem"));
         EXPECT_EQ(figures[i].crc, crc.value());
-        EXPECT_EQ(figures[i].overlongLine, names[i] == "overlong.qem");
-        if (names[i] != "overlong.qem") {
-            EXPECT_EQ(figures[i].sum, contentSumOf(text.data(), text.size(), blankColumnsOf(names[i])));
+        EXPECT_EQ(figures[i].overlongLine, name == "overlong.qem");
+        if (name != "overlong.qem") {
+            EXPECT_EQ(figures[i].sum, contentSumOf(text.data(), text.size(), blankColumnsOf(name)));
         }
     }
     EXPECT_EQ(figures.back().error, "No such file or directory");
     EXPECT_EQ(bytesRead.load(), [&] {
         uint64_t total = 0;
-        for (const auto& [name, text] : texts) total += text.size();
+        for (const auto& [name, text] : texts) total += 2 * text.size();
         return total;
     }());
 }
