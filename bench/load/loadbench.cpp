@@ -8,7 +8,10 @@
 //
 //   loadbench [channels] [density-percent] [jobs] [folder] [server]
 //
-// Defaults 10, 1, 2, /tmp, "minimal". server: "minimal" runs the server with
+// Defaults 10, 1, 2, /tmp, "minimal". The data set is written in folder, the
+// binary rows in a folder of their own under TMPDIR (/tmp without it); each
+// load's schema is dropped once it is measured, so that the disk holds one
+// at a time. server: "minimal" runs the server with
 // wal_level = minimal and max_wal_senders = 0, the settings docs/loading.md
 // recommends for loading; "default" with the server's defaults.
 #include <sys/resource.h>
@@ -167,9 +170,12 @@ struct PlainResult {
 // pieces of about 16 MB of text, one COPY each, into tables made beforehand,
 // the connections taking the pieces in turn; or each table whole in one COPY
 // with FREEZE in the transaction that makes it, the connections taking the
-// tables largest first.
+// tables largest first. The schema `dropFirst`, measured before, is dropped
+// first, and each table once copied (in the seconds measured: a few
+// milliseconds).
 PlainResult plainLoad(const scratch::ScratchServer& server, const std::vector<BinaryTable>& tables,
-                      const std::vector<std::string>& createSql, int jobs, bool whole, const std::string& schema) {
+                      const std::vector<std::string>& createSql, int jobs, bool whole, const std::string& schema,
+                      const std::string& dropFirst) {
     struct Work {
         size_t table;
         uint64_t begin, end;
@@ -187,11 +193,15 @@ PlainResult plainLoad(const scratch::ScratchServer& server, const std::vector<Bi
     if (whole)
         std::stable_sort(work.begin(), work.end(), [&](const Work& a, const Work& b) { return a.end > b.end; });
     PgSession control(server.conninfo());
+    control.exec("DROP SCHEMA IF EXISTS " + dropFirst + " CASCADE");
+    control.exec("CHECKPOINT");
     control.exec("CREATE SCHEMA " + schema);
     if (!whole)
         for (const std::string& sql : createSql) control.exec(sql);
     PlainResult result;
     result.tables.resize(tables.size());
+    std::vector<size_t> piecesLeft(tables.size());
+    for (const Work& w : work) ++piecesLeft[w.table];
     std::atomic<size_t> next{0};
     std::mutex mutex;
     std::string error;
@@ -212,8 +222,15 @@ PlainResult plainLoad(const scratch::ScratchServer& server, const std::vector<Bi
                     }
                     copyRange(s, schema + "." + t.name, t, work[w].begin, work[w].end, whole);
                     if (whole) s.exec("COMMIT");
-                    std::lock_guard<std::mutex> lock(mutex);
-                    result.tables[work[w].table] = {t.name, seconds(began)};
+                    bool last = false;
+                    {
+                        std::lock_guard<std::mutex> lock(mutex);
+                        result.tables[work[w].table] = {t.name, seconds(began)};
+                        last = --piecesLeft[work[w].table] == 0;
+                    }
+                    // A table is dropped once all of it is in: the disk holds
+                    // only the tables being copied (and the rows to copy).
+                    if (last) s.exec("DROP TABLE " + schema + "." + t.name);
                 }
             } catch (const std::exception& e) {
                 std::lock_guard<std::mutex> lock(mutex);
@@ -282,8 +299,10 @@ int main(int argc, char** argv) {
 
         // The same rows in the binary COPY format, written beforehand.
         const Dimensions dims = readDimensions(dataFolder);
-        const std::string binFolder = dataFolder + "/binary";
-        fs::create_directories(binFolder);
+        std::string binPattern = (fs::temp_directory_path() / "qemload-bench-binary.XXXXXX").string();
+        if (!mkdtemp(binPattern.data())) throw std::runtime_error("cannot make a folder for the binary rows");
+        const std::string binFolder = binPattern;
+        Cleanup binCleanup{binFolder};
         std::vector<BinaryTable> tables;
         std::vector<std::string> createSql;
         auto created = [&](const std::string& schema, const std::string& name, const std::string& columns) {
@@ -340,8 +359,8 @@ int main(int argc, char** argv) {
             pieceSql.push_back(created(pieceSchema, name, list));
             wholeSql.push_back(created(wholeSchema, name, list));
         }
-        const PlainResult pieces = plainLoad(server, tables, pieceSql, jobs, false, pieceSchema);
-        const PlainResult whole = plainLoad(server, tables, wholeSql, jobs, true, wholeSchema);
+        const PlainResult pieces = plainLoad(server, tables, pieceSql, jobs, false, pieceSchema, options.schema);
+        const PlainResult whole = plainLoad(server, tables, wholeSql, jobs, true, wholeSchema, pieceSchema);
 
         printf("plain binary COPY of the same rows (%.1f MB), %d connections, no keys or checks:\n",
                static_cast<double>(plainBytes) / 1e6, jobs);
