@@ -4,7 +4,8 @@
 #   make bench [BENCH_DIR=/dev/shm RUNS=5 COMPARE=path]    throughput of phases 1 and 2 (COMPARE: another qemgen
 #                                                          measured alongside), of qemverify on phases 1 to 3, and of
 #                                                          compressed parts against plain ones (compressbench)
-#   make bench-load                                        qemload into a throwaway PostgreSQL server
+#   make bench-load [CHANNELS=10 DENSITY=1]                qemload into a throwaway PostgreSQL server, against the
+#                                                          plain binary COPY of the same rows
 #   make load [DATA=data SCHEMA=qem PGFOLDER=pgdata]       a PostgreSQL server of its own in PGFOLDER (started,
 #                                                          or reused when running), the data set of DATA loaded
 #                                                          into schema SCHEMA (replacing qemload's own schema)
@@ -77,7 +78,7 @@ bench-load:
 	$(ENSURE) build load
 	$(call configure,OFF)
 	cmake --build $(BUILD) -j $(JOBS) --target loadbench
-	$(BUILD)/loadbench
+	$(BUILD)/loadbench $(CHANNELS) $(DENSITY)
 
 # The server is the loader tests' own kind (build/localpg): a Unix socket in
 # PGFOLDER only, run as 'nobody' when called as root. A second load replaces

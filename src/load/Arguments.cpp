@@ -5,7 +5,8 @@
 namespace qemload {
 
 const char* const usageText =
-    "usage: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]\n"
+    "usage: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-memory MB] [--sort-limit MB]\n"
+    "               CONNINFO [FOLDER]\n"
     "Loads the finished data set in FOLDER (default: the current folder) into schema NAME\n"
     "(default qem) of the PostgreSQL database that CONNINFO names (a connection string\n"
     "or URI; the PG* environment variables apply), with every key and check in place.\n"
@@ -29,9 +30,12 @@ const char* const usageText =
     "                 give the user count, and U must agree with it; without either the\n"
     "                 query files found are loaded and the user count is not checked\n"
     "  --jobs N       connections loading in parallel (default 2)\n"
-    "  --sort-limit MB  largest file loaded in the order of its table's key, which makes\n"
-    "                 the key quicker to build; it is held in memory whole (default: an\n"
-    "                 eighth of the memory, at most 4096; 0: none)\n"
+    "  --sort-memory MB  memory each job sorts a table's rows in (default 512): every\n"
+    "                 table is loaded in the order of its key, which makes the key much\n"
+    "                 quicker to build; rows that take more are sorted in runs through\n"
+    "                 temporary files in TMPDIR (default /tmp), about their size\n"
+    "  --sort-limit MB  largest file loaded in key order; larger ones are loaded in pieces\n"
+    "                 as they come (default: no limit; 0: every file in pieces)\n"
     "A load that fails drops its temporary schema; one whose connection was lost cannot,\n"
     "and names it with the statement that drops it: the next qemload on this host drops\n"
     "it when it starts.\n"
@@ -93,6 +97,11 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             value(text);
             if (a.error.empty() && !parseCount(text, 1, 64, jobs)) a.error = "--jobs needs a number from 1 to 64";
             a.options.jobs = static_cast<int>(jobs);
+        } else if (name == "--sort-memory") {
+            std::string text;
+            value(text);
+            if (a.error.empty() && !parseCount(text, 16, 1 << 30, a.options.sortMemoryMb))
+                a.error = "--sort-memory needs a number of MB, at least 16";
         } else if (name == "--sort-limit") {
             std::string text;
             value(text);

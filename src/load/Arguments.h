@@ -6,7 +6,8 @@
 
 namespace qemload {
 
-// The command line: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-limit MB] CONNINFO [FOLDER]
+// The command line: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-memory MB]
+// [--sort-limit MB] CONNINFO [FOLDER]
 struct Arguments {
     LoadOptions options;
     bool help = false;

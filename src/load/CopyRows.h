@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,9 +11,11 @@ namespace qemload {
 
 // Rows for COPY ... FROM STDIN, appended field by field. BinaryRows writes the
 // binary COPY format (big-endian lengths and integers, numeric in base-10000
-// digits); CsvRows writes the same rows as CSV; KeyRows keeps only the sort
-// key of a line. The line parsers are templates over the three, so all hold
-// the same values by construction.
+// digits); CsvRows writes the same rows as CSV; KeyedRows writes them as
+// BinaryRows does and takes the sort key of each line besides. The line
+// parsers are templates over the three, so all hold the same values by
+// construction. ordinal() gives the rank of a value that is not a member in
+// its table's key order (a cost line's scenario): only the key uses it.
 
 // A member column's value: its code, with the member's dimension and position.
 struct MemberRef {
@@ -23,17 +26,28 @@ struct MemberRef {
 
 class BinaryRows {
 public:
-    BinaryRows() { buffer.resize(1 << 20); }
+    BinaryRows() { grow(1 << 20); }
 
     static std::string header() { return std::string("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19); }
     static std::string trailer() { return std::string("\377\377", 2); }
 
-    const char* data() const { return buffer.data(); }
+    const char* data() const { return buffer.get(); }
     size_t size() const { return used; }
     void clear() { used = 0; }
+    // Room for `bytes` in all, set aside at once: memory never written
+    // takes no room.
+    void reserve(size_t bytes) {
+        if (bytes > capacity) grow(bytes);
+    }
+    // Empties the rows and gives their memory back.
+    void release() {
+        buffer.reset();
+        capacity = used = 0;
+        grow(1 << 20);
+    }
     void raw(std::string_view bytes) {
         room(bytes.size());
-        memcpy(buffer.data() + used, bytes.data(), bytes.size());
+        memcpy(buffer.get() + used, bytes.data(), bytes.size());
         used += bytes.size();
     }
 
@@ -44,7 +58,7 @@ public:
     }
     void text(std::string_view s) {
         put32(static_cast<uint32_t>(s.size()));
-        memcpy(buffer.data() + used, s.data(), s.size());
+        memcpy(buffer.get() + used, s.data(), s.size());
         used += s.size();
     }
     void member(const MemberRef& m) { text(m.code); }
@@ -61,12 +75,23 @@ public:
         put32(1);
         buffer[used++] = v ? 1 : 0;
     }
+    void ordinal(uint32_t, uint32_t) {}
     // A number given as scaled / 10^scale (scale 0 to 4), exactly, as numeric.
     void decimal(int64_t scaled, int scale);
 
 private:
+    // Room for n more bytes: twice the memory up to 64 MB, then a quarter
+    // more at a time, so that many rows held (a sort run) take little more
+    // than their size. The memory is not cleared: pages never written stay
+    // untouched.
     void room(size_t n) {
-        if (buffer.size() - used < n) buffer.resize(std::max(buffer.size() * 2, used + n));
+        if (capacity - used < n) grow(std::max(capacity < (64u << 20) ? capacity * 2 : capacity + capacity / 4, used + n));
+    }
+    void grow(size_t bytes) {
+        std::unique_ptr<char[]> bigger(new char[bytes]);
+        if (used > 0) memcpy(bigger.get(), buffer.get(), used);
+        buffer = std::move(bigger);
+        capacity = bytes;
     }
     void put16(uint16_t v) {
         buffer[used++] = static_cast<char>(v >> 8);
@@ -77,8 +102,8 @@ private:
         put16(static_cast<uint16_t>(v));
     }
 
-    std::vector<char> buffer;
-    size_t used = 0;
+    std::unique_ptr<char[]> buffer;
+    size_t capacity = 0, used = 0;
 };
 
 class CsvRows {
@@ -97,6 +122,7 @@ public:
     void int16(int16_t v) { int32(v); }
     void int32(int32_t v) { out.append(std::to_string(v)).push_back(','); }
     void boolean(bool v) { out.append(v ? "t," : "f,"); }
+    void ordinal(uint32_t, uint32_t) {}
     void decimal(int64_t scaled, int scale);
     // Ends the last row.
     void finish() {
@@ -107,14 +133,16 @@ private:
     std::string out;
 };
 
-// The order a line's rows take in their table's primary key: the member
-// columns of the line's first row, each as the rank of its code among its
-// dimension's codes in byte order (the order of the "C" collation), in mixed
-// radix. Other columns are passed over: lines that differ only there tie.
-class KeyRows {
+// The rows of lines, as BinaryRows writes them, with each line's sort key:
+// the order its rows take in their table's primary key. The key is the
+// key columns of the line's first row in mixed radix: a member as the rank of
+// its code among its dimension's codes in byte order (the order of the "C"
+// collation), another key column by its ordinal(). A line's rows (the 17
+// months of a histinv line) follow one another in key order already.
+class KeyedRows : public BinaryRows {
 public:
     // ranks[d][position]: the rank of member position's code in dimension d.
-    explicit KeyRows(const std::vector<std::vector<uint32_t>>& r) : ranks(r) {}
+    explicit KeyedRows(const std::vector<std::vector<uint32_t>>& r) : ranks(r) {}
 
     void startLine() {
         rows = 0;
@@ -122,16 +150,17 @@ public:
     }
     uint64_t lineKey() const { return key; }
 
-    void begin(int) { ++rows; }
+    void begin(int fields) {
+        ++rows;
+        BinaryRows::begin(fields);
+    }
     void member(const MemberRef& m) {
         if (rows == 1) key = key * ranks[m.dimension].size() + ranks[m.dimension][m.position];
+        BinaryRows::member(m);
     }
-    void text(std::string_view) {}
-    void null() {}
-    void int16(int16_t) {}
-    void int32(int32_t) {}
-    void boolean(bool) {}
-    void decimal(int64_t, int) {}
+    void ordinal(uint32_t value, uint32_t count) {
+        if (rows == 1) key = key * count + value;
+    }
 
 private:
     const std::vector<std::vector<uint32_t>>& ranks;

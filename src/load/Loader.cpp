@@ -14,6 +14,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <queue>
 #include <random>
 #include <thread>
 
@@ -25,6 +26,7 @@
 #include "load/Manifests.h"
 #include "load/PgSession.h"
 #include "load/Schemas.h"
+#include "load/SortRuns.h"
 #include "load/Tables.h"
 
 namespace qemload {
@@ -42,20 +44,24 @@ double since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 constexpr uint64_t chunkBytes = 16u << 20;
 // COPY data is handed to the connection in pieces of about this size.
 constexpr size_t sendBytes = 1u << 20;
-// Building a primary key sorts its rows in memory when they fit
-// maintenance_work_mem; it is set per table to about what the sort takes
-// (an index entry and its sort slot), within these bounds.
-constexpr uint64_t sortBytesPerRow = 128;
-constexpr uint64_t leastSortMemory = 64u << 20, mostSortMemory = 2ull << 30;
+// The memory the server sorts a primary key's entries in
+// (maintenance_work_mem): a fixed, modest amount. The rows come in key order
+// (see loadSorted), which the sort finds at once; sorting them in memory
+// would take more time, not less, in touching that much fresh memory
+// (measured: docs/loading.md).
+constexpr const char* keySortMemory = "64MB";
 
-// A table whose file fits this share of the memory (and 4 GiB) is loaded in
-// the order of its primary key, so that building the key finds its rows
-// sorted; a larger one is loaded in pieces as they come.
+// A table whose file is no larger than this is loaded in the order of its
+// primary key, so that building the key finds its rows sorted; a larger one
+// is loaded in pieces as they come. Default: every table.
 uint64_t sortedLoadLimit(long limitMb) {
     if (limitMb >= 0) return static_cast<uint64_t>(limitMb) << 20;
-    const uint64_t memory = static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-    return std::min<uint64_t>(memory / 8, 4ull << 30);
+    return UINT64_MAX;
 }
+
+// The memory a job sorts a table's rows in; a table whose rows take more is
+// sorted in runs through temporary files.
+uint64_t sortMemoryBytes(long memoryMb) { return static_cast<uint64_t>(memoryMb > 0 ? memoryMb : 512) << 20; }
 
 const char* const stateFileName = "qem1r2genstate";
 
@@ -180,11 +186,47 @@ std::string joined(const std::vector<const char*>& names) {
     return list;
 }
 
-std::string createTableSql(const std::string& schema, const TableDef& def) {
+// The name of a fact table's foreign key on a member column.
+std::string foreignKeyName(const TableDef& def, const ForeignKey& fk) { return std::string(def.name) + "_" + fk.column + "_fkey"; }
+
+// The foreign key's clause: to the dimension's leaf_code (leaves only) or code.
+std::string foreignKeySql(const std::string& schema, const TableDef& def, const ForeignKey& fk) {
+    return "CONSTRAINT " + foreignKeyName(def, fk) + " FOREIGN KEY (" + fk.column + ") REFERENCES " + schema + "." +
+           dimensionLayouts()[fk.dimension].table + (fk.leafOnly ? " (leaf_code)" : " (code)");
+}
+
+// A fact table, with its foreign keys when `withForeignKeys`: made on the
+// empty table they are valid from the start, and hold for every row loaded
+// after (see foreignKeysBeforeLoading).
+std::string createTableSql(const std::string& schema, const TableDef& def, bool withForeignKeys) {
     std::string sql = "CREATE TABLE " + schema + "." + def.name + " (";
     for (const ColumnDef& c : def.columns) sql += std::string(c.name) + " " + c.type + ", ";
+    if (withForeignKeys)
+        for (const ForeignKey& fk : def.foreignKeys) sql += foreignKeySql(schema, def, fk) + ", ";
     sql.resize(sql.size() - 2);
     return sql + ")";
+}
+
+// Whether the load's sessions may leave out the server's own check of each
+// row's foreign keys, and so build the keys before loading rather than scan
+// every table once per key after it. Every member a row names was found in
+// its dimension (a leaf where the key asks for one) by qemload as it parsed
+// the line, and the dimension tables hold exactly those members before any
+// other row is loaded: the server's check of each row, its foreign-key
+// trigger, could only confirm it. Leaving the triggers out of a session
+// (session_replication_role = replica) is for a superuser, or a role granted
+// SET on that setting; any other role gets the keys added after loading and
+// validated by the server. Either way the constraints are valid and hold for
+// every later change by anyone.
+bool foreignKeysBeforeLoading(PgSession& s) {
+    try {
+        s.exec("SET session_replication_role = replica");
+        s.exec("RESET session_replication_role");
+        return true;
+    } catch (const SqlError& e) {
+        if (e.sqlState == "42501") return false;  // insufficient privilege
+        throw;
+    }
 }
 
 // A level column's name in SQL: quoted, since "group" is a reserved word.
@@ -379,21 +421,24 @@ void checkFinished(const std::string& folder) {
 // limit, and keys that fit 64 bits.
 bool loadsSorted(const TableWork& t, const Dimensions& dims, uint64_t limit) {
     if (!t.def->file || t.sources.size() != 1 || t.sources[0].file.size() > limit) return false;
-    if (t.sources[0].file.size() / static_cast<uint64_t>(t.def->lineLength + 1) >= UINT32_MAX) return false;
-    unsigned __int128 keys = 1;
+    unsigned __int128 keys = 2;  // a cost line's scenario
     for (const ForeignKey& fk : t.def->foreignKeys) keys *= dims[fk.dimension].members.size();
     return keys <= UINT64_MAX;
 }
 
 class Job {
 public:
+    // foreignKeysMade: the tables have their foreign keys already (see
+    // foreignKeysBeforeLoading); the session's rows skip the server's
+    // per-row check of them.
     Job(const LoadOptions& o, const std::string& schemaSql, const Dimensions& d,
-        const std::vector<std::vector<uint32_t>>& r, Scheduler& s, ContentCheck& c)
+        const std::vector<std::vector<uint32_t>>& r, Scheduler& s, ContentCheck& c, bool foreignKeysMade)
         : session(o.conninfo, schemas::applicationName()), schema(schemaSql), dims(d), ranks(r), scheduler(s),
-          content(c) {
+          content(c), foreignKeysBefore(foreignKeysMade), sortMemory(sortMemoryBytes(o.sortMemoryMb)) {
         // Chunk commits need not wait for the disk: the final publishing
         // commit does, and it comes after every one of them.
         session.exec("SET synchronous_commit = off");
+        if (foreignKeysBefore) session.exec("SET session_replication_role = replica");
     }
 
     void run() {
@@ -411,7 +456,7 @@ public:
                 scheduler.fail(loadStopRequest() ? "interrupted" : "stopped", &task);
             } catch (const std::bad_alloc&) {
                 scheduler.fail("out of memory loading table " + std::string(scheduler.tables[task.table].def->name) +
-                                   " (a lower --sort-limit loads large files in pieces)",
+                                   " (a lower --sort-memory sorts large tables in smaller runs)",
                                &task);
             } catch (const std::exception& e) {
                 scheduler.fail(e.what(), &task);
@@ -428,57 +473,127 @@ private:
     void load(const Task& task) {
         TableWork& t = scheduler.tables[task.table];
         const Source& src = t.sources[task.source];
-        const uint64_t stride = static_cast<uint64_t>(t.def->lineLength + src.lineEnd);
-        const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
+        const LineContext ctx{&dims, src.user};
         DataFile::Reader reader(src.file, task.begin, compressedCheck(content));
-        copy(t, src, false, [&](auto&& send) {
-            uint64_t at = task.begin;
-            do {
-                input.resize(static_cast<size_t>(std::min(step, task.end - at)));
-                reader.read(input.data(), input.size());
-                content.add(src.file, at, input.data(), input.size());
-                lines::forEach(src.file, input.data(), input.size(), at, t.def->lineLength, src.lineEnd, send);
-                at += input.size();
-            } while (at < task.end);
+        copy(t, false, [&](auto&& added) {
+            readLines(reader, src, *t.def, task.begin, task.end, [&](const char* line, uint64_t number) {
+                t.def->binaryLine(ctx, line, number, out);
+                added(t.def->rowsPerLine);
+            });
         });
     }
 
-    // The whole file in memory: every line checked and keyed in file order,
-    // then sent in key order.
+    // Calls each(line, number) for the lines of src from `begin` to `end`,
+    // read in pieces of whole lines, each piece's bytes shown to the
+    // manifest checks.
+    template <typename Each>
+    void readLines(DataFile::Reader& reader, const Source& src, const TableDef& def, uint64_t begin, uint64_t end,
+                   Each each) {
+        const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
+        const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
+        for (uint64_t at = begin; at < end;) {
+            input.resize(static_cast<size_t>(std::min(step, end - at)));
+            reader.read(input.data(), input.size());
+            content.add(src.file, at, input.data(), input.size());
+            lines::forEach(src.file, input.data(), input.size(), at, def.lineLength, src.lineEnd, each);
+            at += input.size();
+        }
+        // A compressed file that ends here is read to its end and checked.
+        reader.read(input.data(), 0);
+    }
+
+    // The whole file in the order of its table's key, in one COPY: every line
+    // checked and turned into rows with its key as it is read. Rows up to the
+    // sort memory are sorted in memory; beyond it each full run of rows
+    // goes to a temporary file in key order, and the runs are merged as
+    // they are sent.
     void loadSorted(const Task& task) {
         TableWork& t = scheduler.tables[task.table];
         const TableDef& def = *t.def;
         const Source& src = t.sources[task.source];
-        const FileBytes bytes(src.file, compressedCheck(content));
-        content.add(src.file, 0, bytes.data(), bytes.size());
         const LineContext ctx{&dims, src.user};
-        const size_t stride = static_cast<size_t>(def.lineLength + src.lineEnd);
-        std::vector<std::pair<uint64_t, uint32_t>> order;
-        order.reserve(bytes.size() / stride);
-        KeyRows key(ranks);
-        lines::forEach(src.file, bytes.data(), bytes.size(), 0, def.lineLength, src.lineEnd,
-                       [&](const char* line, uint64_t number) {
-                           key.startLine();
-                           def.keyLine(ctx, line, number, key);
-                           order.emplace_back(key.lineKey(), static_cast<uint32_t>(order.size()));
-                           if ((order.size() & 0xFFFF) == 0 && (loadStopRequest() || scheduler.hasFailed()))
-                               throw Stopped{};
-                       });
-        std::sort(order.begin(), order.end());
-        copy(t, src, true, [&](auto&& send) {
-            for (const auto& [k, index] : order) send(bytes.data() + static_cast<size_t>(index) * stride, index + 1u);
+        const std::string what = "table " + std::string(def.name);
+        DataFile::Reader reader(src.file, 0, compressedCheck(content));
+        KeyedRows rows(ranks);
+        // The rows never move to grow: at most the sort memory and the rows
+        // of the lines read before the next look at its size.
+        rows.reserve(static_cast<size_t>(std::min<uint64_t>(sortMemory, src.file.size() * 8) + (64u << 20)));
+        std::vector<RunEntry> entries;
+        std::vector<std::unique_ptr<RunFile>> runs;
+        auto spill = [&] {
+            sortEntries(entries);
+            runs.push_back(std::make_unique<RunFile>(runFolder(), what));
+            runs.back()->write(entries, rows.data());
+            rows.clear();
+            entries.clear();
+        };
+        readLines(reader, src, def, 0, src.file.size(), [&](const char* line, uint64_t number) {
+            const size_t begin = rows.size();
+            rows.startLine();
+            def.keyedLine(ctx, line, number, rows);
+            RunEntry e;
+            e.key = rows.lineKey();
+            e.offset = begin;
+            e.size = rows.size() - begin;
+            entries.push_back(e);
+            if ((entries.size() & 0xFFFF) == 0) {
+                if (loadStopRequest() || scheduler.hasFailed()) throw Stopped{};
+                if (rows.size() + entries.capacity() * sizeof(RunEntry) >= sortMemory) spill();
+            }
+        });
+        const int perLine = def.rowsPerLine;
+        if (runs.empty()) {
+            sortEntries(entries);
+            copy(t, true, [&](auto&& added) {
+                // The lines lie all over the rows: each is fetched ahead.
+                constexpr size_t ahead = 16;
+                for (size_t i = 0; i < entries.size(); ++i) {
+                    if (i + ahead < entries.size()) __builtin_prefetch(rows.data() + entries[i + ahead].offset);
+                    out.raw(std::string_view(rows.data() + entries[i].offset, entries[i].size));
+                    added(perLine);
+                }
+            });
+            return;
+        }
+        if (!entries.empty()) spill();
+        std::vector<RunEntry>().swap(entries);
+        rows.release();
+        // Each run read through its share of the sort memory.
+        const size_t buffer = std::clamp<size_t>(sortMemory / runs.size(), 64u << 10, 8u << 20);
+        struct Head {
+            uint64_t key;
+            size_t run;
+            const char* rows;
+            size_t size;
+            bool operator>(const Head& o) const { return key > o.key; }
+        };
+        std::priority_queue<Head, std::vector<Head>, std::greater<Head>> heads;
+        for (size_t r = 0; r < runs.size(); ++r) {
+            runs[r]->startReading(buffer);
+            Head h{0, r, nullptr, 0};
+            if (runs[r]->next(h.key, h.rows, h.size)) heads.push(h);
+        }
+        copy(t, true, [&](auto&& added) {
+            while (!heads.empty()) {
+                Head h = heads.top();
+                heads.pop();
+                out.raw(std::string_view(h.rows, h.size));
+                added(perLine);
+                if (runs[h.run]->next(h.key, h.rows, h.size)) heads.push(h);
+            }
         });
     }
 
-    // One COPY into the table: fill(send) calls send(line, lineNumber) for
-    // each line, in the order the rows are to be stored. A table filled by
-    // one COPY (whole) gets its rows frozen: emptied in the same transaction,
-    // its pages come out all-visible, and building its keys neither checks
-    // nor marks every row's visibility.
+    // One COPY into the table: fill(added) appends rows to `out`, calling
+    // added(n) after each line's n rows, in the order the rows are to be
+    // stored. A table filled by one COPY (whole) gets its rows frozen:
+    // emptied in the same transaction, its pages come out all-visible, and
+    // building its keys neither checks nor marks every row's visibility
+    // (and, on a server with wal_level = minimal, its rows and keys are
+    // written without the write-ahead log).
     template <typename Fill>
-    void copy(TableWork& t, const Source& src, bool whole, Fill fill) {
+    void copy(TableWork& t, bool whole, Fill fill) {
         const TableDef& def = *t.def;
-        const LineContext ctx{&dims, src.user};
         const std::string table = schema + "." + def.name;
         if (whole) {
             session.exec("BEGIN");
@@ -490,9 +605,8 @@ private:
         try {
             out.clear();
             out.raw(BinaryRows::header());
-            fill([&](const char* line, uint64_t number) {
-                def.binaryLine(ctx, line, number, out);
-                pending += static_cast<uint64_t>(def.rowsPerLine);
+            fill([&](int n) {
+                pending += static_cast<uint64_t>(n);
                 if (out.size() >= sendBytes) send(rows, pending);
             });
             out.raw(BinaryRows::trailer());
@@ -524,8 +638,7 @@ private:
         const TableDef& def = *t.def;
         const std::string table = schema + "." + def.name;
         auto start = Clock::now();
-        const uint64_t sortMemory = std::clamp(t.figures.rows * sortBytesPerRow, leastSortMemory, mostSortMemory);
-        session.exec("SET maintenance_work_mem = '" + std::to_string(sortMemory >> 10) + "kB'");
+        session.exec(std::string("SET maintenance_work_mem = '") + keySortMemory + "'");
         try {
             session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + def.name + "_pkey PRIMARY KEY (" +
                          joined(def.primaryKey) + ")");
@@ -535,11 +648,10 @@ private:
         }
         const double keySeconds = since(start);
         start = Clock::now();
-        for (const ForeignKey& fk : def.foreignKeys) {
+        for (const ForeignKey& fk : foreignKeysBefore ? std::vector<ForeignKey>{} : def.foreignKeys) {
             const std::string dim = dimensionLayouts()[fk.dimension].table;
-            const std::string name = std::string(def.name) + "_" + fk.column + "_fkey";
-            session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + name + " FOREIGN KEY (" + fk.column +
-                         ") REFERENCES " + schema + "." + dim + (fk.leafOnly ? " (leaf_code)" : " (code)") + " NOT VALID");
+            const std::string name = foreignKeyName(def, fk);
+            session.exec("ALTER TABLE " + table + " ADD " + foreignKeySql(schema, def, fk) + " NOT VALID");
             try {
                 session.exec("ALTER TABLE " + table + " VALIDATE CONSTRAINT " + name);
             } catch (const SqlError& e) {
@@ -563,6 +675,8 @@ private:
     const std::vector<std::vector<uint32_t>>& ranks;
     Scheduler& scheduler;
     ContentCheck& content;
+    bool foreignKeysBefore;
+    uint64_t sortMemory;
     std::vector<char> input;
     BinaryRows out;
 };
@@ -671,7 +785,6 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
         control.exec("BEGIN");
         temp.create();
         for (const Dimension& dim : dims.all) control.exec(dimensionTableSql(temp.sql, dim));
-        for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def));
         control.exec("COMMIT");
         for (const Dimension& dim : dims.all) {
             const DimensionSeconds seconds = loadDimension(control, temp.sql, dim);
@@ -685,6 +798,11 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
             figures.levelIndexes += static_cast<int>(dim.layout.levelColumnCount());
             figures.tables.push_back(f);
         }
+        // The other tables once the dimensions they reference are keyed.
+        figures.foreignKeysBeforeLoading = foreignKeysBeforeLoading(control);
+        control.exec("BEGIN");
+        for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def, figures.foreignKeysBeforeLoading));
+        control.exec("COMMIT");
     } catch (const SqlError& e) {
         throw LoadError(std::string("creating the tables: ") + e.what());
     }
@@ -723,7 +841,8 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
 
     std::vector<std::unique_ptr<Job>> jobs;
     const auto ranks = codeRanks(dims);
-    for (int j = 0; j < o.jobs; ++j) jobs.push_back(std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler, content));
+    for (int j = 0; j < o.jobs; ++j) jobs.push_back(
+            std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler, content, figures.foreignKeysBeforeLoading));
     std::vector<std::thread> threads;
     for (auto& job : jobs) threads.emplace_back([&job] { job->run(); });
     while (!scheduler.waitFinished(std::chrono::milliseconds(250))) {
@@ -743,7 +862,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
     if (scheduler.failed) {
         std::string message = scheduler.error;
         const std::optional<Task>& failed = scheduler.failedTask;
-        if (failed && failed->kind == Task::load && !loadStopRequest()) {
+        if (failed && failed->kind != Task::keys && !loadStopRequest()) {
             const Source& src = work[failed->table].sources[failed->source];
             std::optional<std::string> fault;
             // A damaged compressed file gives damaged text before its frame
@@ -929,6 +1048,11 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
             f.checkSeconds, f.loadSeconds, f.keysAfterLoad, f.publishSeconds);
     fprintf(out, "level columns of the dimensions: %d indexes built in %.2f s (in the dimensions' key s)\n",
             f.levelIndexes, f.levelIndexSeconds);
+    fprintf(out, "%s\n",
+            f.foreignKeysBeforeLoading
+                ? "foreign keys: made with the empty tables; every member of every row checked by qemload as it was "
+                  "read, the server's per-row check of them left out (session_replication_role = replica)"
+                : "foreign keys: added after loading and validated by the server (checks s)");
     const DataSetSize& d = f.size;
     fprintf(out, "data set: %lld channels, density code %lld, %lld users; every file has the lines these imply\n",
             static_cast<long long>(d.channels), static_cast<long long>(d.densityCode), static_cast<long long>(d.users));

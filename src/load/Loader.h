@@ -24,9 +24,11 @@ struct LoadOptions {
     bool replace = false;
     int32_t users = 0;  // the query files that must be present; 0: the manifests' count, or those found
     int jobs = 2;
-    // Largest file (MB) loaded in the order of its table's key; -1: an eighth
-    // of the memory, at most 4096.
+    // Largest file (MB) loaded in the order of its table's key; -1: no limit.
     long sortLimitMb = -1;
+    // Memory (MB) each job sorts a table's rows in; 0: 512. A table whose
+    // rows take more is sorted in runs through temporary files (in TMPDIR).
+    long sortMemoryMb = 0;
     bool progress = false;  // a progress line on standard error
 };
 
@@ -35,7 +37,7 @@ struct TableFigures {
     uint64_t rows = 0, bytes = 0;
     double loadSeconds = 0;  // from the start of its first COPY to the end of its last
     double keySeconds = 0;   // building the primary key
-    double checkSeconds = 0; // adding and validating the foreign keys (with the leaf checks)
+    double checkSeconds = 0; // adding and validating the foreign keys (with the leaf checks), when after loading
 };
 
 struct LoadFigures {
@@ -44,6 +46,10 @@ struct LoadFigures {
     double loadSeconds = 0;            // from the first fact COPY to the last
     double keysAfterLoad = 0;          // from the last COPY to the last key
     double publishSeconds = 0;
+    // The foreign keys were made with the empty tables, each row's members
+    // checked by qemload alone (see docs/loading.md); otherwise added after
+    // loading and validated by the server.
+    bool foreignKeysBeforeLoading = false;
     int levelIndexes = 0;           // the indexes of the dimensions' level columns
     double levelIndexSeconds = 0;   // building them
     double totalSeconds = 0;

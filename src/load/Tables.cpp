@@ -134,9 +134,11 @@ void costLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) {
     const std::string_view s = ff::text(scenario, line, true);
     if (s == "Actual") {
         out.text(s);
+        out.ordinal(0, 2);
         out.member(month(ctx, monthField, line, "199501", "199606"));
     } else if (s == "Budget") {
         out.text(s);
+        out.ordinal(1, 2);
         out.member(month(ctx, monthField, line, "199601", "199612"));
     } else {
         ff::fail(scenario, line, "is neither Actual nor Budget");
@@ -267,47 +269,47 @@ const std::vector<TableDef>& factTables() {
          {"customer", "product", "channel", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         histsaleLine<BinaryRows>, histsaleLine<CsvRows>, histsaleLine<KeyRows>},
+         histsaleLine<BinaryRows>, histsaleLine<CsvRows>, histsaleLine<KeyedRows>},
         {"histinv", "histinv.qem", 194, 17,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         histinvLine<BinaryRows>, histinvLine<CsvRows>, histinvLine<KeyRows>},
+         histinvLine<BinaryRows>, histinvLine<CsvRows>, histinvLine<KeyedRows>},
         {"budget", "budget.qem", 50, 1,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"units", countType},
           {"dollar_sales", amountType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         budgetLine<BinaryRows>, budgetLine<CsvRows>, budgetLine<KeyRows>},
+         budgetLine<BinaryRows>, budgetLine<CsvRows>, budgetLine<KeyedRows>},
         {"currsale", "currsale.qem", 56, 1,
          {{"customer", codeType}, {"product", codeType}, {"channel", codeType}, {"month", codeType},
           {"units", countType}, {"dollar_sales", amountType}},
          {"customer", "product", "channel", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         currsaleLine<BinaryRows>, currsaleLine<CsvRows>, currsaleLine<KeyRows>},
+         currsaleLine<BinaryRows>, currsaleLine<CsvRows>, currsaleLine<KeyedRows>},
         {"currinv", "currinv.qem", 34, 1,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         currinvLine<BinaryRows>, currinvLine<CsvRows>, currinvLine<KeyRows>},
+         currinvLine<BinaryRows>, currinvLine<CsvRows>, currinvLine<KeyedRows>},
         {"prodcos", "prodcos.qem", 40, 1,
          {{"product", codeType}, {"scenario", "varchar(12) NOT NULL"}, {"month", codeType},
           {"prod_cost", costType}},
          {"product", "scenario", "month"},
          {{"product", productDimension, true}, {"month", timeDimension, true}},
          costLine<productDimension, BinaryRows>, costLine<productDimension, CsvRows>,
-         costLine<productDimension, KeyRows>},
+         costLine<productDimension, KeyedRows>},
         {"custship", "custship.qem", 40, 1,
          {{"customer", codeType}, {"scenario", "varchar(12) NOT NULL"}, {"month", codeType},
           {"ship_cost", costType}},
          {"customer", "scenario", "month"},
          {{"customer", customerDimension, true}, {"month", timeDimension, true}},
          costLine<customerDimension, BinaryRows>, costLine<customerDimension, CsvRows>,
-         costLine<customerDimension, KeyRows>},
+         costLine<customerDimension, KeyedRows>},
         {"query", nullptr, 168, 1,
          {{"user_number", countType}, {"position", countType}, {"kind", "smallint NOT NULL"},
           {"product", nullableCode}, {"customer", nullableCode}, {"channel", nullableCode}, {"time", nullableCode},
@@ -315,7 +317,7 @@ const std::vector<TableDef>& factTables() {
          {"user_number", "position"},
          {{"product", productDimension, false}, {"customer", customerDimension, false},
           {"channel", channelDimension, false}, {"time", timeDimension, false}},
-         queryLine<BinaryRows>, queryLine<CsvRows>, queryLine<KeyRows>},
+         queryLine<BinaryRows>, queryLine<CsvRows>, queryLine<KeyedRows>},
     };
     return tables;
 }

@@ -38,8 +38,8 @@ struct TableDef {
     std::vector<ForeignKey> foreignKeys;
     void (*binaryLine)(const LineContext&, const char* line, uint64_t lineNumber, BinaryRows& out);
     void (*csvLine)(const LineContext&, const char* line, uint64_t lineNumber, CsvRows& out);
-    // The line checked in full, its sort key taken (see KeyRows).
-    void (*keyLine)(const LineContext&, const char* line, uint64_t lineNumber, KeyRows& out);
+    // binaryLine with the line's sort key (see KeyedRows).
+    void (*keyedLine)(const LineContext&, const char* line, uint64_t lineNumber, KeyedRows& out);
 };
 
 // The fact, cost and query tables, the largest first.

@@ -177,6 +177,44 @@ TEST_F(LoadDataSetTest, LoadsEveryRowWithKeysAndChecksAndReloadsOnlyWithReplace)
     EXPECT_EQ(leftoverSchemas("none"), "");
 }
 
+// The superuser's load (above) makes the foreign keys with the empty tables
+// and leaves the server's per-row check of them out; a role that may not do
+// so gets them added after loading and validated by the server. Either way
+// they are valid and refuse a row naming a non-leaf or an unknown member.
+TEST_F(LoadDataSetTest, ARoleThatMayNotSkipTheRowChecksGetsTheForeignKeysValidatedByTheServer) {
+    db().exec("DROP ROLE IF EXISTS qemload_plain");
+    db().exec("CREATE ROLE qemload_plain LOGIN");
+    db().exec("GRANT CREATE ON DATABASE postgres TO qemload_plain");
+    std::string asPlain = conninfo();
+    asPlain.replace(asPlain.find("user=qem"), 8, "user=qemload_plain");
+    const scratch::Outcome o = qemload({"--schema", "plain_role", asPlain, dataSet()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("foreign keys: added after loading and validated by the server"), std::string::npos) << o.out;
+    const scratch::Outcome superuser = qemload({"--schema", "superuser_role", conninfo(), dataSet()});
+    ASSERT_EQ(superuser.status, 0) << superuser.err;
+    EXPECT_NE(superuser.out.find("foreign keys: made with the empty tables"), std::string::npos) << superuser.out;
+    for (const std::string schema : {"plain_role", "superuser_role"}) {
+        EXPECT_EQ(db().queryValue("SELECT count(*) || ' ' || bool_and(convalidated) FROM pg_constraint WHERE contype = 'f'"
+                                  " AND connamespace = '" + schema + "'::regnamespace"),
+                  "29 true")
+            << schema;
+        for (const char* customer : {"(SELECT code FROM %s.customer WHERE level = 'Retailer' LIMIT 1)", "'ZZZZZZZZZZZZ'"}) {
+            char named[128];
+            snprintf(named, sizeof named, customer, schema.c_str());
+            try {
+                db().exec("INSERT INTO " + schema + ".budget SELECT " + named + ", product, month, 1, 1 FROM " + schema +
+                          ".budget LIMIT 1");
+                ADD_FAILURE() << schema << " accepted " << named;
+            } catch (const SqlError& e) {
+                EXPECT_EQ(e.sqlState, "23503") << e.what();
+            }
+        }
+        db().exec("DROP SCHEMA " + schema + " CASCADE");
+    }
+    db().exec("DROP OWNED BY qemload_plain");
+    db().exec("DROP ROLE qemload_plain");
+}
+
 // A data set of whole files written before manifests loads, with a warning
 // that its completeness is not proven and its user count not checked.
 TEST_F(LoadDataSetTest, WholeFilesWithoutManifestsLoadWithAWarning) {
@@ -254,6 +292,56 @@ TEST_F(LoadDataSetTest, CompressedPartsLoadTheSameRows) {
         };
         EXPECT_EQ(rows("compressed"), rows(plain)) << table;
     }
+}
+
+// Rows beyond --sort-memory are sorted in runs through temporary files in
+// TMPDIR and merged as they are sent: the same rows as the load sorted in
+// memory, stored in key order, no run file left behind; a key repeated in
+// another run is still refused.
+TEST_F(LoadDataSetTest, TablesSortedInRunsLoadTheSameRowsInKeyOrder) {
+    const std::string plain = plainSchema();
+    scratch::TempFolder runs("qemload-runs");
+    const char* before = getenv("TMPDIR");
+    const std::string saved = before ? before : "";
+    setenv("TMPDIR", runs.path().c_str(), 1);
+    const scratch::Outcome o = qemload({"--schema", "in_runs", "--sort-memory", "16", conninfo(), dataSet()});
+    DataSetCopy copy(dataSet());
+    std::string repeated;
+    copy.rewrite("histsale.qem", [&](auto& l) {
+        repeated = l[5].substr(0, 12);
+        l[1100000] = l[5];
+    });
+    const scratch::Outcome refused = qemload({"--schema", "in_runs_refused", "--sort-memory", "16", conninfo(), copy.folder.path()});
+    if (before)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::is_empty(runs.path()));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("table histsale: duplicate key: Key (customer, product, channel, month)=(" + repeated),
+              std::string::npos)
+        << refused.err;
+    const std::map<std::string, std::string> keys = {{"histsale", "customer, product, channel, month"},
+                                                     {"histinv", "customer, product, month"},
+                                                     {"budget", "customer, product, month"},
+                                                     {"prodcos", "product, scenario, month"}};
+    for (const auto& [table, key] : keys) {
+        auto rows = [&](const std::string& schema) {
+            return db().queryValue("SELECT count(*) || ' ' || sum(hashtext((" + key + ")::text)::numeric) FROM " + schema +
+                                   "." + table);
+        };
+        EXPECT_EQ(rows("in_runs"), rows(plain)) << table;
+        // The key's columns have fixed widths: their text joined sorts as the key.
+        std::string joined = key;
+        for (size_t at; (at = joined.find(", ")) != std::string::npos;) joined.replace(at, 2, " || ");
+        joined = "(" + joined + ") COLLATE \"C\"";
+        EXPECT_EQ(db().queryValue("SELECT count(*) FROM (SELECT " + joined + " < lag(" + joined +
+                                  ") OVER (ORDER BY ctid) AS back FROM in_runs." + table + ") r WHERE back"),
+                  "0")
+            << table << " is not stored in key order";
+    }
+    db().exec("DROP SCHEMA in_runs CASCADE");
 }
 
 // Each damages a copy of the data set and returns (part of) the message
