@@ -54,6 +54,9 @@ double processorSeconds() {
 // that the jobs share a file evenly and hold little memory.
 constexpr uint64_t pieceBytes = 4u << 20;
 
+// How many lines ahead of the parser their member look-ups are started.
+constexpr uint64_t lookAheadLines = 8;
+
 std::string systemText() { return strerror(errno); }
 
 // Thrown inside a job when another job failed or the export was interrupted.
@@ -232,6 +235,16 @@ public:
     std::optional<Task> failedTask;
 };
 
+// Tells the rows which dimensions' codes all go out as they are, so that
+// member codes are copied without a look at each.
+void markPlainDimensions(qemload::TextRows& rows, const qemload::Dimensions& dims) {
+    for (size_t d = 0; d < dims.all.size(); ++d) {
+        bool plain = true;
+        for (const qemload::Member& m : dims.all[d].members) plain = plain && rows.needsNoQuoting(m.code);
+        rows.plainMembers(static_cast<int>(d), plain);
+    }
+}
+
 uint64_t strideOf(const qemload::TableDef& def, const qemload::Source& src) {
     return static_cast<uint64_t>(def.lineLength + src.lineEnd);
 }
@@ -248,6 +261,7 @@ public:
 #ifdef QEM_HAVE_ZSTD
         if (zstdLevel > 0) encoder = std::make_unique<qem::ZstdEncoder>(zstdLevel);
 #endif
+        markPlainDimensions(rows, data.dims);
     }
 
     void run() {
@@ -284,20 +298,32 @@ private:
         size_t piece = task.firstPiece;
         if (task.begin == task.end) {
             // An empty file: a compressed one is read to its end and checked.
-            reader.read(input.data(), 0);
+            char none = 0;
+            reader.read(&none, 0);
             t.out->put(piece, "", 0, 0, 0, window, [&] { return stopping(); });
             return;
         }
         for (uint64_t at = task.begin; at < task.end;) {
             if (stopping()) throw Stopped{};
-            input.resize(static_cast<size_t>(std::min(step, task.end - at)));
-            reader.read(input.data(), input.size());
-            data.content->add(src.file, at, input.data(), input.size());
+            const size_t length = static_cast<size_t>(std::min(step, task.end - at));
+            if (length > inputCapacity) {
+                input.reset(new char[length]);  // never cleared: every byte is read into
+                inputCapacity = length;
+            }
+            reader.read(input.get(), length);
+            data.content->add(src.file, at, input.get(), length);
             rows.clear();
-            qemload::lines::forEach(src.file, input.data(), input.size(), at, def.lineLength, src.lineEnd,
-                                    [&](const char* line, uint64_t number) { def.textLine(ctx, line, number, rows); });
+            // The member look-ups of a line are started some lines ahead.
+            const char* const last = input.get() + length;
+            const size_t ahead = static_cast<size_t>(lookAheadLines * stride);
+            qemload::lines::forEach(src.file, input.get(), length, at, def.lineLength, src.lineEnd,
+                                    [&](const char* line, uint64_t number) {
+                                        if (static_cast<size_t>(last - line) > ahead + stride)
+                                            qemload::prefetchMembers(def, data.dims, line + ahead);
+                                        def.textLine(ctx, line, number, rows);
+                                    });
             rows.finish();
-            if (task.end == at + input.size()) reader.read(input.data(), 0);  // a compressed file that ends here: checked
+            if (task.end == at + length) reader.read(input.get(), 0);  // a compressed file that ends here: checked
             const char* bytes = rows.data();
             size_t size = rows.size();
 #ifdef QEM_HAVE_ZSTD
@@ -315,8 +341,8 @@ private:
 #endif
             t.out->put(piece++, bytes, size, OutputFile::crcOf(bytes, size), rows.rows(), window,
                        [&] { return stopping(); });
-            bytesDone += input.size();
-            at += input.size();
+            bytesDone += length;
+            at += length;
         }
     }
 
@@ -326,7 +352,8 @@ private:
     qemload::TextRows rows;
     int zstdLevel;
     size_t window;
-    std::vector<char> input;
+    std::unique_ptr<char[]> input;
+    size_t inputCapacity = 0;
     std::string packed;
 #ifdef QEM_HAVE_ZSTD
     std::unique_ptr<qem::ZstdEncoder> encoder;
@@ -543,6 +570,7 @@ ExportFigures exportDataSet(const ExportOptions& o) {
             std::stable_sort(order.begin(), order.end(),
                              [&](size_t a, size_t b) { return dim.members[a].level > dim.members[b].level; });
             qemload::TextRows rows(o.format == ExportOptions::csv ? qemload::TextRows::csv : qemload::TextRows::tsv);
+            markPlainDimensions(rows, data->dims);
             for (const size_t i : order) qemload::memberRow(dim, i, rows);
             rows.finish();
             std::string bytes(rows.data(), rows.size());
@@ -665,16 +693,16 @@ ExportFigures exportDataSet(const ExportOptions& o) {
 }
 
 void printFigures(FILE* out, const ExportFigures& f) {
-    fprintf(out, "%-20s %12s %10s %12s  %s\n", "file", "rows", "MB read", "MB written", "CRC-32");
+    fprintf(out, "%-22s %12s %10s %12s  %s\n", "file", "rows", "MB read", "MB written", "CRC-32");
     uint64_t read = 0, written = 0;
     for (const FileFigures& file : f.files) {
         read += file.bytesRead;
         written += file.bytesWritten;
-        fprintf(out, "%-20s %12llu %10.1f %12.1f  %08x\n", file.name.c_str(), static_cast<unsigned long long>(file.rows),
+        fprintf(out, "%-22s %12llu %10.1f %12.1f  %08x\n", file.name.c_str(), static_cast<unsigned long long>(file.rows),
                 static_cast<double>(file.bytesRead) / 1e6, static_cast<double>(file.bytesWritten) / 1e6,
                 static_cast<unsigned>(file.crc));
     }
-    fprintf(out, "%-20s %12s %10.1f %12.1f\n", "total", "", static_cast<double>(read) / 1e6,
+    fprintf(out, "%-22s %12s %10.1f %12.1f\n", "total", "", static_cast<double>(read) / 1e6,
             static_cast<double>(written) / 1e6);
     fprintf(out, "%.2f s (checks before reading %.2f s), %.0f MB/s read; processor %.2f s over %d jobs\n", f.seconds,
             f.checkSeconds, f.seconds > 0 ? static_cast<double>(read) / 1e6 / f.seconds : 0.0, f.processorSeconds,

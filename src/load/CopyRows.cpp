@@ -54,20 +54,20 @@ void TextRows::decimal(int64_t scaled, int scale) {
     const bool negative = scaled < 0;
     const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
     char digits[24];
-    int n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits);
+    const int n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits);
     char* out = buffer.get() + used;
     if (negative) *out++ = '-';
-    // At least one digit before the point.
-    for (int pad = scale + 1 - n; pad > 0; --pad) *out++ = '0';
-    const int whole = std::max(0, n - scale);
-    memcpy(out, digits, static_cast<size_t>(whole));
-    out += whole;
+    // At least one digit before the point; short copies by hand, not by call.
+    const int whole = n - scale;
+    if (whole <= 0) {
+        *out++ = '0';
+    } else {
+        for (int i = 0; i < whole; ++i) *out++ = digits[i];
+    }
     if (scale > 0) {
         *out++ = '.';
-        const int fraction = n - whole;
-        for (int pad = scale - fraction; pad > 0; --pad) *out++ = '0';
-        memcpy(out, digits + whole, static_cast<size_t>(fraction));
-        out += fraction;
+        for (int pad = -whole; pad > 0; --pad) *out++ = '0';
+        for (int i = whole > 0 ? whole : 0; i < n; ++i) *out++ = digits[i];
     }
     *out++ = separator;
     used = static_cast<size_t>(out - buffer.get());

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <memory>
@@ -178,7 +179,23 @@ public:
         }
         buffer[used++] = separator;
     }
-    void member(const MemberRef& m) { text(m.code); }
+    // A member's code: as it is where every code of its dimension is known
+    // to need no quoting (plainMembers), else as text().
+    void member(const MemberRef& m) {
+        if (static_cast<unsigned>(m.dimension) < plainDimensions.size() && plainDimensions[m.dimension] &&
+            m.code.size() <= 16) {
+            copySmall(buffer.get() + used, m.code.data(), m.code.size());
+            used += m.code.size();
+            buffer[used++] = separator;
+        } else {
+            text(m.code);
+        }
+    }
+    // Whether the codes of dimension d never need quoting or escaping in
+    // this format (see needsNoQuoting), for member().
+    void plainMembers(int d, bool plain) { plainDimensions.at(static_cast<size_t>(d)) = plain; }
+    // Whether a value goes out in this format as it is.
+    bool needsNoQuoting(std::string_view s) const { return plain(s); }
     void null() {
         if (format == tsv) {
             buffer[used++] = '\\';
@@ -208,12 +225,37 @@ public:
 
 private:
     // Whether the value goes out as it is.
+    // Up to 16 characters (a code) are looked at a word at a time.
     bool plain(std::string_view s) const {
-        if (s.empty()) return format == tsv;  // "" in CSV, told from a NULL
         const char special = format == csv ? '"' : '\\';
+        const size_t n = s.size();
+        if (n >= 4 && n <= 16) {
+            uint64_t head, tail;
+            if (n >= 8) {
+                memcpy(&head, s.data(), 8);
+                memcpy(&tail, s.data() + n - 8, 8);
+            } else {
+                uint32_t h, t;
+                memcpy(&h, s.data(), 4);
+                memcpy(&t, s.data() + n - 4, 4);
+                head = h | static_cast<uint64_t>(h) << 32;
+                tail = t | static_cast<uint64_t>(t) << 32;
+            }
+            return !holds(head, special) && !holds(tail, special);
+        }
+        if (n == 0) return format == tsv;  // "" in CSV, told from a NULL
         for (const char c : s)
             if (c == separator || c == special || c == '\n' || c == '\r') return false;
         return true;
+    }
+    // Whether any byte of the word is the separator, `special`, or a line end.
+    bool holds(uint64_t word, char special) const {
+        constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+        auto has = [&](char c) {
+            const uint64_t v = word ^ (ones * static_cast<unsigned char>(c));
+            return (v - ones) & ~v & highs;
+        };
+        return (has(separator) | has(special) | has('\n') | has('\r')) != 0;
     }
     void escaped(std::string_view s);
     // A short value (a code) copied by a few overlapping moves rather than a
@@ -251,6 +293,7 @@ private:
     size_t capacity = 0, used = 0;
     bool open = false;
     uint64_t started = 0;
+    std::array<bool, 8> plainDimensions{};
 };
 
 // The rows of lines, as BinaryRows writes them, with each line's sort key:
