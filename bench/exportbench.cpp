@@ -41,6 +41,7 @@ struct Run {
 // discarded; wall and processor seconds of it and its children, and the
 // largest memory of any of them.
 Run run(const std::vector<std::string>& command, bool oneCore) {
+    fflush(stdout);
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {

@@ -54,9 +54,6 @@ double processorSeconds() {
 // that the jobs share a file evenly and hold little memory.
 constexpr uint64_t pieceBytes = 4u << 20;
 
-// How many lines ahead of the parser their member look-ups are started.
-constexpr uint64_t lookAheadLines = 8;
-
 std::string systemText() { return strerror(errno); }
 
 // Thrown inside a job when another job failed or the export was interrupted.
@@ -257,7 +254,7 @@ public:
     Job(const ExportOptions& o, const qemload::DataSet& d, std::vector<TableOutput>& t, Scheduler& s)
         : data(d), tables(t), scheduler(s),
           rows(o.format == ExportOptions::csv ? qemload::TextRows::csv : qemload::TextRows::tsv),
-          zstdLevel(o.zstdLevel), window(static_cast<size_t>(2 * o.jobs + 2)) {
+          zstdLevel(o.zstdLevel), window(static_cast<size_t>(o.jobs + 2)) {
 #ifdef QEM_HAVE_ZSTD
         if (zstdLevel > 0) encoder = std::make_unique<qem::ZstdEncoder>(zstdLevel);
 #endif
@@ -313,15 +310,8 @@ private:
             reader.read(input.get(), length);
             data.content->add(src.file, at, input.get(), length);
             rows.clear();
-            // The member look-ups of a line are started some lines ahead.
-            const char* const last = input.get() + length;
-            const size_t ahead = static_cast<size_t>(lookAheadLines * stride);
             qemload::lines::forEach(src.file, input.get(), length, at, def.lineLength, src.lineEnd,
-                                    [&](const char* line, uint64_t number) {
-                                        if (static_cast<size_t>(last - line) > ahead + stride)
-                                            qemload::prefetchMembers(def, data.dims, line + ahead);
-                                        def.textLine(ctx, line, number, rows);
-                                    });
+                                    [&](const char* line, uint64_t number) { def.textLine(ctx, line, number, rows); });
             rows.finish();
             if (task.end == at + length) reader.read(input.get(), 0);  // a compressed file that ends here: checked
             const char* bytes = rows.data();

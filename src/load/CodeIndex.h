@@ -16,9 +16,8 @@ public:
     // Prepares room for n codes; call before the first add.
     void reserve(size_t n) {
         size_t capacity = 16;
-        // At most two thirds full: short probes, and a table small enough
-        // to stay in the processor's cache for the largest dimension.
-        while (capacity < n + n / 2) capacity *= 2;
+        // At most half full: short probes.
+        while (capacity < n * 2) capacity *= 2;
         slots.assign(capacity, Slot{});
         mask = capacity - 1;
     }
@@ -41,12 +40,6 @@ public:
     int32_t find(std::string_view code) const {
         int32_t tag;
         return find(code, tag);
-    }
-    // Starts fetching the slot where a look-up of the code begins, so that
-    // the look-up, made a little later, finds it in the cache.
-    void prefetch(std::string_view code) const {
-        if (code.size() > 16 || slots.empty()) return;
-        __builtin_prefetch(&slots[hash(keyOf(code)) & mask]);
     }
     // Position of the code and its tag, or -1.
     int32_t find(std::string_view code, int32_t& tag) const {

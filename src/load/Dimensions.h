@@ -53,8 +53,6 @@ public:
 
     // Position of the member with this code, or -1.
     int32_t find(std::string_view code) const { return index.find(code); }
-    // Starts fetching what find() of the code reads.
-    void prefetch(std::string_view code) const { index.prefetch(code); }
     // The same, with the member's level.
     int32_t find(std::string_view code, int32_t& level) const { return index.find(code, level); }
     bool isLeaf(int32_t position) const { return members[position].level == 0; }

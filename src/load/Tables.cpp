@@ -40,11 +40,24 @@ MemberRef member(const LineContext& ctx, int d, const ff::Field& f, const char* 
     return MemberRef{code, d, at};
 }
 
+// Whether code a comes before code b in byte order: codes of up to 8
+// characters (months) compared as numbers, without a library call.
+bool before(std::string_view a, std::string_view b) {
+    if (a.size() > 8 || b.size() > 8) return a < b;
+    auto number = [](std::string_view s) {
+        uint64_t v = 0;
+        for (size_t i = 0; i < 8; ++i) v = v << 8 | (i < s.size() ? static_cast<unsigned char>(s[i]) : 0u);
+        return v;
+    };
+    // Codes hold no NUL, so a shorter code padded with NULs still comes first.
+    return number(a) < number(b);
+}
+
 // A month column whose code lies in first .. last (months are ordered by code).
 MemberRef month(const LineContext& ctx, const ff::Field& f, const char* line, std::string_view first,
                 std::string_view last) {
     const MemberRef m = member(ctx, timeDimension, f, line, false, true);
-    if (m.code < first || m.code > last)
+    if (before(m.code, first) || before(last, m.code))
         throw LineError(std::string(f.name) + " " + quoted(m.code) + " lies outside " + std::string(first) + " .. " +
                         std::string(last));
     return m;
@@ -276,54 +289,47 @@ const std::vector<TableDef>& factTables() {
          {"customer", "product", "channel", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         histsaleLine<BinaryRows>, histsaleLine<CsvRows>, histsaleLine<KeyedRows>, histsaleLine<TextRows>,
-         {{1, 12, customerDimension}, {13, 12, productDimension}, {25, 12, channelDimension}, {37, 6, timeDimension}}},
+         histsaleLine<BinaryRows>, histsaleLine<CsvRows>, histsaleLine<KeyedRows>, histsaleLine<TextRows>},
         {"histinv", "histinv.qem", 194, 17,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         histinvLine<BinaryRows>, histinvLine<CsvRows>, histinvLine<KeyedRows>, histinvLine<TextRows>,
-         {{1, 12, customerDimension}, {13, 12, productDimension}}},
+         histinvLine<BinaryRows>, histinvLine<CsvRows>, histinvLine<KeyedRows>, histinvLine<TextRows>},
         {"budget", "budget.qem", 50, 1,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"units", countType},
           {"dollar_sales", amountType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         budgetLine<BinaryRows>, budgetLine<CsvRows>, budgetLine<KeyedRows>, budgetLine<TextRows>,
-         {{1, 12, customerDimension}, {13, 12, productDimension}, {25, 6, timeDimension}}},
+         budgetLine<BinaryRows>, budgetLine<CsvRows>, budgetLine<KeyedRows>, budgetLine<TextRows>},
         {"currsale", "currsale.qem", 56, 1,
          {{"customer", codeType}, {"product", codeType}, {"channel", codeType}, {"month", codeType},
           {"units", countType}, {"dollar_sales", amountType}},
          {"customer", "product", "channel", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         currsaleLine<BinaryRows>, currsaleLine<CsvRows>, currsaleLine<KeyedRows>, currsaleLine<TextRows>,
-         {{1, 12, customerDimension}, {13, 12, productDimension}, {25, 12, channelDimension}}},
+         currsaleLine<BinaryRows>, currsaleLine<CsvRows>, currsaleLine<KeyedRows>, currsaleLine<TextRows>},
         {"currinv", "currinv.qem", 34, 1,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         currinvLine<BinaryRows>, currinvLine<CsvRows>, currinvLine<KeyedRows>, currinvLine<TextRows>,
-         {{1, 12, customerDimension}, {13, 12, productDimension}}},
+         currinvLine<BinaryRows>, currinvLine<CsvRows>, currinvLine<KeyedRows>, currinvLine<TextRows>},
         {"prodcos", "prodcos.qem", 40, 1,
          {{"product", codeType}, {"scenario", scenarioType}, {"month", codeType},
           {"prod_cost", costType}},
          {"product", "scenario", "month"},
          {{"product", productDimension, true}, {"month", timeDimension, true}},
          costLine<productDimension, BinaryRows>, costLine<productDimension, CsvRows>,
-         costLine<productDimension, KeyedRows>, costLine<productDimension, TextRows>,
-         {{1, 12, productDimension}, {25, 6, timeDimension}}},
+         costLine<productDimension, KeyedRows>, costLine<productDimension, TextRows>},
         {"custship", "custship.qem", 40, 1,
          {{"customer", codeType}, {"scenario", scenarioType}, {"month", codeType},
           {"ship_cost", costType}},
          {"customer", "scenario", "month"},
          {{"customer", customerDimension, true}, {"month", timeDimension, true}},
          costLine<customerDimension, BinaryRows>, costLine<customerDimension, CsvRows>,
-         costLine<customerDimension, KeyedRows>, costLine<customerDimension, TextRows>,
-         {{1, 12, customerDimension}, {25, 6, timeDimension}}},
+         costLine<customerDimension, KeyedRows>, costLine<customerDimension, TextRows>},
         {"query", nullptr, 168, 1,
          {{"user_number", countType}, {"position", countType}, {"kind", kindType},
           {"product", nullableCode}, {"customer", nullableCode}, {"channel", nullableCode}, {"time", nullableCode},

@@ -38,13 +38,6 @@ struct ForeignKey {
     bool leafOnly;
 };
 
-// Where a line holds a member code (its first column, 1-based, and width),
-// for look-ups started ahead of the line (prefetchMembers).
-struct MemberField {
-    int column, width;
-    int dimension;
-};
-
 struct TableDef {
     const char* name;
     const char* file;  // nullptr: the query files, one per user
@@ -59,23 +52,7 @@ struct TableDef {
     void (*keyedLine)(const LineContext&, const char* line, uint64_t lineNumber, KeyedRows& out);
     // The same rows as delimited text (qemexport).
     void (*textLine)(const LineContext&, const char* line, uint64_t lineNumber, TextRows& out);
-    // The member codes of a line, as its parser reads them (only speed
-    // depends on this: see prefetchMembers).
-    std::vector<MemberField> memberFields = {};
 };
-
-// Starts fetching what the look-ups of the line's member codes read: called a
-// few lines ahead of the parser, the look-ups of a dimension too large for
-// the processor's nearest caches wait for nothing.
-inline void prefetchMembers(const TableDef& def, const Dimensions& dims, const char* line) {
-    for (const MemberField& f : def.memberFields) {
-        const char* p = line + f.column - 1;
-        int begin = 0, end = f.width;
-        while (begin < end && p[begin] == ' ') ++begin;
-        while (end > begin && p[end - 1] == ' ') --end;
-        dims[f.dimension].prefetch(std::string_view(p + begin, static_cast<size_t>(end - begin)));
-    }
-}
 
 // The fact, cost and query tables, the largest first.
 const std::vector<TableDef>& factTables();
