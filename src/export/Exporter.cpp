@@ -52,7 +52,7 @@ double processorSeconds() {
 // The text of the data set's files is converted in pieces of about this
 // size: large enough that handing a piece over costs nothing, small enough
 // that the jobs share a file evenly and hold little memory.
-constexpr uint64_t pieceBytes = 4u << 20;
+constexpr uint64_t pieceBytes = 2u << 20;
 
 std::string systemText() { return strerror(errno); }
 
@@ -91,7 +91,14 @@ public:
             changed.wait_for(lock, std::chrono::milliseconds(100));
         }
         if (number != next || writing) {
-            waiting.emplace(number, Piece{std::string(data, size), crc, rows});
+            // Into a buffer of an earlier piece, whose memory is in place already.
+            std::string bytes;
+            if (!spare.empty()) {
+                bytes = std::move(spare.back());
+                spare.pop_back();
+            }
+            bytes.assign(data, size);
+            waiting.emplace(number, Piece{std::move(bytes), crc, rows});
             return;
         }
         writing = true;
@@ -119,16 +126,18 @@ public:
             }
             lock.lock();
             ++next;
+            spare.push_back(std::move(piece.bytes));
         }
+        if (next == pieces) std::vector<std::string>().swap(spare);  // the file is whole: its buffers go
         writing = false;
         changed.notify_all();
     }
 
     // Makes the file durable and closes it; every piece up to `pieces` must
     // have been written.
-    void complete(size_t pieces) {
-        if (next != pieces || !waiting.empty())
-            throw LoadError(temp + ": " + std::to_string(next) + " of " + std::to_string(pieces) + " pieces written");
+    void complete(size_t expected) {
+        if (next != expected || !waiting.empty())
+            throw LoadError(temp + ": " + std::to_string(next) + " of " + std::to_string(expected) + " pieces written");
         if (fdatasync(fd) != 0) throw LoadError("writing " + temp + ": " + systemText());
         if (::close(fd) != 0) {
             fd = -1;
@@ -154,6 +163,7 @@ public:
     }
 
     const std::string path, temp;
+    size_t pieces = 0;  // of the whole file, when known
     uint64_t rows = 0, bytes = 0;
     uint32_t crc = 0;
     bool created = false;
@@ -184,6 +194,7 @@ private:
     size_t next = 0;
     bool writing = false;
     std::map<size_t, Piece> waiting;
+    std::vector<std::string> spare;  // buffers of pieces written, kept for the next ones
 };
 
 // A run of lines of one file of a table, converted in pieces: one piece for
@@ -588,7 +599,10 @@ ExportFigures exportDataSet(const ExportOptions& o) {
             out.out->writeFirst(headerOf(columns));
             tables.push_back(out);
         }
-        for (size_t i = 0; i < tables.size(); ++i) planTasks(i, tables[i], scheduler);
+        for (size_t i = 0; i < tables.size(); ++i) {
+            planTasks(i, tables[i], scheduler);
+            tables[i].out->pieces = tables[i].pieces;
+        }
 
         uint64_t total = 0;
         for (const TableOutput& t : tables) total += t.bytesRead;
