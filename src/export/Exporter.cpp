@@ -504,6 +504,8 @@ void prepareFolder(const ExportOptions& o, const std::vector<std::string>& names
             throw LoadError("cannot create folder " + o.outdir + ": " + ec.message());
         files.createdFolder = true;
     }
+    if (fs::equivalent(o.outdir, o.folder, ec))
+        throw LoadError(o.outdir + ": is the data set's own folder; the export goes into a folder of its own");
     for (const std::string& name : names) {
         const fs::path path = fs::path(o.outdir) / name;
         if (fs::symlink_status(path, ec).type() != fs::file_type::not_found)

@@ -10,6 +10,7 @@
 
 #include "LoadEnvironment.h"
 #include "integrity/Crc32.h"
+#include "load/CopyRows.h"
 
 namespace qemload {
 
@@ -271,6 +272,48 @@ TEST_F(ExportTest, RefusesADamagedDataSetAndLeavesNothingUnderAFinalName) {
             EXPECT_EQ(readBytes(out + "/histsale.csv"), "mine\n");
         }
     }
+}
+
+}  // namespace qemload
+
+namespace qemload {
+
+// The rows' text: quoted (CSV) or escaped (TSV) only where a value needs it,
+// NULL told from an empty value, amounts with their decimals.
+TEST(TextRowsTest, QuotesAndEscapesOnlyWhereNeeded) {
+    struct Case {
+        TextRows::Format format;
+        std::vector<std::string> values;  // "\x01" stands for NULL
+        std::string text;
+    };
+    const Case cases[] = {
+        {TextRows::csv, {"ABC123", "\x01", "", "x"}, "ABC123,,\"\",x\n"},
+        {TextRows::csv, {"a,b", "say \"hi\"", "two\nlines", "back\\slash"},
+         "\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",back\\slash\n"},
+        {TextRows::tsv, {"ABC123", "\x01", "", "a,b"}, "ABC123\t\\N\t\ta,b\n"},
+        {TextRows::tsv, {"tab\there", "back\\slash", "two\nlines", "say \"hi\""},
+         "tab\\there\tback\\\\slash\ttwo\\nlines\tsay \"hi\"\n"},
+    };
+    for (const Case& c : cases) {
+        TextRows rows(c.format);
+        rows.begin(static_cast<int>(c.values.size()));
+        for (const std::string& v : c.values) {
+            if (v == "\x01")
+                rows.null();
+            else
+                rows.text(v);
+        }
+        rows.finish();
+        EXPECT_EQ(std::string(rows.data(), rows.size()), c.text);
+    }
+    TextRows amounts(TextRows::csv);
+    const std::pair<int64_t, int> numbers[] = {{0, 2}, {5, 2}, {-5, 2}, {123456, 2}, {-1234567, 3}, {42, 0}};
+    for (const auto& [scaled, scale] : numbers) {
+        amounts.begin(1);
+        amounts.decimal(scaled, scale);
+    }
+    amounts.finish();
+    EXPECT_EQ(std::string(amounts.data(), amounts.size()), "0.00\n0.05\n-0.05\n1234.56\n-1234.567\n42\n");
 }
 
 }  // namespace qemload
