@@ -1,4 +1,5 @@
 // qemexport: a finished data set as delimited text and portable SQL for any database.
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -36,6 +37,12 @@ int main(int argc, char** argv) {
         sigaction(signal, nullptr, &previous);
         if (previous.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
     }
+
+    // The jobs' buffers of a few MB are taken and given back all the time:
+    // kept by the allocator rather than returned to the system, they are
+    // reused without the system clearing fresh pages for each.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
 
     ExportOptions options = a.options;
     options.progress = isatty(STDERR_FILENO);
