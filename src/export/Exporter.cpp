@@ -79,7 +79,9 @@ public:
     }
 
     // Writes bytes that come before every piece (the header line).
-    void writeFirst(const std::string& bytes) { append(bytes.data(), bytes.size(), crcOf(bytes.data(), bytes.size()), 0); }
+    void writeFirst(const std::string& bytes) {
+        append(bytes.data(), bytes.size(), crcOf(bytes.data(), bytes.size()), 0);
+    }
 
     // Piece `number` (0, 1, ... in file order) of the file: its bytes, their
     // CRC-32 and its rows. `stop` tells a waiting job to give up.
@@ -433,7 +435,8 @@ void syncFolder(const std::string& folder) {
 void renameNew(const std::string& from, const std::string& to) {
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
     if (errno == EEXIST) throw LoadError(to + " appeared while the export ran; it is left as it is");
-    if (errno != EINVAL && errno != ENOSYS) throw LoadError("cannot rename " + from + " to " + to + ": " + systemText());
+    if (errno != EINVAL && errno != ENOSYS)
+        throw LoadError("cannot rename " + from + " to " + to + ": " + systemText());
     // A file system without the flag: link and unlink refuse the same way.
     if (link(from.c_str(), to.c_str()) != 0) {
         if (errno == EEXIST) throw LoadError(to + " appeared while the export ran; it is left as it is");
@@ -512,7 +515,8 @@ void prepareFolder(const ExportOptions& o, const std::vector<std::string>& names
             throw LoadError(path.string() + ": exists; qemexport writes only files that are not there yet (remove "
                             "the old export, or choose another output folder)");
     }
-    if (access(o.outdir.c_str(), W_OK) != 0) throw LoadError("cannot write into folder " + o.outdir + ": " + systemText());
+    if (access(o.outdir.c_str(), W_OK) != 0)
+        throw LoadError("cannot write into folder " + o.outdir + ": " + systemText());
 }
 
 std::string hex8(uint32_t v) {

@@ -547,7 +547,8 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
     try {
         control.exec("BEGIN");
         temp.create();
-        for (const Dimension& dim : dims.all) control.exec(dimensionTableSql(temp.sql, dim.layout, SqlDialect::postgres, false));
+        for (const Dimension& dim : dims.all)
+            control.exec(dimensionTableSql(temp.sql, dim.layout, SqlDialect::postgres, false));
         control.exec("COMMIT");
         for (const Dimension& dim : dims.all) {
             const DimensionSeconds seconds = loadDimension(control, temp.sql, dim);
@@ -564,7 +565,8 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
         // The other tables once the dimensions they reference are keyed.
         figures.foreignKeysBeforeLoading = foreignKeysBeforeLoading(control);
         control.exec("BEGIN");
-        for (const TableWork& t : work) control.exec(tableSql(temp.sql, *t.def, SqlDialect::postgres, figures.foreignKeysBeforeLoading, false));
+        for (const TableWork& t : work)
+            control.exec(tableSql(temp.sql, *t.def, SqlDialect::postgres, figures.foreignKeysBeforeLoading, false));
         control.exec("COMMIT");
     } catch (const SqlError& e) {
         throw LoadError(std::string("creating the tables: ") + e.what());

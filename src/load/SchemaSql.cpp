@@ -45,7 +45,8 @@ std::string dimensionTableSql(const std::string& schema, const DimensionLayout& 
         const SqlType& type = i == 0 ? codeColumn : i == 2 ? levelColumn : nullableCodeColumn;
         parts.push_back(columns[i] + " " + typeOf(type, d));
     }
-    if (d == SqlDialect::clickhouse) return "CREATE TABLE " + qualified(schema, l.table) + body(parts, d) + " ENGINE = MergeTree ORDER BY (code)";
+    if (d == SqlDialect::clickhouse)
+        return "CREATE TABLE " + qualified(schema, l.table) + body(parts, d) + " ENGINE = MergeTree ORDER BY (code)";
     if (withKeys)
         for (const std::string& key : dimensionKeysSql(schema, l)) parts.push_back(key);
     parts.push_back("CHECK (leaf_code = code)");
@@ -110,7 +111,8 @@ std::string portableSchemaSql() {
         "-- The dimensions: a row per member; leaf_code is the code of a leaf (the\n"
         "-- lowest level) and NULL for any other member, and the fact tables'\n"
         "-- foreign keys reference it, so that a fact row names leaves only.\n";
-    for (const DimensionLayout& l : dimensionLayouts()) sql += dimensionTableSql("", l, SqlDialect::portable, true) + ";\n\n";
+    for (const DimensionLayout& l : dimensionLayouts())
+        sql += dimensionTableSql("", l, SqlDialect::portable, true) + ";\n\n";
     sql += "-- The fact, cost and query tables.\n";
     for (const TableDef& def : factTables()) sql += tableSql("", def, SqlDialect::portable, true, true) + ";\n\n";
     sql += "-- The level columns of the dimensions.\n";
