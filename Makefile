@@ -2,8 +2,9 @@
 #   make run  [CHANNELS=10 DENSITY=1 USERS=10 DATA=data]   build qemgen, then all three phases in DATA
 #   make test                                              build everything and run every test
 #   make bench [BENCH_DIR=/dev/shm RUNS=5 COMPARE=path]    throughput of phases 1 and 2 (COMPARE: another qemgen
-#                                                          measured alongside), of qemverify on phases 1 to 3, and of
-#                                                          compressed parts against plain ones (compressbench)
+#                                                          measured alongside), of qemverify on phases 1 to 3, of
+#                                                          compressed parts against plain ones (compressbench), and
+#                                                          of qemexport against cat of the same files (exportbench)
 #   make bench-load [CHANNELS=10 DENSITY=1]                qemload into a throwaway PostgreSQL server, against the
 #                                                          plain binary COPY of the same rows
 #   make load [DATA=data SCHEMA=qem PGFOLDER=pgdata]       a PostgreSQL server of its own in PGFOLDER (started,
@@ -63,10 +64,11 @@ test: build
 bench:
 	$(ENSURE) build
 	$(call configure,OFF)
-	cmake --build $(BUILD) -j $(JOBS) --target factbench compressbench qemgen qempart qemverify
+	cmake --build $(BUILD) -j $(JOBS) --target factbench compressbench exportbench qemgen qempart qemverify qemexport
 	$(BUILD)/factbench --folder $(BENCH_DIR) --channels $(CHANNELS) --density $(DENSITY) --users $(USERS) \
 		--runs $(RUNS) $(if $(COMPARE),--compare $(COMPARE))
 	$(BUILD)/compressbench --folder $(BENCH_DIR) --channels $(CHANNELS) --density $(DENSITY) --runs $(RUNS)
+	$(BUILD)/exportbench --folder $(BENCH_DIR) --channels $(CHANNELS) --density $(DENSITY) --users $(USERS) --runs $(RUNS)
 
 install:
 	$(ENSURE) build

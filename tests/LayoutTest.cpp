@@ -31,11 +31,15 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     // The loader shares only the size arithmetic and the integrity checks
     // (manifests, CRC-32, content sums) with the generator.
     allowed["load"] = {"sizes", "integrity", "compress"};
+    // The export reads a data set with the loader's code (never its
+    // database client): it sits above the loader, never the other way.
+    allowed["export"] = {"load", "sizes", "integrity", "compress"};
     // The programs' entry points are thin: each starts its program's folder.
     allowed["main.cpp"] = {"run"};
     allowed["qempart.cpp"] = {"part", "context"};
     allowed["qemverify.cpp"] = {"verify"};
     allowed["qemload.cpp"] = {"load"};
+    allowed["qemexport.cpp"] = {"export"};
     return allowed;
 }
 

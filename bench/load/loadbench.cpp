@@ -347,7 +347,7 @@ int main(int argc, char** argv) {
             }
             tables.push_back(writeBinary(def, sources, dims, binFolder + "/" + def.name + ".bin"));
             std::string list;
-            for (const ColumnDef& c : def.columns) list += (list.empty() ? "" : ", ") + std::string(c.name) + " " + c.type;
+            for (const ColumnDef& c : def.columns) list += (list.empty() ? "" : ", ") + std::string(c.name) + " " + c.type.postgres;
             columns.emplace_back(def.name, list);
         }
         uint64_t plainRows = 0, plainBytes = 0;

@@ -55,7 +55,7 @@ void readTree(const FileFinder& find, Dimension& dim, const BytesRead& seen, con
         for (size_t i = 0; i < l.levels.size(); ++i)
             if (levelName == l.levels[i]) m.level = static_cast<int32_t>(i);
         if (m.level < 0) ff::fail(level, line, ("is not a level of " + std::string(l.table)).c_str());
-        const int32_t earlier = dim.index.add(m.code, static_cast<int32_t>(dim.members.size()));
+        const int32_t earlier = dim.index.add(m.code, static_cast<int32_t>(dim.members.size()), m.level);
         if (earlier >= 0)
             throw LineError("duplicate key: " + std::string(l.table) + " " + quoted(m.code) + " is already on line " +
                             std::to_string(lineOf[earlier]));

@@ -53,6 +53,8 @@ public:
 
     // Position of the member with this code, or -1.
     int32_t find(std::string_view code) const { return index.find(code); }
+    // The same, with the member's level.
+    int32_t find(std::string_view code, int32_t& level) const { return index.find(code, level); }
     bool isLeaf(int32_t position) const { return members[position].level == 0; }
     int32_t ancestor(int32_t position, size_t column) const {
         return ancestors[static_cast<size_t>(position) * layout.levelColumnCount() + column];
@@ -71,6 +73,35 @@ struct Dimensions {
 // For each dimension, the rank of every member's code among the dimension's
 // codes in byte order, by member position.
 std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims);
+
+// Member i's row of its dimension's table (columns as dimensionColumnsSql
+// gives them): code, parent (NULL for a root), level name, leaf_code (the
+// code of a leaf, NULL otherwise), then its ancestor at each level column
+// (NULL for a level below the member's).
+template <typename Rows>
+void memberRow(const Dimension& dim, size_t i, Rows& rows) {
+    const DimensionLayout& l = dim.layout;
+    const Member& m = dim.members[i];
+    const size_t columns = l.levelColumnCount();
+    rows.begin(4 + static_cast<int>(columns));
+    rows.text(m.code);
+    if (m.parent < 0)
+        rows.null();
+    else
+        rows.text(dim.members[m.parent].code);
+    rows.text(l.levels[m.level]);
+    if (m.level == 0)
+        rows.text(m.code);
+    else
+        rows.null();
+    for (size_t c = 0; c < columns; ++c) {
+        const int32_t at = dim.ancestor(static_cast<int32_t>(i), c);
+        if (at < 0)
+            rows.null();
+        else
+            rows.text(dim.members[at].code);
+    }
+}
 
 // A data file of the data set by its name.
 using FileFinder = std::function<DataFile(const std::string& name)>;

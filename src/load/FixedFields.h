@@ -36,11 +36,36 @@ inline bool blank(const Field& f, const char* line) {
     return true;
 }
 
+// Whether the bytes p[0 .. n), 4 <= n <= 16, are all printable characters
+// other than a blank (33 to 126): a word at a time, in overlapping words.
+inline bool allPrintable(const char* p, int n) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    auto bad = [](uint64_t w) {
+        const uint64_t below = (w - ones * 0x21) & ~w & highs;  // a byte under 33
+        const uint64_t above = ((w + ones * (127 - 126)) | w) & highs;  // a byte over 126
+        return (below | above) != 0;
+    };
+    uint64_t head, tail;
+    if (n >= 8) {
+        memcpy(&head, p, 8);
+        memcpy(&tail, p + n - 8, 8);
+    } else {
+        uint32_t h, t;
+        memcpy(&h, p, 4);
+        memcpy(&t, p + n - 4, 4);
+        head = h | static_cast<uint64_t>(h) << 32;
+        tail = t | static_cast<uint64_t>(t) << 32;
+    }
+    return !bad(head) && !bad(tail);
+}
+
 // Text of a "%<width>s" (right) or "%-<width>s" (left) column: blanks on one
 // side only, none inside, and at least one character. Returns "" for an
 // all-blank field when optional is set.
 inline std::string_view text(const Field& f, const char* line, bool leftJustified, bool optional = false) {
     const char* p = line + f.column - 1;
+    // The common case, a field that the text fills: no blank at all.
+    if (f.width >= 4 && f.width <= 16 && allPrintable(p, f.width)) return {p, static_cast<size_t>(f.width)};
     int begin = 0, end = f.width;
     if (leftJustified)
         while (end > 0 && p[end - 1] == ' ') --end;

@@ -20,11 +20,13 @@
 
 #include "load/ContentCheck.h"
 #include "load/DataFile.h"
+#include "load/DataSet.h"
 #include "load/Dimensions.h"
 #include "load/LoadError.h"
 #include "load/Lines.h"
 #include "load/Manifests.h"
 #include "load/PgSession.h"
+#include "load/SchemaSql.h"
 #include "load/Schemas.h"
 #include "load/SortRuns.h"
 #include "load/Tables.h"
@@ -63,16 +65,8 @@ uint64_t sortedLoadLimit(long limitMb) {
 // sorted in runs through temporary files.
 uint64_t sortMemoryBytes(long memoryMb) { return static_cast<uint64_t>(memoryMb > 0 ? memoryMb : 512) << 20; }
 
-const char* const stateFileName = "qem1r2genstate";
-
 // Thrown inside a job when another job failed or the load was interrupted.
 struct Stopped {};
-
-struct Source {
-    DataFile file;
-    int32_t user = 0;
-    int lineEnd = 1;
-};
 
 struct TableWork {
     const TableDef* def = nullptr;
@@ -174,39 +168,6 @@ public:
     Clock::time_point lastLoad, lastKey;
 };
 
-std::string columnList(const TableDef& def) {
-    std::string list;
-    for (const ColumnDef& c : def.columns) list += (list.empty() ? "" : ", ") + std::string(c.name);
-    return list;
-}
-
-std::string joined(const std::vector<const char*>& names) {
-    std::string list;
-    for (const char* n : names) list += (list.empty() ? "" : ", ") + std::string(n);
-    return list;
-}
-
-// The name of a fact table's foreign key on a member column.
-std::string foreignKeyName(const TableDef& def, const ForeignKey& fk) { return std::string(def.name) + "_" + fk.column + "_fkey"; }
-
-// The foreign key's clause: to the dimension's leaf_code (leaves only) or code.
-std::string foreignKeySql(const std::string& schema, const TableDef& def, const ForeignKey& fk) {
-    return "CONSTRAINT " + foreignKeyName(def, fk) + " FOREIGN KEY (" + fk.column + ") REFERENCES " + schema + "." +
-           dimensionLayouts()[fk.dimension].table + (fk.leafOnly ? " (leaf_code)" : " (code)");
-}
-
-// A fact table, with its foreign keys when `withForeignKeys`: made on the
-// empty table they are valid from the start, and hold for every row loaded
-// after (see foreignKeysBeforeLoading).
-std::string createTableSql(const std::string& schema, const TableDef& def, bool withForeignKeys) {
-    std::string sql = "CREATE TABLE " + schema + "." + def.name + " (";
-    for (const ColumnDef& c : def.columns) sql += std::string(c.name) + " " + c.type + ", ";
-    if (withForeignKeys)
-        for (const ForeignKey& fk : def.foreignKeys) sql += foreignKeySql(schema, def, fk) + ", ";
-    sql.resize(sql.size() - 2);
-    return sql + ")";
-}
-
 // Whether the load's sessions may leave out the server's own check of each
 // row's foreign keys, and so build the keys before loading rather than scan
 // every table once per key after it. Every member a row names was found in
@@ -229,29 +190,6 @@ bool foreignKeysBeforeLoading(PgSession& s) {
     }
 }
 
-// A level column's name in SQL: quoted, since "group" is a reserved word.
-std::string levelColumnSql(const DimensionLayout& l, size_t column) { return "\"" + l.levelColumn(column) + "\""; }
-
-std::string dimensionTableSql(const std::string& schema, const Dimension& dim) {
-    const DimensionLayout& l = dim.layout;
-    const std::string name = schema + "." + l.table;
-    // leaf_code is the code of a leaf and NULL for any other member: the fact
-    // tables' foreign keys reference it, so that they admit leaves only. A
-    // column per level above the leaf holds the member's ancestor at that
-    // level: a fact row rolls up to any level with one join on leaf_code.
-    std::string sql = "CREATE TABLE " + name +
-                      " (code varchar(12) COLLATE \"C\" NOT NULL, parent varchar(12) COLLATE \"C\","
-                      " level varchar(12) NOT NULL, leaf_code varchar(12) COLLATE \"C\"";
-    std::string leafHasAll;
-    for (size_t c = 0; c < l.levelColumnCount(); ++c) {
-        sql += ", " + levelColumnSql(l, c) + " varchar(12) COLLATE \"C\"";
-        leafHasAll += " AND " + levelColumnSql(l, c) + " IS NOT NULL";
-    }
-    sql += ", CHECK (leaf_code = code), CHECK ((leaf_code IS NOT NULL) = (level = '" + std::string(l.levels[0]) + "'))";
-    if (!leafHasAll.empty()) sql += ", CHECK (leaf_code IS NULL OR (" + leafHasAll.substr(5) + "))";
-    return sql + ")";
-}
-
 // Seconds of the dimension's COPY, of its keys and of the indexes of its
 // level columns.
 struct DimensionSeconds {
@@ -261,160 +199,27 @@ struct DimensionSeconds {
 DimensionSeconds loadDimension(PgSession& s, const std::string& schema, const Dimension& dim) {
     const DimensionLayout& l = dim.layout;
     const std::string name = schema + "." + l.table;
-    const size_t columns = l.levelColumnCount();
     DimensionSeconds seconds;
     auto start = Clock::now();
     BinaryRows rows;
     rows.raw(BinaryRows::header());
-    std::string columnNames = "code, parent, level, leaf_code";
-    for (size_t c = 0; c < columns; ++c) columnNames += ", " + levelColumnSql(l, c);
-    for (size_t i = 0; i < dim.members.size(); ++i) {
-        const Member& m = dim.members[i];
-        rows.begin(4 + static_cast<int>(columns));
-        rows.text(m.code);
-        if (m.parent < 0)
-            rows.null();
-        else
-            rows.text(dim.members[m.parent].code);
-        rows.text(l.levels[m.level]);
-        if (m.level == 0)
-            rows.text(m.code);
-        else
-            rows.null();
-        for (size_t c = 0; c < columns; ++c) {
-            const int32_t at = dim.ancestor(static_cast<int32_t>(i), c);
-            if (at < 0)
-                rows.null();
-            else
-                rows.text(dim.members[at].code);
-        }
-    }
+    std::string columnNames;
+    for (const std::string& c : dimensionColumnsSql(l)) columnNames += (columnNames.empty() ? "" : ", ") + c;
+    for (size_t i = 0; i < dim.members.size(); ++i) memberRow(dim, i, rows);
     rows.raw(BinaryRows::trailer());
     s.beginCopy("COPY " + name + " (" + columnNames + ") FROM STDIN (FORMAT binary)");
     s.putCopy(rows.data(), rows.size());
     s.endCopy();
     seconds.copy = since(start);
     start = Clock::now();
-    s.exec("ALTER TABLE " + name + " ADD PRIMARY KEY (code), ADD UNIQUE (leaf_code), ADD FOREIGN KEY (parent) REFERENCES " +
-           name + " (code)");
+    std::string keys;
+    for (const std::string& key : dimensionKeysSql(schema, l)) keys += (keys.empty() ? " ADD " : ", ADD ") + key;
+    s.exec("ALTER TABLE " + name + keys);
     seconds.keys = since(start);
     start = Clock::now();
-    for (size_t c = 0; c < columns; ++c)
-        s.exec("CREATE INDEX " + std::string(l.table) + "_" + l.levelColumn(c) + "_idx ON " + name + " (" +
-               levelColumnSql(l, c) + ")");
+    for (size_t c = 0; c < l.levelColumnCount(); ++c) s.exec(levelIndexSql(schema, l, c));
     seconds.levels = since(start);
     return seconds;
-}
-
-// Checks each compressed file read whole against the manifests.
-CompressedRead compressedCheck(ContentCheck& content) {
-    return [&content](const DataFile& file, size_t stored, uint64_t bytes, uint32_t crc) {
-        content.addCompressed(file, stored, bytes, crc);
-    };
-}
-
-// The name of a file's first compressed stored file.
-std::string compressedFileOf(const DataFile& file) {
-    for (const DataFile::Part& p : file.parts())
-        if (p.compressed) return fs::path(p.path).filename().string();
-    return file.name();
-}
-
-// The query files qry001.qem ... must run from user 1 without a gap; with a
-// user count, up to that user and no further (`asker` says where the count
-// comes from: "--users 10 asks").
-std::vector<Source> querySources(const std::string& folder, int32_t userCount, const std::string& asker) {
-    std::vector<int32_t> users;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string n = it->path().filename().string();
-        if (n.size() < 10 || n.compare(0, 3, "qry") != 0) continue;
-        size_t digits = 3;
-        while (digits < n.size() && n[digits] >= '0' && n[digits] <= '9') ++digits;
-        if (digits - 3 < 3 || digits - 3 > 9 || n.compare(digits, 4, ".qem") != 0) continue;
-        const std::string rest = n.substr(digits + 4);
-        if (!rest.empty() && rest.compare(0, 5, ".part") != 0 && rest != qem::compressedEnding) continue;
-        const int32_t user = static_cast<int32_t>(std::stol(n.substr(3, digits - 3)));
-        if (user > 0 && queryFileName(user) == n.substr(0, digits + 4)) users.push_back(user);
-    }
-    if (ec) throw LoadError("cannot list folder '" + folder + "': " + ec.message());
-    std::sort(users.begin(), users.end());
-    users.erase(std::unique(users.begin(), users.end()), users.end());
-    if (userCount > 0) {
-        const std::string range = asker + " for " + queryFileName(1) + " .. " +
-                                  queryFileName(userCount) + " and no more, and " + std::to_string(users.size()) +
-                                  " query files are present";
-        if (!users.empty() && users.back() > userCount) throw LoadError(queryFileName(users.back()) + ": present; " + range);
-        for (int32_t u = 1; u <= userCount; ++u)
-            if (!DataFile::exists(folder, queryFileName(u))) throw LoadError(queryFileName(u) + ": file is missing; " + range);
-    }
-    if (users.empty()) throw LoadError("qry001.qem: file is missing (no query files)");
-    std::vector<Source> sources;
-    for (int32_t u = 1; u <= users.back(); ++u) sources.push_back(Source{DataFile::find(folder, queryFileName(u)), u, 1});
-    return sources;
-}
-
-std::vector<TableWork> planTables(const std::string& folder, int32_t users, const std::string& asker) {
-    std::vector<TableWork> work;
-    for (const TableDef& def : factTables()) {
-        TableWork t;
-        t.def = &def;
-        t.figures.name = def.name;
-        if (def.file)
-            t.sources.push_back(Source{DataFile::find(folder, def.file), 0, 1});
-        else
-            t.sources = querySources(folder, users, asker);
-        work.push_back(std::move(t));
-    }
-    return work;
-}
-
-// Each file's line end, from its first line.
-void findLineEnds(std::vector<TableWork>& work) {
-    for (TableWork& t : work)
-        for (Source& s : t.sources) s.lineEnd = lines::lineEndOf(s.file, t.def->lineLength);
-}
-
-// The lines of every file against those the data set implies, before
-// anything is loaded: from the members of the dimensions and the sizes of
-// the other files.
-DataSetSize checkCounts(const Dimensions& dims, const std::vector<TableWork>& work) {
-    FileLines lines;
-    for (const Dimension& dim : dims.all) {
-        int64_t leaves = 0;
-        for (const Member& m : dim.members) leaves += m.level == 0;
-        lines[dim.layout.treeFile] = static_cast<int64_t>(dim.members.size());
-        lines[dim.layout.hierFile] = leaves;
-    }
-    std::vector<std::string> queryFiles;
-    for (const TableWork& t : work)
-        for (const Source& src : t.sources) {
-            const uint64_t stride = static_cast<uint64_t>(t.def->lineLength + src.lineEnd);
-            if (src.file.size() % stride == 0)
-                lines[src.file.name()] = static_cast<int64_t>(src.file.size() / stride);
-            else
-                lines[src.file.name()] = std::nullopt;
-            if (!t.def->file) queryFiles.push_back(src.file.name());
-        }
-    return checkLineCounts(lines, queryFiles);
-}
-
-// A finished data set has no state file: the generator deletes it after the
-// third phase.
-void checkFinished(const std::string& folder) {
-    const fs::path state = fs::path(folder) / stateFileName;
-    std::error_code ec;
-    if (!fs::exists(state, ec)) return;
-    std::string phase = "unknown";
-    if (FILE* f = fopen(state.c_str(), "rb")) {
-        unsigned char bytes[24];
-        if (fread(bytes, 1, 24, f) == 24)
-            phase = std::to_string(static_cast<int32_t>(bytes[20] | bytes[21] << 8 | bytes[22] << 16 |
-                                                        static_cast<uint32_t>(bytes[23]) << 24));
-        fclose(f);
-    }
-    throw LoadError(std::string(stateFileName) + " is present: the data set is not finished (phases done: " + phase +
-                    " of 3)");
 }
 
 // Whether the table is loaded in key order: one file that fits the memory
@@ -599,7 +404,7 @@ private:
             session.exec("BEGIN");
             session.exec("TRUNCATE " + table);
         }
-        session.beginCopy("COPY " + table + " (" + columnList(def) + ") FROM STDIN (FORMAT binary" +
+        session.beginCopy("COPY " + table + " (" + columnListSql(def) + ") FROM STDIN (FORMAT binary" +
                           (whole ? ", FREEZE)" : ")"));
         uint64_t rows = 0, pending = 0;
         try {
@@ -640,8 +445,7 @@ private:
         auto start = Clock::now();
         session.exec(std::string("SET maintenance_work_mem = '") + keySortMemory + "'");
         try {
-            session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + def.name + "_pkey PRIMARY KEY (" +
-                         joined(def.primaryKey) + ")");
+            session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + def.name + "_pkey " + primaryKeySql(def));
         } catch (const SqlError& e) {
             if (e.sqlState == "23505") throw LoadError("table " + std::string(def.name) + ": duplicate key: " + e.detail);
             throw LoadError("table " + std::string(def.name) + ": primary key: " + e.what());
@@ -725,47 +529,6 @@ public:
     bool created = false, published = false;
 };
 
-// After a failure in a piece of a file that does not start the file, an
-// earlier line of the wrong length may have shifted every line after it: the
-// first such line is the fault to report.
-std::optional<std::string> earlierBadLine(const Source& src, const TableDef& def, uint64_t upTo) {
-    std::vector<char> data;
-    // Whole lines at a time: each piece starts on a line.
-    const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
-    const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
-    DataFile::Reader reader(src.file, 0);
-    for (uint64_t offset = 0; offset < upTo; offset += step) {
-        const uint64_t n = std::min<uint64_t>(step, upTo - offset);
-        data.resize(static_cast<size_t>(n));
-        reader.read(data.data(), data.size());
-        try {
-            lines::forEach(src.file, data.data(), data.size(), offset, def.lineLength, src.lineEnd,
-                           [](const char*, uint64_t) {});
-        } catch (const LoadError& e) {
-            return std::string(e.what());
-        }
-    }
-    return std::nullopt;
-}
-
-// After a failure in a file with compressed files: the first fault of its
-// compressed files themselves (a damaged frame, other text than its size,
-// other compressed bytes than the manifests give), if any.
-std::optional<std::string> compressedFault(const DataFile& file, ContentCheck& content) {
-    std::vector<char> data(static_cast<size_t>(std::min<uint64_t>(chunkBytes, file.size())));
-    try {
-        DataFile::Reader reader(file, 0, compressedCheck(content));
-        for (uint64_t offset = 0; offset < file.size(); offset += data.size()) {
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(data.size(), file.size() - offset));
-            reader.read(data.data(), n);
-        }
-        reader.read(data.data(), 0);
-    } catch (const LoadError& e) {
-        return std::string(e.what());
-    }
-    return std::nullopt;
-}
-
 void printProgress(const Scheduler& s, uint64_t rows, uint64_t expected, double seconds) {
     fprintf(stderr, "\rqemload: %.1f of %.1f M rows loaded (%.0f %%), keys of %zu of %zu tables, %.0f s   ",
             static_cast<double>(rows) / 1e6, static_cast<double>(expected) / 1e6,
@@ -784,7 +547,8 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
     try {
         control.exec("BEGIN");
         temp.create();
-        for (const Dimension& dim : dims.all) control.exec(dimensionTableSql(temp.sql, dim));
+        for (const Dimension& dim : dims.all)
+            control.exec(dimensionTableSql(temp.sql, dim.layout, SqlDialect::postgres, false));
         control.exec("COMMIT");
         for (const Dimension& dim : dims.all) {
             const DimensionSeconds seconds = loadDimension(control, temp.sql, dim);
@@ -801,7 +565,8 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
         // The other tables once the dimensions they reference are keyed.
         figures.foreignKeysBeforeLoading = foreignKeysBeforeLoading(control);
         control.exec("BEGIN");
-        for (const TableWork& t : work) control.exec(createTableSql(temp.sql, *t.def, figures.foreignKeysBeforeLoading));
+        for (const TableWork& t : work)
+            control.exec(tableSql(temp.sql, *t.def, SqlDialect::postgres, figures.foreignKeysBeforeLoading, false));
         control.exec("COMMIT");
     } catch (const SqlError& e) {
         throw LoadError(std::string("creating the tables: ") + e.what());
@@ -937,75 +702,20 @@ LoadFigures loadDataSet(const LoadOptions& o) {
         throw LoadError("schema name '" + o.schema + "' " + problem);
     if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
 
-    checkFinished(o.folder);
-    // What the manifests say, and all that can be checked against them
-    // without reading the files, before anything is read.
-    const DataSetManifests manifests = DataSetManifests::read(o.folder);
-    int32_t users = o.users;
-    std::string asker = "--users " + std::to_string(o.users) + " asks";
-    if (!manifests.empty()) {
-        const qem::Manifest& m = manifests.settings();
-        if (o.users > 0 && o.users != m.users)
-            throw LoadError("--users " + std::to_string(o.users) + ": the data set has " + std::to_string(m.users) +
-                            " users (" + manifests.firstName() + ")");
-        users = static_cast<int32_t>(m.users);
-        asker = "the data set's " + std::to_string(m.users) + " users (" + manifests.firstName() + ") ask";
+    const std::unique_ptr<DataSet> data = DataSet::open(o.folder, o.users, "qemload");
+    std::vector<TableWork> work;
+    for (const TableFiles& t : data->tables) {
+        TableWork w;
+        w.def = t.def;
+        w.sources = t.sources;
+        w.figures.name = t.def->name;
+        for (const Source& s : t.sources) w.figures.bytes += s.file.size();
+        work.push_back(std::move(w));
     }
-    std::vector<TableWork> work = planTables(o.folder, users, asker);
-    std::map<std::string, DataFile> dimensionFiles;
-    for (const DimensionLayout& l : dimensionLayouts())
-        for (const char* name : {l.hierFile, l.treeFile}) dimensionFiles.emplace(name, DataFile::find(o.folder, name));
-    std::vector<DataFile*> files;
-    for (auto& [name, f] : dimensionFiles) files.push_back(&f);
-    for (TableWork& t : work)
-        for (Source& s : t.sources) files.push_back(&s.file);
-    for (const DataFile* f : files)
-        if (f->anyCompressed() && !DataFile::canDecompress())
-            throw LoadError(compressedFileOf(*f) + ": a compressed file, and this qemload was built without Zstandard "
-                            "(install libzstd-dev and build again)");
-    if (manifests.empty()) {
-        for (const DataFile* f : files) {
-            if (f->storedInParts())
-                throw LoadError(fs::path(f->parts().front().path).filename().string() +
-                                ": a part file, and the folder holds no manifests: a data set in parts is loaded "
-                                "only with the manifests its parts were written with (phaseN.manifest.partKKKK)");
-            if (f->anyCompressed())
-                throw LoadError(compressedFileOf(*f) +
-                                ": a compressed file, and the folder holds no manifests: a compressed data set is "
-                                "loaded only with its manifests (phaseN.manifest), which give the size of its text");
-        }
-        fprintf(stderr,
-                "qemload: warning: %s holds no manifests (phaseN.manifest), as data sets written before them: only "
-                "the files' lines are checked, the data set's completeness is not proven\n",
-                o.folder.c_str());
-    } else {
-        // Gives the compressed files their text sizes, too.
-        manifests.checkStored(files);
-    }
-    for (TableWork& t : work)
-        for (const Source& s : t.sources) t.figures.bytes += s.file.size();
-    ContentCheck content(manifests, std::vector<const DataFile*>(files.begin(), files.end()));
-
-    // The dimension files' bytes are checked as they are read (before their
-    // lines), every other file's by the jobs as they load it.
-    const Dimensions dims = readDimensions(
-        [&](const std::string& name) { return dimensionFiles.at(name); },
-        [&](const DataFile& file, uint64_t offset, const char* data, size_t length) {
-            content.add(file, offset, data, length);
-        },
-        compressedCheck(content));
-    checkMonths(dims);
-    findLineEnds(work);
-    figures.size = checkCounts(dims, work);
-    figures.size.usersChecked = o.users > 0 || !manifests.empty();
-    if (!manifests.empty()) {
-        const qem::Manifest& m = manifests.settings();
-        if (m.channels != figures.size.channels || m.densityCode != figures.size.densityCode)
-            throw LoadError("the files imply " + std::to_string(figures.size.channels) + " channels and density code " +
-                            std::to_string(figures.size.densityCode) + ", where " + manifests.firstName() + " says " +
-                            std::to_string(m.channels) + " channels and density code " + std::to_string(m.densityCode));
-        figures.manifestParts = m.parts;
-        figures.contentSums = manifests.carriesSums();
+    figures.size = data->size;
+    if (!data->manifests.empty()) {
+        figures.manifestParts = data->manifests.settings().parts;
+        figures.contentSums = data->manifests.carriesSums();
     }
     figures.checkSeconds = since(start);
 
@@ -1018,7 +728,7 @@ LoadFigures loadDataSet(const LoadOptions& o) {
 
     TemporarySchema temp(control);
     try {
-        buildAndPublish(o, control, temp, dims, dimensionFiles, work, content, figures, start);
+        buildAndPublish(o, control, temp, data->dims, data->dimensionFiles, work, *data->content, figures, start);
     } catch (const std::exception& e) {
         // What could not be dropped goes with the failure.
         const std::string left = temp.discard();

@@ -13,11 +13,15 @@ namespace ff = fixed_fields;
 
 namespace {
 
-constexpr const char* codeType = "varchar(12) COLLATE \"C\" NOT NULL";
-constexpr const char* nullableCode = "varchar(12) COLLATE \"C\"";
-constexpr const char* countType = "integer NOT NULL";
-constexpr const char* amountType = "numeric(9,2) NOT NULL";  // "%10.2lf": at most 7 + 2 digits
-constexpr const char* costType = "numeric(9,3) NOT NULL";    // "%10.3lf": at most 6 + 3 digits
+constexpr SqlType codeType{"varchar(12) COLLATE \"C\" NOT NULL", "VARCHAR(12) NOT NULL", "String"};
+constexpr SqlType nullableCode{"varchar(12) COLLATE \"C\"", "VARCHAR(12)", "Nullable(String)"};
+constexpr SqlType countType{"integer NOT NULL", "INTEGER NOT NULL", "Int32"};
+constexpr SqlType kindType{"smallint NOT NULL", "SMALLINT NOT NULL", "Int16"};
+constexpr SqlType scenarioType{"varchar(12) NOT NULL", "VARCHAR(12) NOT NULL", "String"};
+constexpr SqlType nameType{"varchar(24)", "VARCHAR(24)", "Nullable(String)"};  // a query's scenario or measure
+// "%10.2lf": at most 7 + 2 digits; "%10.3lf": at most 6 + 3 digits.
+constexpr SqlType amountType{"numeric(9,2) NOT NULL", "DECIMAL(9,2) NOT NULL", "Decimal(9, 2)"};
+constexpr SqlType costType{"numeric(9,3) NOT NULL", "DECIMAL(9,3) NOT NULL", "Decimal(9, 3)"};
 constexpr const char* currentMonth = "199606";
 
 std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
@@ -27,19 +31,35 @@ std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 MemberRef member(const LineContext& ctx, int d, const ff::Field& f, const char* line, bool left, bool leafOnly) {
     const std::string_view code = ff::text(f, line, left);
     const Dimension& dim = (*ctx.dims)[d];
-    const int32_t at = dim.find(code);
+    int32_t level = 0;
+    const int32_t at = dim.find(code, level);
     if (at < 0) throw LineError(std::string(f.name) + " " + quoted(code) + " is not in " + dim.layout.treeFile);
-    if (leafOnly && !dim.isLeaf(at))
+    if (leafOnly && level != 0)
         throw LineError(std::string(f.name) + " " + quoted(code) + " is not a leaf (its level is " +
-                        dim.layout.levels[dim.members[at].level] + ")");
+                        dim.layout.levels[level] + ")");
     return MemberRef{code, d, at};
 }
 
+// Whether code a comes before code b in byte order: codes of up to 8
+// characters (months) compared as numbers, without a library call.
+bool before(std::string_view a, std::string_view b) {
+    if (a.size() > 8 || b.size() > 8) return a < b;
+    auto number = [](std::string_view s) {
+        uint64_t v = 0;
+        for (size_t i = 0; i < 8; ++i) v = v << 8 | (i < s.size() ? static_cast<unsigned char>(s[i]) : 0u);
+        return v;
+    };
+    // Codes hold no NUL, so a shorter code padded with NULs still comes first.
+    return number(a) < number(b);
+}
+
 // A month column whose code lies in first .. last (months are ordered by code).
-MemberRef month(const LineContext& ctx, const ff::Field& f, const char* line, const char* first, const char* last) {
+MemberRef month(const LineContext& ctx, const ff::Field& f, const char* line, std::string_view first,
+                std::string_view last) {
     const MemberRef m = member(ctx, timeDimension, f, line, false, true);
-    if (m.code < first || m.code > last)
-        throw LineError(std::string(f.name) + " " + quoted(m.code) + " lies outside " + first + " .. " + last);
+    if (before(m.code, first) || before(last, m.code))
+        throw LineError(std::string(f.name) + " " + quoted(m.code) + " lies outside " + std::string(first) + " .. " +
+                        std::string(last));
     return m;
 }
 
@@ -269,55 +289,55 @@ const std::vector<TableDef>& factTables() {
          {"customer", "product", "channel", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         histsaleLine<BinaryRows>, histsaleLine<CsvRows>, histsaleLine<KeyedRows>},
+         histsaleLine<BinaryRows>, histsaleLine<CsvRows>, histsaleLine<KeyedRows>, histsaleLine<TextRows>},
         {"histinv", "histinv.qem", 194, 17,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         histinvLine<BinaryRows>, histinvLine<CsvRows>, histinvLine<KeyedRows>},
+         histinvLine<BinaryRows>, histinvLine<CsvRows>, histinvLine<KeyedRows>, histinvLine<TextRows>},
         {"budget", "budget.qem", 50, 1,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"units", countType},
           {"dollar_sales", amountType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         budgetLine<BinaryRows>, budgetLine<CsvRows>, budgetLine<KeyedRows>},
+         budgetLine<BinaryRows>, budgetLine<CsvRows>, budgetLine<KeyedRows>, budgetLine<TextRows>},
         {"currsale", "currsale.qem", 56, 1,
          {{"customer", codeType}, {"product", codeType}, {"channel", codeType}, {"month", codeType},
           {"units", countType}, {"dollar_sales", amountType}},
          {"customer", "product", "channel", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         currsaleLine<BinaryRows>, currsaleLine<CsvRows>, currsaleLine<KeyedRows>},
+         currsaleLine<BinaryRows>, currsaleLine<CsvRows>, currsaleLine<KeyedRows>, currsaleLine<TextRows>},
         {"currinv", "currinv.qem", 34, 1,
          {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
          {"customer", "product", "month"},
          {{"customer", customerDimension, true}, {"product", productDimension, true},
           {"month", timeDimension, true}},
-         currinvLine<BinaryRows>, currinvLine<CsvRows>, currinvLine<KeyedRows>},
+         currinvLine<BinaryRows>, currinvLine<CsvRows>, currinvLine<KeyedRows>, currinvLine<TextRows>},
         {"prodcos", "prodcos.qem", 40, 1,
-         {{"product", codeType}, {"scenario", "varchar(12) NOT NULL"}, {"month", codeType},
+         {{"product", codeType}, {"scenario", scenarioType}, {"month", codeType},
           {"prod_cost", costType}},
          {"product", "scenario", "month"},
          {{"product", productDimension, true}, {"month", timeDimension, true}},
          costLine<productDimension, BinaryRows>, costLine<productDimension, CsvRows>,
-         costLine<productDimension, KeyedRows>},
+         costLine<productDimension, KeyedRows>, costLine<productDimension, TextRows>},
         {"custship", "custship.qem", 40, 1,
-         {{"customer", codeType}, {"scenario", "varchar(12) NOT NULL"}, {"month", codeType},
+         {{"customer", codeType}, {"scenario", scenarioType}, {"month", codeType},
           {"ship_cost", costType}},
          {"customer", "scenario", "month"},
          {{"customer", customerDimension, true}, {"month", timeDimension, true}},
          costLine<customerDimension, BinaryRows>, costLine<customerDimension, CsvRows>,
-         costLine<customerDimension, KeyedRows>},
+         costLine<customerDimension, KeyedRows>, costLine<customerDimension, TextRows>},
         {"query", nullptr, 168, 1,
-         {{"user_number", countType}, {"position", countType}, {"kind", "smallint NOT NULL"},
+         {{"user_number", countType}, {"position", countType}, {"kind", kindType},
           {"product", nullableCode}, {"customer", nullableCode}, {"channel", nullableCode}, {"time", nullableCode},
-          {"scenario", "varchar(24)"}, {"measure", "varchar(24)"}},
+          {"scenario", nameType}, {"measure", nameType}},
          {"user_number", "position"},
          {{"product", productDimension, false}, {"customer", customerDimension, false},
           {"channel", channelDimension, false}, {"time", timeDimension, false}},
-         queryLine<BinaryRows>, queryLine<CsvRows>, queryLine<KeyedRows>},
+         queryLine<BinaryRows>, queryLine<CsvRows>, queryLine<KeyedRows>, queryLine<TextRows>},
     };
     return tables;
 }

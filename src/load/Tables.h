@@ -15,9 +15,19 @@ struct LineContext {
     int32_t user = 0;  // query files: the user number of the file
 };
 
+// A column's SQL type with its NOT NULL: as qemload makes it in PostgreSQL
+// (codes in the "C" collation, so that they sort by their bytes), in the
+// standard form that other databases take (schema.sql of qemexport), and in
+// ClickHouse's types (schema-clickhouse.sql).
+struct SqlType {
+    const char* postgres;
+    const char* portable;
+    const char* clickhouse;
+};
+
 struct ColumnDef {
     const char* name;
-    const char* type;  // SQL type and constraints of the column
+    SqlType type;
 };
 
 // A member column's reference to its dimension table: to its code, or, when
@@ -40,6 +50,8 @@ struct TableDef {
     void (*csvLine)(const LineContext&, const char* line, uint64_t lineNumber, CsvRows& out);
     // binaryLine with the line's sort key (see KeyedRows).
     void (*keyedLine)(const LineContext&, const char* line, uint64_t lineNumber, KeyedRows& out);
+    // The same rows as delimited text (qemexport).
+    void (*textLine)(const LineContext&, const char* line, uint64_t lineNumber, TextRows& out);
 };
 
 // The fact, cost and query tables, the largest first.

@@ -1,0 +1,111 @@
+#include "export/Arguments.h"
+
+namespace qemexport {
+
+const char* const usageText =
+    "usage: qemexport [--format csv|tsv] [--compress zstd[:LEVEL]] [--jobs N] FOLDER OUTDIR\n"
+    "Exports the finished data set in FOLDER as delimited text for any database. Into\n"
+    "OUTDIR (made if missing) go: one file per table of qemload's schema, with a\n"
+    "header line (the same tables, columns, rows and values: product, customer,\n"
+    "channel, time, histsale, histinv (a row per month), budget, currsale, currinv,\n"
+    "prodcos, custship, query); schema.sql, the tables with their primary and\n"
+    "foreign keys and checks in portable SQL (PostgreSQL, DuckDB, SQLite,\n"
+    "MySQL/MariaDB); schema-clickhouse.sql, the same tables for ClickHouse; and last\n"
+    "qemexport.manifest, with the rows, bytes and CRC-32 of every file. The data set\n"
+    "is checked as qemload checks it (its manifests, every line and field, every\n"
+    "member a row names): one that qemload would refuse is refused, and nothing is\n"
+    "left in OUTDIR under a final name. Every file is written under a temporary name\n"
+    "and renamed once all are complete; none of the export's files may be in OUTDIR\n"
+    "already.\n"
+    "  --format csv|tsv   CSV as RFC 4180 has it (the default; a NULL is an empty\n"
+    "                     field), or tab-separated text with backslash escapes (a NULL\n"
+    "                     is \\N)\n"
+    "  --compress zstd[:LEVEL]  each table's file compressed, NAME.csv.zst (level 1 to\n"
+    "                     19, default 1); the SQL and the manifest stay plain\n"
+    "  --jobs N           threads converting in parallel (default: one per processor)\n"
+    "Exit status: 0 exported; 1 refused or failed, nothing left under a final name;\n"
+    "2 bad command line.\n";
+
+namespace {
+
+// A decimal number from low to high.
+bool parseCount(const std::string& text, long low, long high, long& value) {
+    if (text.empty() || text.size() > 10) return false;
+    for (const char c : text)
+        if (c < '0' || c > '9') return false;
+    value = std::stol(text);
+    return value >= low && value <= high;
+}
+
+}  // namespace
+
+Arguments parseArguments(const std::vector<std::string>& args) {
+    Arguments a;
+    std::vector<std::string> positional;
+    bool optionsEnd = false;
+    for (size_t i = 0; i < args.size() && a.error.empty(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        const size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        std::string value;
+        auto takeValue = [&] {
+            if (eq != std::string::npos)
+                value = arg.substr(eq + 1);
+            else if (i + 1 < args.size())
+                value = args[++i];
+            else
+                a.error = name + " needs a value";
+            return a.error.empty();
+        };
+        if (name == "--help" || name == "-h") {
+            a.help = true;
+        } else if (name == "--format") {
+            if (!takeValue()) break;
+            if (value == "csv")
+                a.options.format = ExportOptions::csv;
+            else if (value == "tsv")
+                a.options.format = ExportOptions::tsv;
+            else
+                a.error = "--format " + value + ": not csv or tsv";
+        } else if (name == "--compress") {
+            if (!takeValue()) break;
+            long level = 1;
+            if (value.rfind("zstd:", 0) == 0) {
+                if (!parseCount(value.substr(5), 1, 19, level)) level = 0;
+            } else if (value != "zstd") {
+                level = 0;
+            }
+            if (level == 0)
+                a.error = "--compress " + value + ": not zstd or zstd:LEVEL with a level from 1 to 19";
+            else
+                a.options.zstdLevel = static_cast<int>(level);
+        } else if (name == "--jobs") {
+            if (!takeValue()) break;
+            long jobs = 0;
+            if (!parseCount(value, 1, 64, jobs))
+                a.error = "--jobs " + value + ": not a number from 1 to 64";
+            else
+                a.options.jobs = static_cast<int>(jobs);
+        } else {
+            a.error = "unknown option " + name;
+        }
+    }
+    if (a.help || !a.error.empty()) return a;
+    if (positional.size() != 2) {
+        a.error = positional.size() < 2 ? "FOLDER and OUTDIR are needed" : "too many arguments";
+        return a;
+    }
+    a.options.folder = positional[0];
+    a.options.outdir = positional[1];
+    return a;
+}
+
+}  // namespace qemexport

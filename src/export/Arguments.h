@@ -1,0 +1,20 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "export/Exporter.h"
+
+namespace qemexport {
+
+// The command line: qemexport [--format csv|tsv] [--compress zstd[:LEVEL]] [--jobs N] FOLDER OUTDIR
+struct Arguments {
+    ExportOptions options;
+    bool help = false;
+    std::string error;  // a usage error, or ""
+};
+
+Arguments parseArguments(const std::vector<std::string>& args);
+
+extern const char* const usageText;
+
+}  // namespace qemexport

@@ -1,0 +1,58 @@
+// qemexport: a finished data set as delimited text and portable SQL for any database.
+#include <malloc.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "export/Arguments.h"
+#include "export/Exporter.h"
+
+namespace qemexport {
+namespace {
+
+void onSignal(int) { exportStopRequest() = true; }
+
+}  // namespace
+}  // namespace qemexport
+
+using namespace qemexport;
+
+int main(int argc, char** argv) {
+    const Arguments a = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (a.help) {
+        fputs(usageText, stdout);
+        return 0;
+    }
+    if (!a.error.empty()) {
+        fprintf(stderr, "qemexport: %s\n%s", a.error.c_str(), usageText);
+        return 2;
+    }
+    // The first interrupt stops the export cleanly; a second one ends the program.
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    action.sa_flags = SA_RESETHAND;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        sigaction(signal, nullptr, &previous);
+        if (previous.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+    }
+
+    // The jobs' buffers of a few MB are taken and given back all the time:
+    // kept by the allocator rather than returned to the system, they are
+    // reused without the system clearing fresh pages for each.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+
+    ExportOptions options = a.options;
+    options.progress = isatty(STDERR_FILENO);
+    try {
+        const ExportFigures figures = exportDataSet(options);
+        printFigures(stdout, figures);
+        return 0;
+    } catch (const std::exception& e) {
+        fflush(stdout);
+        fprintf(stderr, "qemexport: %s\nnothing was exported\n", e.what());
+        return 1;
+    }
+}
