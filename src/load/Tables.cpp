@@ -1,7 +1,9 @@
 #include "load/Tables.h"
 
 #include <array>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "load/FixedFields.h"
@@ -40,17 +42,28 @@ MemberRef member(const LineContext& ctx, int d, const ff::Field& f, const char* 
     return MemberRef{code, d, at};
 }
 
-// Whether code a comes before code b in byte order: codes of up to 8
-// characters (months) compared as numbers, without a library call.
+// A code of up to 8 characters as a number that orders as the code does in
+// byte order: its bytes, padded with NULs, read big-endian (codes hold no
+// NUL, so a shorter code still comes first). Month codes, 6 characters, are
+// put together from two loads.
+uint64_t codeOrder(std::string_view s) {
+    static_assert(std::endian::native == std::endian::little, "the two loads are byte-swapped");
+    if (s.size() == 6) {
+        uint32_t high;
+        uint16_t low;
+        memcpy(&high, s.data(), 4);
+        memcpy(&low, s.data() + 4, 2);
+        return static_cast<uint64_t>(__builtin_bswap32(high)) << 32 | static_cast<uint64_t>(__builtin_bswap16(low)) << 16;
+    }
+    uint64_t v = 0;
+    for (size_t i = 0; i < 8; ++i) v = v << 8 | (i < s.size() ? static_cast<unsigned char>(s[i]) : 0u);
+    return v;
+}
+
+// Whether code a comes before code b in byte order, without a library call.
 bool before(std::string_view a, std::string_view b) {
     if (a.size() > 8 || b.size() > 8) return a < b;
-    auto number = [](std::string_view s) {
-        uint64_t v = 0;
-        for (size_t i = 0; i < 8; ++i) v = v << 8 | (i < s.size() ? static_cast<unsigned char>(s[i]) : 0u);
-        return v;
-    };
-    // Codes hold no NUL, so a shorter code padded with NULs still comes first.
-    return number(a) < number(b);
+    return codeOrder(a) < codeOrder(b);
 }
 
 // A month column whose code lies in first .. last (months are ordered by code).
