@@ -1,6 +1,5 @@
 // qemexport: a finished data set as delimited text and portable SQL for any database.
 #include <malloc.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -29,14 +28,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // The first interrupt stops the export cleanly; a second one ends the program.
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    action.sa_flags = SA_RESETHAND;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction previous {};
-        sigaction(signal, nullptr, &previous);
-        if (previous.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
-    }
+    stopOnFirstInterrupt(onSignal);
 
     // The jobs' buffers of a few MB are taken and given back all the time:
     // kept by the allocator rather than returned to the system, they are

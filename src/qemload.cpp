@@ -1,5 +1,4 @@
 // qemload: loads a finished data set into PostgreSQL with its integrity checked.
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,6 +6,7 @@
 #include "load/Arguments.h"
 #include "load/Loader.h"
 #include "load/PgSession.h"
+#include "load/ProgramSupport.h"
 
 namespace qemload {
 namespace {
@@ -29,14 +29,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // The first interrupt stops the load cleanly; a second one ends the program.
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    action.sa_flags = SA_RESETHAND;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction previous {};
-        sigaction(signal, nullptr, &previous);
-        if (previous.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);  // kept ignored in the background
-    }
+    stopOnFirstInterrupt(onSignal);
 
     LoadOptions options = a.options;
     options.progress = isatty(STDERR_FILENO);

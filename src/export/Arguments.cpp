@@ -26,19 +26,6 @@ const char* const usageText =
     "Exit status: 0 exported; 1 refused or failed, nothing left under a final name;\n"
     "2 bad command line.\n";
 
-namespace {
-
-// A decimal number from low to high.
-bool parseCount(const std::string& text, long low, long high, long& value) {
-    if (text.empty() || text.size() > 10) return false;
-    for (const char c : text)
-        if (c < '0' || c > '9') return false;
-    value = std::stol(text);
-    return value >= low && value <= high;
-}
-
-}  // namespace
-
 Arguments parseArguments(const std::vector<std::string>& args) {
     Arguments a;
     std::vector<std::string> positional;

@@ -3,8 +3,13 @@
 #include <vector>
 
 #include "export/Exporter.h"
+#include "load/ProgramSupport.h"
 
 namespace qemexport {
+
+// Command-line numbers and interrupts are handled as qemload handles them.
+using qemload::parseCount;
+using qemload::stopOnFirstInterrupt;
 
 // The command line: qemexport [--format csv|tsv] [--compress zstd[:LEVEL]] [--jobs N] FOLDER OUTDIR
 struct Arguments {

@@ -1,5 +1,7 @@
 #include "load/Arguments.h"
 
+#include "load/ProgramSupport.h"
+
 #include <cstdint>
 
 namespace qemload {
@@ -40,19 +42,6 @@ const char* const usageText =
     "and names it with the statement that drops it: the next qemload on this host drops\n"
     "it when it starts.\n"
     "Exit status: 0 loaded; 1 refused or failed, nothing published; 2 bad command line.\n";
-
-namespace {
-
-// A decimal number from low to high.
-bool parseCount(const std::string& text, long low, long high, long& value) {
-    if (text.empty() || text.size() > 10) return false;
-    for (const char c : text)
-        if (c < '0' || c > '9') return false;
-    value = std::stol(text);
-    return value >= low && value <= high;
-}
-
-}  // namespace
 
 Arguments parseArguments(const std::vector<std::string>& args) {
     Arguments a;
