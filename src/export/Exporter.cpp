@@ -104,23 +104,11 @@ public:
             return;
         }
         writing = true;
-        lock.unlock();
-        try {
-            append(data, size, crc, rows);
-        } catch (...) {
-            lock.lock();
-            writing = false;
-            throw;
-        }
-        lock.lock();
-        ++next;
-        // The pieces that waited for this one.
-        for (auto it = waiting.find(next); it != waiting.end(); it = waiting.find(next)) {
-            Piece piece = std::move(it->second);
-            waiting.erase(it);
+        // The next piece written outside the lock, this job alone writing.
+        auto appendNext = [&](const char* bytes, size_t length, uint32_t bytesCrc, uint64_t bytesRows) {
             lock.unlock();
             try {
-                append(piece.bytes.data(), piece.bytes.size(), piece.crc, piece.rows);
+                append(bytes, length, bytesCrc, bytesRows);
             } catch (...) {
                 lock.lock();
                 writing = false;
@@ -128,6 +116,13 @@ public:
             }
             lock.lock();
             ++next;
+        };
+        appendNext(data, size, crc, rows);
+        // The pieces that waited for this one.
+        for (auto it = waiting.find(next); it != waiting.end(); it = waiting.find(next)) {
+            Piece piece = std::move(it->second);
+            waiting.erase(it);
+            appendNext(piece.bytes.data(), piece.bytes.size(), piece.crc, piece.rows);
             spare.push_back(std::move(piece.bytes));
         }
         if (next == pieces) std::vector<std::string>().swap(spare);  // the file is whole: its buffers go
