@@ -310,6 +310,7 @@ void DataFile::Reader::readCompressed(char* out, size_t length) {
             throw LoadError(fileNameOf(p.path) + ": decompresses to only " + std::to_string(d.produced) +
                             " bytes of text (" + p.sizeSource + ")");
         const size_t available = d.pending.size() - d.pendingAt;
+        if (available == 0) continue;  // a step of the decoder that gave no text yet
         if (d.consumed < within) {
             const size_t pass = static_cast<size_t>(std::min<uint64_t>(available, within - d.consumed));
             d.pendingAt += pass;
