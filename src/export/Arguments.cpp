@@ -29,62 +29,38 @@ const char* const usageText =
 Arguments parseArguments(const std::vector<std::string>& args) {
     Arguments a;
     std::vector<std::string> positional;
-    bool optionsEnd = false;
-    for (size_t i = 0; i < args.size() && a.error.empty(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
-            positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnd = true;
-            continue;
-        }
-        const size_t eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
+    a.error = scanOptions(args, positional, [&](const std::string& name, bool, const TakeValue& takeValue) {
         std::string value;
-        auto takeValue = [&] {
-            if (eq != std::string::npos)
-                value = arg.substr(eq + 1);
-            else if (i + 1 < args.size())
-                value = args[++i];
-            else
-                a.error = name + " needs a value";
-            return a.error.empty();
-        };
         if (name == "--help" || name == "-h") {
             a.help = true;
         } else if (name == "--format") {
-            if (!takeValue()) break;
+            if (!takeValue(value)) return std::string();
             if (value == "csv")
                 a.options.format = ExportOptions::csv;
             else if (value == "tsv")
                 a.options.format = ExportOptions::tsv;
             else
-                a.error = "--format " + value + ": not csv or tsv";
+                return "--format " + value + ": not csv or tsv";
         } else if (name == "--compress") {
-            if (!takeValue()) break;
+            if (!takeValue(value)) return std::string();
             long level = 1;
             if (value.rfind("zstd:", 0) == 0) {
                 if (!parseCount(value.substr(5), 1, 19, level)) level = 0;
             } else if (value != "zstd") {
                 level = 0;
             }
-            if (level == 0)
-                a.error = "--compress " + value + ": not zstd or zstd:LEVEL with a level from 1 to 19";
-            else
-                a.options.zstdLevel = static_cast<int>(level);
+            if (level == 0) return "--compress " + value + ": not zstd or zstd:LEVEL with a level from 1 to 19";
+            a.options.zstdLevel = static_cast<int>(level);
         } else if (name == "--jobs") {
-            if (!takeValue()) break;
+            if (!takeValue(value)) return std::string();
             long jobs = 0;
-            if (!parseCount(value, 1, 64, jobs))
-                a.error = "--jobs " + value + ": not a number from 1 to 64";
-            else
-                a.options.jobs = static_cast<int>(jobs);
+            if (!parseCount(value, 1, 64, jobs)) return "--jobs " + value + ": not a number from 1 to 64";
+            a.options.jobs = static_cast<int>(jobs);
         } else {
-            a.error = "unknown option " + name;
+            return "unknown option " + name;
         }
-    }
+        return std::string();
+    });
     if (a.help || !a.error.empty()) return a;
     if (positional.size() != 2) {
         a.error = positional.size() < 2 ? "FOLDER and OUTDIR are needed" : "too many arguments";

@@ -9,7 +9,9 @@ namespace qemexport {
 
 // Command-line numbers and interrupts are handled as qemload handles them.
 using qemload::parseCount;
+using qemload::scanOptions;
 using qemload::stopOnFirstInterrupt;
+using qemload::TakeValue;
 
 // The command line: qemexport [--format csv|tsv] [--compress zstd[:LEVEL]] [--jobs N] FOLDER OUTDIR
 struct Arguments {

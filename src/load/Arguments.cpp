@@ -46,60 +46,36 @@ const char* const usageText =
 Arguments parseArguments(const std::vector<std::string>& args) {
     Arguments a;
     std::vector<std::string> positional;
-    bool optionsEnd = false;
-    for (size_t i = 0; i < args.size() && a.error.empty(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
-            positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnd = true;
-            continue;
-        }
-        const size_t eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        auto value = [&](std::string& out) {
-            if (eq != std::string::npos)
-                out = arg.substr(eq + 1);
-            else if (i + 1 < args.size())
-                out = args[++i];
-            else
-                a.error = name + " needs a value";
-        };
+    a.error = scanOptions(args, positional, [&](const std::string& name, bool hasValue, const TakeValue& value) {
+        std::string text;
         if (name == "--help" || name == "-h") {
             a.help = true;
-        } else if (name == "--replace" && eq == std::string::npos) {
+        } else if (name == "--replace" && !hasValue) {
             a.options.replace = true;
         } else if (name == "--users") {
-            std::string text;
             long users = 0;
-            value(text);
-            if (a.error.empty() && !parseCount(text, 10, INT32_MAX, users))
-                a.error = "--users needs a number from 10 to 2147483647";
+            if (!value(text)) return std::string();
+            if (!parseCount(text, 10, INT32_MAX, users)) return std::string("--users needs a number from 10 to 2147483647");
             a.options.users = static_cast<int32_t>(users);
         } else if (name == "--schema") {
             value(a.options.schema);
         } else if (name == "--jobs") {
-            std::string text;
             long jobs = 0;
-            value(text);
-            if (a.error.empty() && !parseCount(text, 1, 64, jobs)) a.error = "--jobs needs a number from 1 to 64";
+            if (!value(text)) return std::string();
+            if (!parseCount(text, 1, 64, jobs)) return std::string("--jobs needs a number from 1 to 64");
             a.options.jobs = static_cast<int>(jobs);
         } else if (name == "--sort-memory") {
-            std::string text;
-            value(text);
-            if (a.error.empty() && !parseCount(text, 16, 1 << 30, a.options.sortMemoryMb))
-                a.error = "--sort-memory needs a number of MB, at least 16";
+            if (!value(text)) return std::string();
+            if (!parseCount(text, 16, 1 << 30, a.options.sortMemoryMb))
+                return std::string("--sort-memory needs a number of MB, at least 16");
         } else if (name == "--sort-limit") {
-            std::string text;
-            value(text);
-            if (a.error.empty() && !parseCount(text, 0, 1 << 30, a.options.sortLimitMb))
-                a.error = "--sort-limit needs a number of MB";
+            if (!value(text)) return std::string();
+            if (!parseCount(text, 0, 1 << 30, a.options.sortLimitMb)) return std::string("--sort-limit needs a number of MB");
         } else {
-            a.error = "unknown option " + name;
+            return "unknown option " + name;
         }
-    }
+        return std::string();
+    });
     if (a.help || !a.error.empty()) return a;
     if (positional.empty()) a.error = "CONNINFO is missing";
     if (positional.size() > 2) a.error = "too many arguments";
