@@ -31,16 +31,22 @@
 #include <vector>
 
 #include "ScratchServer.h"
-#include "load/DataFile.h"
-#include "load/Dimensions.h"
-#include "load/Lines.h"
+#include "dataset/DataFile.h"
+#include "dataset/Dimensions.h"
+#include "dataset/Lines.h"
 #include "load/Loader.h"
 #include "load/PgSession.h"
-#include "load/Tables.h"
+#include "dataset/TableLines.h"
+#include "dataset/Tables.h"
+#include "load/CopyRows.h"
+#include "schema/SchemaSql.h"
 
 namespace fs = std::filesystem;
 
 namespace qemload {
+
+using namespace qemdata;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -128,7 +134,7 @@ BinaryTable writeBinary(const TableDef& def, const std::vector<std::pair<DataFil
             file.read(offset, data.data(), data.size());
             lines::forEach(file, data.data(), data.size(), offset, def.lineLength, lineEnd,
                            [&](const char* line, uint64_t number) {
-                               def.binaryLine(ctx, line, number, rows);
+                               lineParser<BinaryRows>(def)(ctx, line, number, rows);
                                t.rows += static_cast<uint64_t>(def.rowsPerLine);
                            });
             fwrite(rows.data(), 1, rows.size(), out);
@@ -248,6 +254,7 @@ PlainResult plainLoad(const scratch::ScratchServer& server, const std::vector<Bi
 }  // namespace qemload
 
 using namespace qemload;
+using namespace qemdata;
 
 int main(int argc, char** argv) {
     const int channels = argc > 1 ? atoi(argv[1]) : 10;
@@ -347,7 +354,7 @@ int main(int argc, char** argv) {
             }
             tables.push_back(writeBinary(def, sources, dims, binFolder + "/" + def.name + ".bin"));
             std::string list;
-            for (const ColumnDef& c : def.columns) list += (list.empty() ? "" : ", ") + std::string(c.name) + " " + c.type.postgres;
+            for (const ColumnDef& c : def.columns) list += (list.empty() ? "" : ", ") + std::string(c.name) + " " + columnTypeSql(c.type, SqlDialect::postgres);
             columns.emplace_back(def.name, list);
         }
         uint64_t plainRows = 0, plainBytes = 0;

@@ -20,19 +20,20 @@
 #include <thread>
 
 #include "integrity/Crc32.h"
-#include "load/CopyRows.h"
-#include "load/DataSet.h"
-#include "load/LoadError.h"
-#include "load/Lines.h"
-#include "load/SchemaSql.h"
-#include "load/Tables.h"
+#include "dataset/DataSet.h"
+#include "dataset/DataSetError.h"
+#include "dataset/Lines.h"
+#include "schema/SchemaSql.h"
+#include "dataset/TableLines.h"
+#include "dataset/Tables.h"
+#include "export/TextRows.h"
 #ifdef QEM_HAVE_ZSTD
 #include "compress/Zstd.h"
 #endif
 
 namespace qemexport {
 
-using qemload::LoadError;
+using qemdata::DataSetError;
 namespace fs = std::filesystem;
 
 const char* const manifestName = "qemexport.manifest";
@@ -74,7 +75,7 @@ public:
 
     void create() {
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) throw LoadError("cannot create " + temp + ": " + systemText());
+        if (fd < 0) throw DataSetError("cannot create " + temp + ": " + systemText());
         created = true;
     }
 
@@ -134,11 +135,11 @@ public:
     // have been written.
     void complete(size_t expected) {
         if (next != expected || !waiting.empty())
-            throw LoadError(temp + ": " + std::to_string(next) + " of " + std::to_string(expected) + " pieces written");
-        if (fdatasync(fd) != 0) throw LoadError("writing " + temp + ": " + systemText());
+            throw DataSetError(temp + ": " + std::to_string(next) + " of " + std::to_string(expected) + " pieces written");
+        if (fdatasync(fd) != 0) throw DataSetError("writing " + temp + ": " + systemText());
         if (::close(fd) != 0) {
             fd = -1;
-            throw LoadError("writing " + temp + ": " + systemText());
+            throw DataSetError("writing " + temp + ": " + systemText());
         }
         fd = -1;
     }
@@ -177,7 +178,7 @@ private:
         for (size_t done = 0; done < size;) {
             const ssize_t n = ::write(fd, data + done, size - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) throw LoadError("writing " + temp + ": " + systemText());
+            if (n <= 0) throw DataSetError("writing " + temp + ": " + systemText());
             done += static_cast<size_t>(n);
         }
         crc = qem::Crc32::combine(crc, pieceCrc, size);
@@ -204,7 +205,7 @@ struct Task {
 };
 
 struct TableOutput {
-    const qemload::TableFiles* files = nullptr;
+    const qemdata::TableFiles* files = nullptr;
     OutputFile* out = nullptr;
     size_t pieces = 0;
     uint64_t bytesRead = 0;
@@ -242,15 +243,15 @@ public:
 
 // Tells the rows which dimensions' codes all go out as they are, so that
 // member codes are copied without a look at each.
-void markPlainDimensions(qemload::TextRows& rows, const qemload::Dimensions& dims) {
+void markPlainDimensions(TextRows& rows, const qemdata::Dimensions& dims) {
     for (size_t d = 0; d < dims.all.size(); ++d) {
         bool plain = true;
-        for (const qemload::Member& m : dims.all[d].members) plain = plain && rows.needsNoQuoting(m.code);
+        for (const qemdata::Member& m : dims.all[d].members) plain = plain && rows.needsNoQuoting(m.code);
         rows.plainMembers(static_cast<int>(d), plain);
     }
 }
 
-uint64_t strideOf(const qemload::TableDef& def, const qemload::Source& src) {
+uint64_t strideOf(const qemdata::TableDef& def, const qemdata::Source& src) {
     return static_cast<uint64_t>(def.lineLength + src.lineEnd);
 }
 
@@ -259,9 +260,9 @@ uint64_t stepOf(uint64_t stride) { return std::max<uint64_t>(1, pieceBytes / str
 
 class Job {
 public:
-    Job(const ExportOptions& o, const qemload::DataSet& d, std::vector<TableOutput>& t, Scheduler& s)
+    Job(const ExportOptions& o, const qemdata::DataSet& d, std::vector<TableOutput>& t, Scheduler& s)
         : data(d), tables(t), scheduler(s),
-          rows(o.format == ExportOptions::csv ? qemload::TextRows::csv : qemload::TextRows::tsv),
+          rows(o.format == ExportOptions::csv ? TextRows::csv : TextRows::tsv),
           zstdLevel(o.zstdLevel), window(static_cast<size_t>(o.jobs + 2)) {
 #ifdef QEM_HAVE_ZSTD
         if (zstdLevel > 0) encoder = std::make_unique<qem::ZstdEncoder>(zstdLevel);
@@ -295,11 +296,12 @@ private:
 
     void convert(const Task& task) {
         TableOutput& t = tables[task.table];
-        const qemload::TableDef& def = *t.files->def;
-        const qemload::Source& src = t.files->sources[task.source];
-        const qemload::LineContext ctx{&data.dims, src.user};
+        const qemdata::TableDef& def = *t.files->def;
+        const qemdata::Source& src = t.files->sources[task.source];
+        const qemdata::LineContext ctx{&data.dims, src.user};
         const uint64_t stride = strideOf(def, src), step = stepOf(stride);
-        qemload::DataFile::Reader reader(src.file, task.begin, qemload::compressedCheck(*data.content));
+        const qemdata::LineParser<TextRows> parse = qemdata::lineParser<TextRows>(def);
+        qemdata::DataFile::Reader reader(src.file, task.begin, qemdata::compressedCheck(*data.content));
         size_t piece = task.firstPiece;
         if (task.begin == task.end) {
             // An empty file: a compressed one is read to its end and checked.
@@ -318,8 +320,8 @@ private:
             reader.read(input.get(), length);
             data.content->add(src.file, at, input.get(), length);
             rows.clear();
-            qemload::lines::forEach(src.file, input.get(), length, at, def.lineLength, src.lineEnd,
-                                    [&](const char* line, uint64_t number) { def.textLine(ctx, line, number, rows); });
+            qemdata::lines::forEach(src.file, input.get(), length, at, def.lineLength, src.lineEnd,
+                                    [&](const char* line, uint64_t number) { parse(ctx, line, number, rows); });
             rows.finish();
             if (task.end == at + length) reader.read(input.get(), 0);  // a compressed file that ends here: checked
             const char* bytes = rows.data();
@@ -332,7 +334,7 @@ private:
                     return 0;
                 };
                 if (encoder->encode(bytes, size, sink) != 0 || encoder->finish(sink) != 0)
-                    throw LoadError("compressing " + t.out->path + " failed");
+                    throw DataSetError("compressing " + t.out->path + " failed");
                 bytes = packed.data();
                 size = packed.size();
             }
@@ -344,10 +346,10 @@ private:
         }
     }
 
-    const qemload::DataSet& data;
+    const qemdata::DataSet& data;
     std::vector<TableOutput>& tables;
     Scheduler& scheduler;
-    qemload::TextRows rows;
+    TextRows rows;
     int zstdLevel;
     size_t window;
     std::unique_ptr<char[]> input;
@@ -362,9 +364,9 @@ private:
 // file in pieces, a compressed file (or part) read whole from its start by
 // one task, as qemload reads them.
 void planTasks(size_t table, TableOutput& t, Scheduler& scheduler) {
-    const qemload::TableDef& def = *t.files->def;
+    const qemdata::TableDef& def = *t.files->def;
     for (size_t s = 0; s < t.files->sources.size(); ++s) {
-        const qemload::Source& src = t.files->sources[s];
+        const qemdata::Source& src = t.files->sources[s];
         const uint64_t stride = strideOf(def, src), step = stepOf(stride);
         const uint64_t size = src.file.size();
         t.bytesRead += size;
@@ -378,7 +380,7 @@ void planTasks(size_t table, TableOutput& t, Scheduler& scheduler) {
             for (uint64_t b = 0; b < size; b += step) add(b, std::min(size, b + step), 1);
         } else {
             auto lineStart = [&](uint64_t at) { return std::min(size, (at + stride - 1) / stride * stride); };
-            for (const qemload::DataFile::Part& part : src.file.parts()) {
+            for (const qemdata::DataFile::Part& part : src.file.parts()) {
                 const uint64_t begin = lineStart(part.offset), end = lineStart(part.offset + part.size);
                 if (part.compressed) {
                     if (begin < end) add(begin, end, static_cast<size_t>((end - begin + step - 1) / step));
@@ -409,7 +411,7 @@ std::string compressed(const std::string& text, int level) {
         return 0;
     };
     if (encoder.encode(text.data(), text.size(), sink) != 0 || encoder.finish(sink) != 0)
-        throw LoadError("compressing failed");
+        throw DataSetError("compressing failed");
     return out;
 #else
     (void)level;
@@ -419,23 +421,23 @@ std::string compressed(const std::string& text, int level) {
 
 void syncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) throw LoadError("cannot open folder " + folder + ": " + systemText());
+    if (fd < 0) throw DataSetError("cannot open folder " + folder + ": " + systemText());
     const int status = fsync(fd);
     ::close(fd);
-    if (status != 0) throw LoadError("cannot sync folder " + folder + ": " + systemText());
+    if (status != 0) throw DataSetError("cannot sync folder " + folder + ": " + systemText());
 }
 
 // Renames without replacing: a file that appeared under the final name in
 // the meantime is kept and the rename refused.
 void renameNew(const std::string& from, const std::string& to) {
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-    if (errno == EEXIST) throw LoadError(to + " appeared while the export ran; it is left as it is");
+    if (errno == EEXIST) throw DataSetError(to + " appeared while the export ran; it is left as it is");
     if (errno != EINVAL && errno != ENOSYS)
-        throw LoadError("cannot rename " + from + " to " + to + ": " + systemText());
+        throw DataSetError("cannot rename " + from + " to " + to + ": " + systemText());
     // A file system without the flag: link and unlink refuse the same way.
     if (link(from.c_str(), to.c_str()) != 0) {
-        if (errno == EEXIST) throw LoadError(to + " appeared while the export ran; it is left as it is");
-        throw LoadError("cannot rename " + from + " to " + to + ": " + systemText());
+        if (errno == EEXIST) throw DataSetError(to + " appeared while the export ran; it is left as it is");
+        throw DataSetError("cannot rename " + from + " to " + to + ": " + systemText());
     }
     ::unlink(from.c_str());
 }
@@ -496,22 +498,22 @@ void prepareFolder(const ExportOptions& o, const std::vector<std::string>& names
     std::error_code ec;
     const fs::file_status status = fs::status(o.outdir, ec);
     if (fs::exists(status)) {
-        if (!fs::is_directory(status)) throw LoadError(o.outdir + ": exists and is not a folder");
+        if (!fs::is_directory(status)) throw DataSetError(o.outdir + ": exists and is not a folder");
     } else {
         if (!fs::create_directory(o.outdir, ec) && ec)
-            throw LoadError("cannot create folder " + o.outdir + ": " + ec.message());
+            throw DataSetError("cannot create folder " + o.outdir + ": " + ec.message());
         files.createdFolder = true;
     }
     if (fs::equivalent(o.outdir, o.folder, ec))
-        throw LoadError(o.outdir + ": is the data set's own folder; the export goes into a folder of its own");
+        throw DataSetError(o.outdir + ": is the data set's own folder; the export goes into a folder of its own");
     for (const std::string& name : names) {
         const fs::path path = fs::path(o.outdir) / name;
         if (fs::symlink_status(path, ec).type() != fs::file_type::not_found)
-            throw LoadError(path.string() + ": exists; qemexport writes only files that are not there yet (remove "
+            throw DataSetError(path.string() + ": exists; qemexport writes only files that are not there yet (remove "
                             "the old export, or choose another output folder)");
     }
     if (access(o.outdir.c_str(), W_OK) != 0)
-        throw LoadError("cannot write into folder " + o.outdir + ": " + systemText());
+        throw DataSetError("cannot write into folder " + o.outdir + ": " + systemText());
 }
 
 std::string hex8(uint32_t v) {
@@ -531,21 +533,21 @@ ExportFigures exportDataSet(const ExportOptions& o) {
     const auto start = Clock::now();
     const double processorStart = processorSeconds();
     ExportFigures figures;
-    if (o.outdir.empty()) throw LoadError("no output folder given");
+    if (o.outdir.empty()) throw DataSetError("no output folder given");
     figures.jobs = o.jobs > 0 ? o.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    if (o.zstdLevel > 0 && !qemload::DataFile::canDecompress())
-        throw LoadError("--compress: this qemexport was built without Zstandard (install libzstd-dev and build again)");
+    if (o.zstdLevel > 0 && !qemdata::DataFile::canDecompress())
+        throw DataSetError("--compress: this qemexport was built without Zstandard (install libzstd-dev and build again)");
 
     const std::string extension = extensionOf(o);
     std::vector<std::string> names;
-    for (const qemload::DimensionLayout& l : qemload::dimensionLayouts()) names.push_back(l.table + extension);
-    for (const qemload::TableDef& def : qemload::factTables()) names.push_back(def.name + extension);
+    for (const qemdata::DimensionLayout& l : qemdata::dimensionLayouts()) names.push_back(l.table + extension);
+    for (const qemdata::TableDef& def : qemdata::factTables()) names.push_back(def.name + extension);
     names.push_back("schema.sql");
     names.push_back("schema-clickhouse.sql");
     names.push_back(manifestName);
 
     // Everything that can be checked before anything is read or written.
-    const std::unique_ptr<qemload::DataSet> data = qemload::DataSet::open(o.folder, 0, "qemexport");
+    const std::unique_ptr<qemdata::DataSet> data = qemdata::DataSet::open(o.folder, 0, "qemexport");
     figures.size = data->size;
     figures.manifests = !data->manifests.empty();
     figures.checkSeconds = since(start);
@@ -563,17 +565,17 @@ ExportFigures exportDataSet(const ExportOptions& o) {
 
         // The dimensions, each member after its parent (the top level first),
         // so that a database checking the parent key row by row accepts them.
-        for (const qemload::Dimension& dim : data->dims.all) {
+        for (const qemdata::Dimension& dim : data->dims.all) {
             OutputFile& out = files.add(dim.layout.table + extension);
             out.create();
-            out.writeFirst(headerOf(qemload::dimensionColumnsSql(dim.layout)));
+            out.writeFirst(headerOf(qemdata::dimensionColumnsSql(dim.layout)));
             std::vector<size_t> order(dim.members.size());
             for (size_t i = 0; i < order.size(); ++i) order[i] = i;
             std::stable_sort(order.begin(), order.end(),
                              [&](size_t a, size_t b) { return dim.members[a].level > dim.members[b].level; });
-            qemload::TextRows rows(o.format == ExportOptions::csv ? qemload::TextRows::csv : qemload::TextRows::tsv);
+            TextRows rows(o.format == ExportOptions::csv ? TextRows::csv : TextRows::tsv);
             markPlainDimensions(rows, data->dims);
-            for (const size_t i : order) qemload::memberRow(dim, i, rows);
+            for (const size_t i : order) qemdata::memberRow(dim, i, rows);
             rows.finish();
             std::string bytes(rows.data(), rows.size());
             if (o.zstdLevel > 0 && !bytes.empty()) bytes = compressed(bytes, o.zstdLevel);
@@ -590,11 +592,11 @@ ExportFigures exportDataSet(const ExportOptions& o) {
         // The other tables by the jobs.
         Scheduler scheduler;
         std::vector<TableOutput> tables;
-        for (const qemload::TableFiles& t : data->tables) {
+        for (const qemdata::TableFiles& t : data->tables) {
             TableOutput out;
             out.files = &t;
             std::vector<std::string> columns;
-            for (const qemload::ColumnDef& c : t.def->columns) columns.emplace_back(c.name);
+            for (const qemdata::ColumnDef& c : t.def->columns) columns.emplace_back(c.name);
             out.out = &files.add(t.def->name + extension);
             out.out->create();
             out.out->writeFirst(headerOf(columns));
@@ -631,17 +633,17 @@ ExportFigures exportDataSet(const ExportOptions& o) {
             std::string message = scheduler.error;
             if (scheduler.failedTask && !exportStopRequest()) {
                 const Task& failed = *scheduler.failedTask;
-                const qemload::Source& src = tables[failed.table].files->sources[failed.source];
+                const qemdata::Source& src = tables[failed.table].files->sources[failed.source];
                 std::optional<std::string> fault;
                 // A damaged compressed file gives damaged text before its
                 // frame checksum tells: its own fault comes first; and a line
                 // of the wrong length before the piece shifts every line after it.
-                if (src.file.anyCompressed()) fault = qemload::compressedFault(src.file, *data->content);
+                if (src.file.anyCompressed()) fault = qemdata::compressedFault(src.file, *data->content);
                 if (!fault && failed.begin > 0)
-                    fault = qemload::earlierBadLine(src, *tables[failed.table].files->def, failed.begin);
+                    fault = qemdata::earlierBadLine(src, *tables[failed.table].files->def, failed.begin);
                 if (fault) message = *fault;
             }
-            throw LoadError(message);
+            throw DataSetError(message);
         }
         // Every part of every file was read and matched its manifest.
         data->content->finish();
@@ -654,8 +656,8 @@ ExportFigures exportDataSet(const ExportOptions& o) {
         }
 
         // The SQL of the tables, plain text whatever the tables are.
-        for (const auto& [name, sql] : {std::pair<std::string, std::string>{"schema.sql", qemload::portableSchemaSql()},
-                                        {"schema-clickhouse.sql", qemload::clickhouseSchemaSql()}}) {
+        for (const auto& [name, sql] : {std::pair<std::string, std::string>{"schema.sql", qemdata::portableSchemaSql()},
+                                        {"schema-clickhouse.sql", qemdata::clickhouseSchemaSql()}}) {
             OutputFile& out = files.add(name);
             out.create();
             out.put(0, sql.data(), sql.size(), OutputFile::crcOf(sql.data(), sql.size()), 0, 1, [] { return false; });

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "load/LineCounts.h"
+#include "dataset/LineCounts.h"
 
 namespace qemexport {
 
@@ -38,7 +38,7 @@ struct FileFigures {
 
 struct ExportFigures {
     std::vector<FileFigures> files;  // the tables, the dimensions first, then the SQL
-    qemload::DataSetSize size;
+    qemdata::DataSetSize size;
     int jobs = 0;
     double checkSeconds = 0;  // the manifests, dimension files and line counts
     double seconds = 0;       // from the start to the manifest
@@ -49,7 +49,7 @@ struct ExportFigures {
 // The name of the export's manifest.
 extern const char* const manifestName;
 
-// Throws qemload::LoadError with the message for the user; nothing is left
+// Throws qemdata::DataSetError with the message for the user; nothing is left
 // under a final name then.
 ExportFigures exportDataSet(const ExportOptions& options);
 

@@ -1,5 +1,7 @@
 #include "load/Loader.h"
 
+#include "load/CopyRows.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,20 +20,23 @@
 #include <random>
 #include <thread>
 
-#include "load/ContentCheck.h"
-#include "load/DataFile.h"
-#include "load/DataSet.h"
-#include "load/Dimensions.h"
-#include "load/LoadError.h"
-#include "load/Lines.h"
-#include "load/Manifests.h"
+#include "dataset/ContentCheck.h"
+#include "dataset/DataFile.h"
+#include "dataset/DataSet.h"
+#include "dataset/Dimensions.h"
+#include "dataset/DataSetError.h"
+#include "dataset/Lines.h"
+#include "dataset/Manifests.h"
 #include "load/PgSession.h"
-#include "load/SchemaSql.h"
+#include "schema/SchemaSql.h"
 #include "load/Schemas.h"
 #include "load/SortRuns.h"
-#include "load/Tables.h"
+#include "dataset/TableLines.h"
+#include "dataset/Tables.h"
 
 namespace qemload {
+
+using namespace qemdata;
 
 namespace fs = std::filesystem;
 
@@ -280,9 +285,10 @@ private:
         const Source& src = t.sources[task.source];
         const LineContext ctx{&dims, src.user};
         DataFile::Reader reader(src.file, task.begin, compressedCheck(content));
+        const LineParser<BinaryRows> parse = lineParser<BinaryRows>(*t.def);
         copy(t, false, [&](auto&& added) {
             readLines(reader, src, *t.def, task.begin, task.end, [&](const char* line, uint64_t number) {
-                t.def->binaryLine(ctx, line, number, out);
+                parse(ctx, line, number, out);
                 added(t.def->rowsPerLine);
             });
         });
@@ -320,6 +326,7 @@ private:
         const std::string what = "table " + std::string(def.name);
         DataFile::Reader reader(src.file, 0, compressedCheck(content));
         KeyedRows rows(ranks);
+        const LineParser<KeyedRows> parse = lineParser<KeyedRows>(def);
         // The rows never move to grow: at most the sort memory and the rows
         // of the lines read before the next look at its size.
         rows.reserve(static_cast<size_t>(std::min<uint64_t>(sortMemory, src.file.size() * 8) + (64u << 20)));
@@ -335,7 +342,7 @@ private:
         readLines(reader, src, def, 0, src.file.size(), [&](const char* line, uint64_t number) {
             const size_t begin = rows.size();
             rows.startLine();
-            def.keyedLine(ctx, line, number, rows);
+            parse(ctx, line, number, rows);
             RunEntry e;
             e.key = rows.lineKey();
             e.offset = begin;
@@ -447,8 +454,8 @@ private:
         try {
             session.exec("ALTER TABLE " + table + " ADD CONSTRAINT " + def.name + "_pkey " + primaryKeySql(def));
         } catch (const SqlError& e) {
-            if (e.sqlState == "23505") throw LoadError("table " + std::string(def.name) + ": duplicate key: " + e.detail);
-            throw LoadError("table " + std::string(def.name) + ": primary key: " + e.what());
+            if (e.sqlState == "23505") throw DataSetError("table " + std::string(def.name) + ": duplicate key: " + e.detail);
+            throw DataSetError("table " + std::string(def.name) + ": primary key: " + e.what());
         }
         const double keySeconds = since(start);
         start = Clock::now();
@@ -459,12 +466,12 @@ private:
             try {
                 session.exec("ALTER TABLE " + table + " VALIDATE CONSTRAINT " + name);
             } catch (const SqlError& e) {
-                if (e.sqlState != "23503") throw LoadError("table " + std::string(def.name) + ": " + e.what());
+                if (e.sqlState != "23503") throw DataSetError("table " + std::string(def.name) + ": " + e.what());
                 const std::string match = (fk.leafOnly ? "d.leaf_code = f." : "d.code = f.") + std::string(fk.column);
                 const auto rows = session.queryRows("SELECT f.* FROM " + table + " f WHERE f." + fk.column +
                                                     " IS NOT NULL AND NOT EXISTS (SELECT 1 FROM " + schema + "." +
                                                     dim + " d WHERE " + match + ") LIMIT 1");
-                throw LoadError("table " + std::string(def.name) + ": " + fk.column + " names no " +
+                throw DataSetError("table " + std::string(def.name) + ": " + fk.column + " names no " +
                                 (fk.leafOnly ? "leaf of " : "member of ") + dim + ", for example in the row (" +
                                 (rows.empty() ? e.detail : rows.front()) + ")");
             }
@@ -569,7 +576,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
             control.exec(tableSql(temp.sql, *t.def, SqlDialect::postgres, figures.foreignKeysBeforeLoading, false));
         control.exec("COMMIT");
     } catch (const SqlError& e) {
-        throw LoadError(std::string("creating the tables: ") + e.what());
+        throw DataSetError(std::string("creating the tables: ") + e.what());
     }
 
     Scheduler scheduler(work);
@@ -637,7 +644,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
             if (!fault && failed->begin > 0) fault = earlierBadLine(src, *work[failed->table].def, failed->begin);
             if (fault) message = *fault;
         }
-        throw LoadError(message);
+        throw DataSetError(message);
     }
     if (scheduler.firstLoad) {
         figures.loadSeconds = std::chrono::duration<double>(scheduler.lastLoad - *scheduler.firstLoad).count();
@@ -648,7 +655,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
         figures.tables.push_back(t.figures);
     }
 
-    if (loadStopRequest()) throw LoadError("interrupted");
+    if (loadStopRequest()) throw DataSetError("interrupted");
     // Every part of every file was read and matched its manifest; nothing
     // is published otherwise.
     content.finish();
@@ -659,7 +666,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
     try {
         control.exec("BEGIN");
         if (control.queryValue(existsSql, {o.schema}) != "0") {
-            if (!o.replace) throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
+            if (!o.replace) throw DataSetError("schema " + o.schema + " already exists (give --replace to replace it)");
             schemas::replaceDrop(control, o.schema);
             figures.replaced = true;
         }
@@ -668,7 +675,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
         control.exec("COMMIT");
         temp.published = true;
     } catch (const SqlError& e) {
-        throw LoadError(std::string("publishing schema ") + o.schema + ": " + e.what());
+        throw DataSetError(std::string("publishing schema ") + o.schema + ": " + e.what());
     }
     figures.publishSeconds = since(publishStart);
     figures.totalSeconds = since(start);
@@ -699,8 +706,8 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     LoadFigures figures;
     rememberSecrets(o.conninfo);
     if (const std::string problem = schemaNameProblem(o.schema, o.replace); !problem.empty())
-        throw LoadError("schema name '" + o.schema + "' " + problem);
-    if (o.jobs < 1) throw LoadError("--jobs must be at least 1");
+        throw DataSetError("schema name '" + o.schema + "' " + problem);
+    if (o.jobs < 1) throw DataSetError("--jobs must be at least 1");
 
     const std::unique_ptr<DataSet> data = DataSet::open(o.folder, o.users, "qemload");
     std::vector<TableWork> work;
@@ -722,7 +729,7 @@ LoadFigures loadDataSet(const LoadOptions& o) {
     PgSession control(o.conninfo, schemas::applicationName());
     schemas::dropLeftovers(control, stderr);
     if (control.queryValue("SELECT count(*) FROM pg_namespace WHERE nspname = $1", {o.schema}) != "0") {
-        if (!o.replace) throw LoadError("schema " + o.schema + " already exists (give --replace to replace it)");
+        if (!o.replace) throw DataSetError("schema " + o.schema + " already exists (give --replace to replace it)");
         schemas::checkReplaceable(control, o.schema);
     }
 
@@ -733,7 +740,7 @@ LoadFigures loadDataSet(const LoadOptions& o) {
         // What could not be dropped goes with the failure.
         const std::string left = temp.discard();
         if (left.empty()) throw;
-        throw LoadError(std::string(e.what()) + "\n" + left);
+        throw DataSetError(std::string(e.what()) + "\n" + left);
     }
     return figures;
 }

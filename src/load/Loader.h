@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "load/LineCounts.h"
+#include "dataset/LineCounts.h"
 
 namespace qemload {
 
@@ -54,7 +54,7 @@ struct LoadFigures {
     double levelIndexSeconds = 0;   // building them
     double totalSeconds = 0;
     bool replaced = false;
-    DataSetSize size;
+    qemdata::DataSetSize size;
     // The manifests' parts of each phase (0: the data set has no
     // manifests), whether they carry content sums, and the parts of files
     // whose bytes matched them.
@@ -65,7 +65,7 @@ struct LoadFigures {
     double contentCheckSeconds = 0;  // processor time of those checks, over all jobs
 };
 
-// Throws LoadError with the message for the user; nothing is published then.
+// Throws DataSetError with the message for the user; nothing is published then.
 LoadFigures loadDataSet(const LoadOptions& options);
 
 // Per table the rows, MB read, seconds and rows/s, then the totals.

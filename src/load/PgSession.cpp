@@ -5,6 +5,8 @@
 
 namespace qemload {
 
+using namespace qemdata;
+
 namespace {
 
 std::vector<std::string>& secrets() {
@@ -45,7 +47,7 @@ PgSession::PgSession(const std::string& conninfo, const std::string& application
         // The parser's message quotes pieces of the string, which may hold the
         // password: it is not passed on.
         if (parseError) PQfreemem(parseError);
-        throw LoadError("CONNINFO is neither a valid connection string (key=value ...) nor a postgresql:// URI");
+        throw DataSetError("CONNINFO is neither a valid connection string (key=value ...) nor a postgresql:// URI");
     }
     PQconninfoFree(parsed);
     // Key words later in the list override those of the connection string.
@@ -56,7 +58,7 @@ PgSession::PgSession(const std::string& conninfo, const std::string& application
         const std::string message = conn ? trimmed(PQerrorMessage(conn)) : "out of memory";
         if (conn) PQfinish(conn);
         conn = nullptr;
-        throw LoadError("cannot connect: " + redact(message));
+        throw DataSetError("cannot connect: " + redact(message));
     }
     canceller = PQgetCancel(conn);
     // Notices (such as those of DROP ... CASCADE) are not the loader's output.
@@ -163,7 +165,7 @@ void PgSession::endCopy() {
 
 std::string PgSession::quoteIdentifier(const std::string& name) const {
     char* quoted = PQescapeIdentifier(conn, name.c_str(), name.size());
-    if (!quoted) throw LoadError("cannot quote identifier");
+    if (!quoted) throw DataSetError("cannot quote identifier");
     std::string result = quoted;
     PQfreemem(quoted);
     return result;
@@ -171,7 +173,7 @@ std::string PgSession::quoteIdentifier(const std::string& name) const {
 
 std::string PgSession::quoteLiteral(const std::string& text) const {
     char* quoted = PQescapeLiteral(conn, text.c_str(), text.size());
-    if (!quoted) throw LoadError("cannot quote literal");
+    if (!quoted) throw DataSetError("cannot quote literal");
     std::string result = quoted;
     PQfreemem(quoted);
     return result;

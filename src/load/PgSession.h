@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "load/LoadError.h"
+#include "dataset/DataSetError.h"
 
 namespace qemload {
 
 // A failed statement: the server's message and detail (what()), with its
 // SQLSTATE and the detail on their own.
-class SqlError : public LoadError {
+class SqlError : public qemdata::DataSetError {
 public:
     SqlError(const std::string& message, std::string state, std::string detailText)
-        : LoadError(message), sqlState(std::move(state)), detail(std::move(detailText)) {}
+        : qemdata::DataSetError(message), sqlState(std::move(state)), detail(std::move(detailText)) {}
     std::string sqlState, detail;
 };
 

@@ -8,6 +8,8 @@
 
 namespace qemload {
 
+using namespace qemdata;
+
 namespace schemas {
 
 namespace {
@@ -51,11 +53,11 @@ std::string list(const std::vector<std::string>& items) {
 
 void checkMarkAndDependents(PgSession& s, const std::string& name) {
     if (!startsWith(comment(s, name), publishedLead))
-        throw LoadError("schema " + name + " was not published by qemload (it carries no qemload mark); --replace " +
+        throw DataSetError("schema " + name + " was not published by qemload (it carries no qemload mark); --replace " +
                         "replaces only a schema qemload published: drop it yourself or choose another --schema");
     const std::vector<std::string> outside = outsideDependents(s, name);
     if (!outside.empty())
-        throw LoadError("schema " + name + " is not replaced: objects of other schemas depend on it, and replacing it " +
+        throw DataSetError("schema " + name + " is not replaced: objects of other schemas depend on it, and replacing it " +
                         "would drop them too:" + list(outside) +
                         "\ndrop them yourself, or load into another schema with --schema");
 }

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "load/LineCounts.h"
+#include "dataset/LineCounts.h"
 #include "load/PgSession.h"
 
 namespace qemload {
@@ -23,14 +23,14 @@ namespace schemas {
 const std::string& hostName();
 std::string applicationName();
 
-std::string publishedMark(const DataSetSize& size);
+std::string publishedMark(const qemdata::DataSetSize& size);
 std::string unfinishedMark();
 
 // Why NAME may not be replaced whatever it holds ("" when it may): the
 // database's own schemas.
 std::string replaceNameProblem(const std::string& name);
 
-// Throws LoadError unless the existing schema NAME carries the published mark
+// Throws DataSetError unless the existing schema NAME carries the published mark
 // and no object outside it depends on an object in it (a view or foreign
 // key of another schema, say, which dropping it would drop too).
 void checkReplaceable(PgSession& session, const std::string& name);

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "load/LoadError.h"
+#include "dataset/DataSetError.h"
 
 namespace qemload {
+
+using namespace qemdata;
 
 namespace {
 
@@ -45,7 +47,7 @@ RunFile::~RunFile() {
 }
 
 void RunFile::fail(const char* doing) const {
-    throw LoadError(std::string(doing) + " a sort run of " + what + " in " + folder + ": " + strerror(errno) +
+    throw DataSetError(std::string(doing) + " a sort run of " + what + " in " + folder + ": " + strerror(errno) +
                     " (a table whose rows exceed --sort-memory is sorted in runs there, which need about its rows' "
                     "size; TMPDIR names the folder)");
 }
@@ -109,7 +111,7 @@ void RunFile::fill() {
 bool RunFile::next(uint64_t& key, const char*& rows, size_t& size) {
     if (end - begin < headerBytes && !atEnd) fill();
     if (end == begin) return false;
-    if (end - begin < headerBytes) throw LoadError("a sort run of " + what + " in " + folder + " ends inside a line");
+    if (end - begin < headerBytes) throw DataSetError("a sort run of " + what + " in " + folder + " ends inside a line");
     uint32_t size32 = 0;
     memcpy(&key, buffer.data() + begin, 8);
     memcpy(&size32, buffer.data() + begin + 8, 4);
@@ -118,7 +120,7 @@ bool RunFile::next(uint64_t& key, const char*& rows, size_t& size) {
         if (buffer.size() < headerBytes + size) buffer.resize(headerBytes + size);
         if (!atEnd) fill();
         if (end - begin < headerBytes + size)
-            throw LoadError("a sort run of " + what + " in " + folder + " ends inside a line");
+            throw DataSetError("a sort run of " + what + " in " + folder + " ends inside a line");
     }
     rows = buffer.data() + begin + headerBytes;
     begin += headerBytes + size;

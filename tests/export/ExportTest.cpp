@@ -10,9 +10,11 @@
 
 #include "LoadEnvironment.h"
 #include "integrity/Crc32.h"
-#include "load/CopyRows.h"
+#include "export/TextRows.h"
 
 namespace qemload {
+
+using namespace qemdata;
 
 namespace fs = std::filesystem;
 
@@ -276,7 +278,7 @@ TEST_F(ExportTest, RefusesADamagedDataSetAndLeavesNothingUnderAFinalName) {
 
 }  // namespace qemload
 
-namespace qemload {
+namespace qemexport {
 
 // The rows' text: quoted (CSV) or escaped (TSV) only where a value needs it,
 // NULL told from an empty value, amounts with their decimals.
@@ -316,4 +318,4 @@ TEST(TextRowsTest, QuotesAndEscapesOnlyWhereNeeded) {
     EXPECT_EQ(std::string(amounts.data(), amounts.size()), "0.00\n0.05\n-0.05\n1234.56\n-1234.567\n42\n");
 }
 
-}  // namespace qemload
+}  // namespace qemexport

@@ -11,9 +11,11 @@
 
 #include "LoadEnvironment.h"
 #include "integrity/Crc32.h"
-#include "load/Tables.h"
+#include "dataset/Tables.h"
 
 namespace qemload {
+
+using namespace qemdata;
 
 namespace fs = std::filesystem;
 

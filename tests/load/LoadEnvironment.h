@@ -13,6 +13,8 @@
 
 namespace qemload {
 
+using namespace qemdata;
+
 class LoadEnvironment : public ::testing::Environment {
 public:
     static LoadEnvironment& get();

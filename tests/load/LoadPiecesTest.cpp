@@ -9,11 +9,13 @@
 #include "compress/Zstd.h"
 #endif
 #include "load/CopyRows.h"
-#include "load/DataFile.h"
-#include "load/FixedFields.h"
-#include "load/Lines.h"
+#include "dataset/DataFile.h"
+#include "dataset/FixedFields.h"
+#include "dataset/Lines.h"
 
 namespace qemload {
+
+using namespace qemdata;
 
 namespace ff = fixed_fields;
 
@@ -68,7 +70,7 @@ TEST(DataFileTest, PartsReadAsOneFileAndMustHaveNoGap) {
     a.read(1, text.data(), 4);
     EXPECT_EQ(text, "bcde");
     EXPECT_EQ(a.where(5, 3), "a.qem line 3 (in a.qem.part0003)");
-    EXPECT_THROW(a.read(3, text.data(), 4), LoadError);
+    EXPECT_THROW(a.read(3, text.data(), 4), DataSetError);
 
     write("b.qem.part0001", "x");
     write("b.qem.part0003", "y");
@@ -88,7 +90,7 @@ TEST(DataFileTest, PartsReadAsOneFileAndMustHaveNoGap) {
         try {
             DataFile::find(folder.path(), name);
             ADD_FAILURE() << name;
-        } catch (const LoadError& e) {
+        } catch (const DataSetError& e) {
             EXPECT_EQ(std::string(e.what()), message);
         }
     }
@@ -163,7 +165,7 @@ TEST(DataFileTest, CompressedPartsReadAsOneTextAndAreCheckedWhole) {
         try {
             b.read(0, all.data(), all.size());
             ADD_FAILURE() << message;
-        } catch (const LoadError& e) {
+        } catch (const DataSetError& e) {
             EXPECT_EQ(std::string(e.what()).substr(0, strlen(message)), message);
         }
     }
@@ -188,7 +190,7 @@ TEST(LinesTest, LineEndsFollowTheFirstLine) {
         try {
             lines::forEachInFile(DataFile::find(folder.path(), "f.qem"), 2,
                                  [&](const char* line, uint64_t) { seen.append(line, 2); });
-        } catch (const LoadError& e) {
+        } catch (const DataSetError& e) {
             error = e.what();
         }
         EXPECT_EQ(error, message) << text;

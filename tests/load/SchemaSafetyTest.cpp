@@ -8,6 +8,8 @@
 
 namespace qemload {
 
+using namespace qemdata;
+
 namespace {
 
 class SchemaSafetyTest : public LoadTest {

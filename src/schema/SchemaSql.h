@@ -2,10 +2,10 @@
 #include <string>
 #include <vector>
 
-#include "load/Dimensions.h"
-#include "load/Tables.h"
+#include "dataset/Dimensions.h"
+#include "dataset/Tables.h"
 
-namespace qemload {
+namespace qemdata {
 
 // The SQL of the tables of a data set, from the one set of table definitions
 // (Tables.h, Dimensions.h): what qemload makes in PostgreSQL, and the
@@ -19,6 +19,9 @@ namespace qemload {
 // `schema` names the schema the tables go into, as SQL ("qem", or a quoted
 // name); "" leaves the tables unqualified.
 enum class SqlDialect { postgres, portable, clickhouse };
+
+// The SQL type (with NOT NULL where the column has no NULL) of a column.
+const char* columnTypeSql(ColumnType type, SqlDialect dialect);
 
 // The columns of a dimension's table, in the order of its rows (see
 // memberRow): code, parent, level, leaf_code, then a column per level above
@@ -54,4 +57,4 @@ std::string portableSchemaSql();
 // schema-clickhouse.sql: the same tables for ClickHouse.
 std::string clickhouseSchemaSql();
 
-}  // namespace qemload
+}  // namespace qemdata

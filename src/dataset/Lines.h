@@ -2,10 +2,10 @@
 #include <cstdint>
 #include <string>
 
-#include "load/DataFile.h"
-#include "load/LoadError.h"
+#include "dataset/DataFile.h"
+#include "dataset/DataSetError.h"
 
-namespace qemload {
+namespace qemdata {
 
 // Walking the fixed-length lines of a data-set file. Every line of a file has
 // the same length; line ends are "\n" or, for a data set written where text
@@ -15,7 +15,7 @@ namespace qemload {
 // is the first whose line end is missing.
 namespace lines {
 
-// Bytes of a line end in this file (1 or 2); throws LoadError naming line 1
+// Bytes of a line end in this file (1 or 2); throws DataSetError naming line 1
 // when the first line has the wrong length. An empty file gives 1.
 int lineEndOf(const DataFile& file, int length);
 
@@ -29,7 +29,7 @@ inline bool endsAt(const char* p, int lineEnd) {
 
 // Calls f(line, lineNumber) for each line in data, which holds the file's bytes
 // from offset (a multiple of the line stride) on. A LineError thrown by f, and
-// a line of the wrong length, become a LoadError naming file and line.
+// a line of the wrong length, become a DataSetError naming file and line.
 template <typename F>
 void forEach(const DataFile& file, const char* data, size_t size, uint64_t offset, int length, int lineEnd, F&& f) {
     const size_t stride = static_cast<size_t>(length + lineEnd);
@@ -37,11 +37,11 @@ void forEach(const DataFile& file, const char* data, size_t size, uint64_t offse
     for (size_t pos = 0; pos < size; pos += stride, ++line) {
         const char* p = data + pos;
         if (size - pos < stride || !endsAt(p + length, lineEnd))
-            throw LoadError(file.where(offset + pos, line) + ": " + describeBadLine(file, offset + pos, length, lineEnd));
+            throw DataSetError(file.where(offset + pos, line) + ": " + describeBadLine(file, offset + pos, length, lineEnd));
         try {
             f(p, line);
         } catch (const LineError& e) {
-            throw LoadError(file.where(offset + pos, line) + ": " + e.what());
+            throw DataSetError(file.where(offset + pos, line) + ": " + e.what());
         }
     }
 }
@@ -60,4 +60,4 @@ void forEachInFile(const DataFile& file, int length, F&& f, const BytesRead& see
 
 }  // namespace lines
 
-}  // namespace qemload
+}  // namespace qemdata

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace qemload {
+namespace qemdata {
 
 class DataFile;
 
@@ -38,7 +38,7 @@ public:
     };
 
     // Finds NAME in the folder, whole or in parts, each plain or compressed;
-    // throws LoadError when it is missing, present in two forms (whole and
+    // throws DataSetError when it is missing, present in two forms (whole and
     // in parts, or the same file or part both compressed and not), or its
     // part numbers have a gap. The text size of a compressed file is not
     // known until setTextSize() gives it.
@@ -58,7 +58,7 @@ public:
     // The text size of the compressed stored file `stored`, and who says so.
     void setTextSize(size_t stored, uint64_t bytes, const std::string& source);
 
-    // Reads [offset, offset + length) into out; throws LoadError when the
+    // Reads [offset, offset + length) into out; throws DataSetError when the
     // files end early, cannot be read, or a compressed one is damaged or holds
     // other than its text size. Every compressed file the read passes the end
     // of (an empty one included; those before the first byte too when offset
@@ -122,4 +122,4 @@ private:
     size_t length = 0;
 };
 
-}  // namespace qemload
+}  // namespace qemdata

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace qemload {
+namespace qemdata {
 
 // The line counts a data set's files must have, as they follow from the data
 // set itself: the channel count N from the channel tree, the density code
@@ -24,9 +24,9 @@ struct DataSetSize {
 // and the counts that depend on it are not checked here.
 using FileLines = std::map<std::string, std::optional<int64_t>>;
 
-// Throws LoadError naming every file whose lines are not those the data set
+// Throws DataSetError naming every file whose lines are not those the data set
 // implies ("budget.qem: 800000 lines; the data set's histinv.qem (76050
 // lines) implies 912600"). chantree.qem must be present.
 DataSetSize checkLineCounts(const FileLines& lines, const std::vector<std::string>& queryFiles);
 
-}  // namespace qemload
+}  // namespace qemdata

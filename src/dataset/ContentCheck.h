@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "integrity/ContentSum.h"
-#include "load/DataFile.h"
-#include "load/Manifests.h"
+#include "dataset/DataFile.h"
+#include "dataset/Manifests.h"
 
-namespace qemload {
+namespace qemdata {
 
 // The bytes of every file as the load reads them, checked against the
 // manifests: each part's lines, bytes, CRC-32 and content sum. The jobs read
@@ -26,18 +26,18 @@ public:
     // have passed manifests.checkStored(); both must outlive the check.
     ContentCheck(const DataSetManifests& manifests, const std::vector<const DataFile*>& files);
 
-    // Takes the bytes [offset, offset + length) of a file. Throws LoadError
+    // Takes the bytes [offset, offset + length) of a file. Throws DataSetError
     // naming the file and part when a part they complete is not the part
     // its manifest describes. Safe from several threads at once; every byte
     // of a file is to be shown once.
     void add(const DataFile& file, uint64_t offset, const char* data, size_t length);
 
     // Takes the bytes and CRC-32 of a compressed file of a file, read whole
-    // (a CompressedRead): throws LoadError naming it when the manifests give
+    // (a CompressedRead): throws DataSetError naming it when the manifests give
     // others. Safe from several threads at once.
     void addCompressed(const DataFile& file, size_t stored, uint64_t bytes, uint32_t crc);
 
-    // Throws LoadError unless every part of every file was read whole and
+    // Throws DataSetError unless every part of every file was read whole and
     // checked, and every compressed file whose bytes the manifests give was
     // checked too: called before the load is published.
     void finish() const;
@@ -84,4 +84,4 @@ private:
     std::atomic<uint64_t> nanoseconds{0};
 };
 
-}  // namespace qemload
+}  // namespace qemdata

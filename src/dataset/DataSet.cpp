@@ -1,14 +1,14 @@
-#include "load/DataSet.h"
+#include "dataset/DataSet.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
 #include "integrity/Manifest.h"
-#include "load/LoadError.h"
-#include "load/Lines.h"
+#include "dataset/DataSetError.h"
+#include "dataset/Lines.h"
 
-namespace qemload {
+namespace qemdata {
 
 namespace fs = std::filesystem;
 
@@ -36,18 +36,18 @@ std::vector<Source> querySources(const std::string& folder, int32_t userCount, c
         const int32_t user = static_cast<int32_t>(std::stol(n.substr(3, digits - 3)));
         if (user > 0 && queryFileName(user) == n.substr(0, digits + 4)) users.push_back(user);
     }
-    if (ec) throw LoadError("cannot list folder '" + folder + "': " + ec.message());
+    if (ec) throw DataSetError("cannot list folder '" + folder + "': " + ec.message());
     std::sort(users.begin(), users.end());
     users.erase(std::unique(users.begin(), users.end()), users.end());
     if (userCount > 0) {
         const std::string range = asker + " for " + queryFileName(1) + " .. " +
                                   queryFileName(userCount) + " and no more, and " + std::to_string(users.size()) +
                                   " query files are present";
-        if (!users.empty() && users.back() > userCount) throw LoadError(queryFileName(users.back()) + ": present; " + range);
+        if (!users.empty() && users.back() > userCount) throw DataSetError(queryFileName(users.back()) + ": present; " + range);
         for (int32_t u = 1; u <= userCount; ++u)
-            if (!DataFile::exists(folder, queryFileName(u))) throw LoadError(queryFileName(u) + ": file is missing; " + range);
+            if (!DataFile::exists(folder, queryFileName(u))) throw DataSetError(queryFileName(u) + ": file is missing; " + range);
     }
-    if (users.empty()) throw LoadError("qry001.qem: file is missing (no query files)");
+    if (users.empty()) throw DataSetError("qry001.qem: file is missing (no query files)");
     std::vector<Source> sources;
     for (int32_t u = 1; u <= users.back(); ++u) sources.push_back(Source{DataFile::find(folder, queryFileName(u)), u, 1});
     return sources;
@@ -111,7 +111,7 @@ void checkFinished(const std::string& folder) {
                                                         static_cast<uint32_t>(bytes[23]) << 24));
         fclose(f);
     }
-    throw LoadError(std::string(stateFileName) + " is present: the data set is not finished (phases done: " + phase +
+    throw DataSetError(std::string(stateFileName) + " is present: the data set is not finished (phases done: " + phase +
                     " of 3)");
 }
 
@@ -147,7 +147,7 @@ std::optional<std::string> earlierBadLine(const Source& src, const TableDef& def
         try {
             lines::forEach(src.file, data.data(), data.size(), offset, def.lineLength, src.lineEnd,
                            [](const char*, uint64_t) {});
-        } catch (const LoadError& e) {
+        } catch (const DataSetError& e) {
             return std::string(e.what());
         }
     }
@@ -166,7 +166,7 @@ std::optional<std::string> compressedFault(const DataFile& file, ContentCheck& c
             reader.read(data.data(), n);
         }
         reader.read(data.data(), 0);
-    } catch (const LoadError& e) {
+    } catch (const DataSetError& e) {
         return std::string(e.what());
     }
     return std::nullopt;
@@ -184,7 +184,7 @@ std::unique_ptr<DataSet> DataSet::open(const std::string& folder, int32_t reques
     if (!d.manifests.empty()) {
         const qem::Manifest& m = d.manifests.settings();
         if (requestedUsers > 0 && requestedUsers != m.users)
-            throw LoadError("--users " + std::to_string(requestedUsers) + ": the data set has " + std::to_string(m.users) +
+            throw DataSetError("--users " + std::to_string(requestedUsers) + ": the data set has " + std::to_string(m.users) +
                             " users (" + d.manifests.firstName() + ")");
         users = static_cast<int32_t>(m.users);
         asker = "the data set's " + std::to_string(m.users) + " users (" + d.manifests.firstName() + ") ask";
@@ -198,16 +198,16 @@ std::unique_ptr<DataSet> DataSet::open(const std::string& folder, int32_t reques
         for (Source& s : t.sources) files.push_back(&s.file);
     for (const DataFile* f : files)
         if (f->anyCompressed() && !DataFile::canDecompress())
-            throw LoadError(compressedFileOf(*f) + ": a compressed file, and this " + program +
+            throw DataSetError(compressedFileOf(*f) + ": a compressed file, and this " + program +
                             " was built without Zstandard (install libzstd-dev and build again)");
     if (d.manifests.empty()) {
         for (const DataFile* f : files) {
             if (f->storedInParts())
-                throw LoadError(fs::path(f->parts().front().path).filename().string() +
+                throw DataSetError(fs::path(f->parts().front().path).filename().string() +
                                 ": a part file, and the folder holds no manifests: a data set in parts is loaded "
                                 "only with the manifests its parts were written with (phaseN.manifest.partKKKK)");
             if (f->anyCompressed())
-                throw LoadError(compressedFileOf(*f) +
+                throw DataSetError(compressedFileOf(*f) +
                                 ": a compressed file, and the folder holds no manifests: a compressed data set is "
                                 "loaded only with its manifests (phaseN.manifest), which give the size of its text");
         }
@@ -237,11 +237,11 @@ std::unique_ptr<DataSet> DataSet::open(const std::string& folder, int32_t reques
     if (!d.manifests.empty()) {
         const qem::Manifest& m = d.manifests.settings();
         if (m.channels != d.size.channels || m.densityCode != d.size.densityCode)
-            throw LoadError("the files imply " + std::to_string(d.size.channels) + " channels and density code " +
+            throw DataSetError("the files imply " + std::to_string(d.size.channels) + " channels and density code " +
                             std::to_string(d.size.densityCode) + ", where " + d.manifests.firstName() + " says " +
                             std::to_string(m.channels) + " channels and density code " + std::to_string(m.densityCode));
     }
     return data;
 }
 
-}  // namespace qemload
+}  // namespace qemdata

@@ -1,4 +1,4 @@
-#include "load/ContentCheck.h"
+#include "dataset/ContentCheck.h"
 
 #include <time.h>
 
@@ -8,9 +8,9 @@
 #include <filesystem>
 
 #include "integrity/Crc32.h"
-#include "load/LoadError.h"
+#include "dataset/DataSetError.h"
 
-namespace qemload {
+namespace qemdata {
 
 namespace fs = std::filesystem;
 
@@ -61,7 +61,7 @@ ContentCheck::ContentCheck(const DataSetManifests& m, const std::vector<const Da
         for (PartState& part : state->parts)
             if (part.expected->bytes == 0) {
                 const std::string fault = verify(*state, part);
-                if (!fault.empty()) throw LoadError(fault);
+                if (!fault.empty()) throw DataSetError(fault);
             }
         files.emplace(file->name(), std::move(state));
     }
@@ -105,7 +105,7 @@ void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, 
             part->bytesIn += piece.length;
             if (part->bytesIn == static_cast<uint64_t>(e.bytes)) fault = verify(f, *part);
         }
-        if (!fault.empty()) throw LoadError(fault);
+        if (!fault.empty()) throw DataSetError(fault);
     }
 }
 
@@ -155,7 +155,7 @@ void ContentCheck::addCompressed(const DataFile& file, size_t stored, uint64_t b
         if (crc != e.crc) differs("compressed CRC-32", hex(crc, 8), hex(e.crc, 8));
     }
     if (!fault.empty())
-        throw LoadError(fs::path(file.parts()[stored].path).filename().string() + ": " + fault +
+        throw DataSetError(fs::path(file.parts()[stored].path).filename().string() + ": " + fault +
                         " (the compressed file is not the one written)");
 }
 
@@ -164,13 +164,13 @@ void ContentCheck::finish() const {
         std::lock_guard<std::mutex> lock(f->mutex);
         for (size_t k = 0; k < f->compressed.size(); ++k)
             if (f->compressed[k].expected && !f->compressed[k].checked)
-                throw LoadError(fs::path(f->file->parts()[k].path).filename().string() +
+                throw DataSetError(fs::path(f->file->parts()[k].path).filename().string() +
                                 ": was not read whole, so its compressed bytes were not checked (" +
                                 f->compressed[k].expected->source + " " + std::to_string(f->compressed[k].expected->bytes) +
                                 ")");
         for (const PartState& part : f->parts)
             if (!part.checked)
-                throw LoadError(manifests.whereIs(*f->file, *part.expected) + ": only " + std::to_string(part.bytesIn) +
+                throw DataSetError(manifests.whereIs(*f->file, *part.expected) + ": only " + std::to_string(part.bytesIn) +
                                 " of its " + std::to_string(part.expected->bytes) +
                                 " bytes were read, so it was not checked against " + part.expected->manifest);
     }
@@ -194,4 +194,4 @@ uint64_t ContentCheck::partsChecked() const {
     return n;
 }
 
-}  // namespace qemload
+}  // namespace qemdata

@@ -1,16 +1,16 @@
-#include "load/Dimensions.h"
+#include "dataset/Dimensions.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <numeric>
 
-#include "load/DataFile.h"
-#include "load/FixedFields.h"
-#include "load/LoadError.h"
-#include "load/Lines.h"
+#include "dataset/DataFile.h"
+#include "dataset/FixedFields.h"
+#include "dataset/DataSetError.h"
+#include "dataset/Lines.h"
 
-namespace qemload {
+namespace qemdata {
 
 namespace ff = fixed_fields;
 
@@ -69,16 +69,16 @@ void readTree(const FileFinder& find, Dimension& dim, const BytesRead& seen, con
         const size_t top = l.levels.size() - 1;
         if (parents[i].empty()) {
             if (static_cast<size_t>(m.level) != top)
-                throw LoadError(where + std::string(l.table) + " " + quoted(m.code) + " of level " +
+                throw DataSetError(where + std::string(l.table) + " " + quoted(m.code) + " of level " +
                                 l.levels[m.level] + " has no parent");
             continue;
         }
         m.parent = dim.find(parents[i]);
         if (m.parent < 0)
-            throw LoadError(where + "parent " + quoted(parents[i]) + " is not a " + l.table + " in " + l.treeFile);
+            throw DataSetError(where + "parent " + quoted(parents[i]) + " is not a " + l.table + " in " + l.treeFile);
         const Member& p = dim.members[m.parent];
         if (p.level != m.level + 1)
-            throw LoadError(where + std::string(l.table) + " " + quoted(m.code) + " of level " + l.levels[m.level] +
+            throw DataSetError(where + std::string(l.table) + " " + quoted(m.code) + " of level " + l.levels[m.level] +
                             " has parent " + quoted(p.code) + " of level " + l.levels[p.level]);
     }
     // Every member's ancestors by its parent links (each one level up, as
@@ -137,7 +137,7 @@ void checkHierarchy(const FileFinder& find, Dimension& dim, const BytesRead& see
     if (listed != leaves) {
         for (size_t i = 0; i < dim.members.size(); ++i)
             if (dim.isLeaf(static_cast<int32_t>(i)) && listedOn[i] == 0)
-                throw LoadError(std::string(l.hierFile) + ": " + l.table + " " + quoted(dim.members[i].code) +
+                throw DataSetError(std::string(l.hierFile) + ": " + l.table + " " + quoted(dim.members[i].code) +
                                 " is a leaf in " + l.treeFile + " but has no line");
     }
 }
@@ -173,4 +173,4 @@ std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims) {
     return ranks;
 }
 
-}  // namespace qemload
+}  // namespace qemdata

@@ -1,10 +1,10 @@
-#include "load/Lines.h"
+#include "dataset/Lines.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-namespace qemload {
+namespace qemdata {
 
 namespace lines {
 
@@ -35,9 +35,9 @@ int lineEndOf(const DataFile& file, int length) {
     if (file.size() > first) file.read(first, head, static_cast<size_t>(std::min<uint64_t>(2, file.size() - first)));
     if (head[0] == '\n') return 1;
     if (head[0] == '\r' && head[1] == '\n') return 2;
-    throw LoadError(file.where(0, 1) + ": " + describeBadLine(file, 0, length, 0));
+    throw DataSetError(file.where(0, 1) + ": " + describeBadLine(file, 0, length, 0));
 }
 
 }  // namespace lines
 
-}  // namespace qemload
+}  // namespace qemdata

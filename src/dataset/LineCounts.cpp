@@ -1,11 +1,11 @@
-#include "load/LineCounts.h"
+#include "dataset/LineCounts.h"
 
 #include <algorithm>
 
-#include "load/LoadError.h"
+#include "dataset/DataSetError.h"
 #include "sizes/DataSetShape.h"
 
-namespace qemload {
+namespace qemdata {
 
 namespace {
 
@@ -37,7 +37,7 @@ public:
         if (faults.empty()) return;
         std::string message;
         for (const std::string& f : faults) message += (message.empty() ? "" : "\n") + f;
-        throw LoadError(message);
+        throw DataSetError(message);
     }
 
 private:
@@ -90,12 +90,12 @@ DataSetSize checkLineCounts(const FileLines& lines, const std::vector<std::strin
     DataSetSize size;
     size.users = static_cast<int64_t>(queryFiles.size());
     const auto channels = check.of(channelTree);
-    if (!channels) throw LoadError(std::string(channelTree) + ": its lines are not whole");
+    if (!channels) throw DataSetError(std::string(channelTree) + ": its lines are not whole");
     size.channels = *channels;
     // What follows from the channel count alone (any density code will do).
     const DataSetShape byChannels(size.channels, 2);
     if (size.channels < 10 || size.channels > DataSetShape::maxChannelCount)
-        throw LoadError(linesOf(channelTree, size.channels) + ": " + byChannels.problem());
+        throw DataSetError(linesOf(channelTree, size.channels) + ": " + byChannels.problem());
 
     const std::string channelSource = linesOf(channelTree, size.channels);
     for (const char* name : {"prodhier.qem", "prodtree.qem", "custhier.qem", "custtree.qem", "chanhier.qem",
@@ -151,4 +151,4 @@ DataSetSize checkLineCounts(const FileLines& lines, const std::vector<std::strin
     return size;
 }
 
-}  // namespace qemload
+}  // namespace qemdata

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qemload {
+namespace qemdata {
 
 // Member code -> member position, for codes of up to 16 characters. Open
 // addressing over a power-of-two table, keyed by the code's bytes padded with
@@ -102,4 +102,4 @@ private:
     size_t mask = 0;
 };
 
-}  // namespace qemload
+}  // namespace qemdata

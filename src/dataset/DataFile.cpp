@@ -1,4 +1,4 @@
-#include "load/DataFile.h"
+#include "dataset/DataFile.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -11,12 +11,12 @@
 #include <map>
 
 #include "integrity/Crc32.h"
-#include "load/LoadError.h"
+#include "dataset/DataSetError.h"
 #ifdef QEM_HAVE_ZSTD
 #include "compress/Zstd.h"
 #endif
 
-namespace qemload {
+namespace qemdata {
 
 namespace fs = std::filesystem;
 
@@ -66,18 +66,18 @@ Found findForms(const std::string& folder, const std::string& name) {
         const auto [at, added] = found.parts.emplace(number, std::make_pair(it->path().string(), compressed));
         if (!added) {
             const std::string plain = at->second.second ? entry : fileNameOf(at->second.first);
-            throw LoadError(plain + " and " + plain + zstEnding +
+            throw DataSetError(plain + " and " + plain + zstEnding +
                             " are both present: the same part compressed and not");
         }
     }
-    if (ec) throw LoadError("cannot list folder '" + folder + "': " + ec.message());
+    if (ec) throw DataSetError("cannot list folder '" + folder + "': " + ec.message());
     return found;
 }
 
 uint64_t fileSize(const std::string& path) {
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
-    if (ec) throw LoadError("cannot read '" + path + "': " + ec.message());
+    if (ec) throw DataSetError("cannot read '" + path + "': " + ec.message());
     return size;
 }
 
@@ -93,10 +93,10 @@ DataFile DataFile::find(const std::string& folder, const std::string& name) {
     file.fileName = name;
     const Found found = findForms(folder, name);
     if (!found.whole.empty() && !found.wholeCompressed.empty())
-        throw LoadError(name + " and " + name + zstEnding + " are both present: the same file compressed and not");
+        throw DataSetError(name + " and " + name + zstEnding + " are both present: the same file compressed and not");
     const std::string whole = found.whole.empty() ? found.wholeCompressed : found.whole;
     if (!whole.empty() && !found.parts.empty())
-        throw LoadError(name + ": both the whole file and parts (" + name + partMark + "...) are present");
+        throw DataSetError(name + ": both the whole file and parts (" + name + partMark + "...) are present");
     auto stored = [](const std::string& path, bool compressed) {
         Part part;
         part.path = path;
@@ -109,14 +109,14 @@ DataFile DataFile::find(const std::string& folder, const std::string& name) {
         file.fileParts.push_back(stored(whole, whole == found.wholeCompressed));
     } else {
         const auto& parts = found.parts;
-        if (parts.empty()) throw LoadError(name + ": file is missing");
+        if (parts.empty()) throw DataSetError(name + ": file is missing");
         file.inParts = true;
         long expected = parts.begin()->first;
         if (expected > 1)
-            throw LoadError(name + ": part " + std::to_string(expected) + " is the first; parts start at 0000 or 0001");
+            throw DataSetError(name + ": part " + std::to_string(expected) + " is the first; parts start at 0000 or 0001");
         for (const auto& [number, form] : parts) {
             if (number != expected)
-                throw LoadError(name + ": part " + std::to_string(expected) + " is missing (the parts go up to " +
+                throw DataSetError(name + ": part " + std::to_string(expected) + " is missing (the parts go up to " +
                                 std::to_string(parts.rbegin()->first) + ")");
             file.fileParts.push_back(stored(form.first, form.second));
             ++expected;
@@ -198,7 +198,7 @@ void DataFile::Reader::read(char* out, size_t length) {
         finishPassed();
         if (length == 0) return;
         if (current == file.fileParts.size())
-            throw LoadError(file.fileName + ": ends early (the file changed while loading?)");
+            throw DataSetError(file.fileName + ": ends early (the file changed while loading?)");
         const Part& p = file.fileParts[current];
         const size_t n = static_cast<size_t>(std::min<uint64_t>(length, p.offset + p.size - position));
         if (p.compressed)
@@ -222,7 +222,7 @@ void DataFile::Reader::finishPassed() {
             while (decodeMore(d)) {
             }
             if (d.produced < p.size)
-                throw LoadError(fileNameOf(p.path) + ": decompresses to only " + std::to_string(d.produced) +
+                throw DataSetError(fileNameOf(p.path) + ": decompresses to only " + std::to_string(d.produced) +
                                 " bytes of text (" + p.sizeSource + ")");
             if (whole) whole(file, current, d.compressedBytes, d.crc.value());
         }
@@ -235,14 +235,14 @@ void DataFile::Reader::readPlain(char* out, size_t length) {
     const Part& p = file.fileParts[current];
     if (fd < 0) {
         fd = open(p.path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw LoadError("cannot open '" + p.path + "': " + systemText());
+        if (fd < 0) throw DataSetError("cannot open '" + p.path + "': " + systemText());
     }
     uint64_t within = position - p.offset;
     while (length > 0) {
         const ssize_t got = pread(fd, out, length, static_cast<off_t>(within));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0)
-            throw LoadError("cannot read '" + p.path +
+            throw DataSetError("cannot read '" + p.path +
                             "': " + (got < 0 ? systemText() : "file is shorter than when the load started"));
         out += got;
         within += static_cast<uint64_t>(got);
@@ -254,12 +254,12 @@ DataFile::Reader::Decoding& DataFile::Reader::decoding() {
     if (decoder) return *decoder;
     const Part& p = file.fileParts[current];
 #ifndef QEM_HAVE_ZSTD
-    throw LoadError(fileNameOf(p.path) + ": a compressed file, and this qemload was built without Zstandard " +
+    throw DataSetError(fileNameOf(p.path) + ": a compressed file, and this qemload was built without Zstandard " +
                     "(install libzstd-dev and build again)");
 #else
     auto d = std::make_unique<Decoding>();
     d->fd = open(p.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (d->fd < 0) throw LoadError("cannot open '" + p.path + "': " + systemText());
+    if (d->fd < 0) throw DataSetError("cannot open '" + p.path + "': " + systemText());
     decoder = std::move(d);
     return *decoder;
 #endif
@@ -277,11 +277,11 @@ bool DataFile::Reader::decodeMore(Decoding& d) {
     ssize_t got;
     do got = ::read(d.fd, d.input.data(), d.input.size());
     while (got < 0 && errno == EINTR);
-    if (got < 0) throw LoadError("cannot read '" + p.path + "': " + systemText());
+    if (got < 0) throw DataSetError("cannot read '" + p.path + "': " + systemText());
 #ifdef QEM_HAVE_ZSTD
     if (got == 0) {
         d.ended = true;
-        if (const std::string fault = d.decoder.finish(); !fault.empty()) throw LoadError(fileNameOf(p.path) + ": " + fault);
+        if (const std::string fault = d.decoder.finish(); !fault.empty()) throw DataSetError(fileNameOf(p.path) + ": " + fault);
         return false;
     }
     d.crc.add(d.input.data(), static_cast<size_t>(got));
@@ -291,9 +291,9 @@ bool DataFile::Reader::decodeMore(Decoding& d) {
         d.produced += n;
         return 0;
     });
-    if (!fault.empty()) throw LoadError(fileNameOf(p.path) + ": " + fault);
+    if (!fault.empty()) throw DataSetError(fileNameOf(p.path) + ": " + fault);
     if (d.produced > p.size)
-        throw LoadError(fileNameOf(p.path) + ": decompresses to more than " + std::to_string(p.size) + " bytes of text (" +
+        throw DataSetError(fileNameOf(p.path) + ": decompresses to more than " + std::to_string(p.size) + " bytes of text (" +
                         p.sizeSource + ")");
 #endif
     return true;
@@ -307,7 +307,7 @@ void DataFile::Reader::readCompressed(char* out, size_t length) {
     // reader's place is passed over.
     while (d.consumed < within || length > 0) {
         if (d.pendingAt == d.pending.size() && !decodeMore(d))
-            throw LoadError(fileNameOf(p.path) + ": decompresses to only " + std::to_string(d.produced) +
+            throw DataSetError(fileNameOf(p.path) + ": decompresses to only " + std::to_string(d.produced) +
                             " bytes of text (" + p.sizeSource + ")");
         const size_t available = d.pending.size() - d.pendingAt;
         if (available == 0) continue;  // a step of the decoder that gave no text yet
@@ -340,7 +340,7 @@ FileBytes::FileBytes(const DataFile& file, const CompressedRead& whole) : length
         if (length == 0) return;
         const std::string& path = file.parts().front().path;
         const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw LoadError("cannot open '" + path + "': " + systemText());
+        if (fd < 0) throw DataSetError("cannot open '" + path + "': " + systemText());
         void* m = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
         close(fd);
         if (m != MAP_FAILED) {
@@ -358,4 +358,4 @@ FileBytes::~FileBytes() {
     if (mapping) munmap(mapping, length);
 }
 
-}  // namespace qemload
+}  // namespace qemdata

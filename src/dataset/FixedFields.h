@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "load/LoadError.h"
+#include "dataset/DataSetError.h"
 
-namespace qemload {
+namespace qemdata {
 
 // Reading the fixed-width columns of the data set's lines. A field is named by
 // its first column (1-based, as the line layouts count) and its width; every
@@ -126,4 +126,4 @@ inline int32_t int32(const Field& f, const char* line) {
 
 }  // namespace fixed_fields
 
-}  // namespace qemload
+}  // namespace qemdata

@@ -1,6 +1,6 @@
-#include "load/SchemaSql.h"
+#include "schema/SchemaSql.h"
 
-namespace qemload {
+namespace qemdata {
 
 namespace {
 
@@ -14,8 +14,40 @@ std::string joined(const std::vector<std::string>& items, const char* between) {
     return text;
 }
 
+// A column's SQL type with its NOT NULL: as qemload makes it in PostgreSQL
+// (codes in the "C" collation, so that they sort by their bytes), in the
+// standard form that other databases take (schema.sql of qemexport), and in
+// ClickHouse's types (schema-clickhouse.sql).
+struct SqlType {
+    const char* postgres;
+    const char* portable;
+    const char* clickhouse;
+};
+
 const char* typeOf(const SqlType& t, SqlDialect d) {
     return d == SqlDialect::postgres ? t.postgres : d == SqlDialect::portable ? t.portable : t.clickhouse;
+}
+
+const SqlType& sqlTypeOf(ColumnType type) {
+    static const SqlType code{"varchar(12) COLLATE \"C\" NOT NULL", "VARCHAR(12) NOT NULL", "String"};
+    static const SqlType nullableCode{"varchar(12) COLLATE \"C\"", "VARCHAR(12)", "Nullable(String)"};
+    static const SqlType count{"integer NOT NULL", "INTEGER NOT NULL", "Int32"};
+    static const SqlType kind{"smallint NOT NULL", "SMALLINT NOT NULL", "Int16"};
+    static const SqlType scenario{"varchar(12) NOT NULL", "VARCHAR(12) NOT NULL", "String"};
+    static const SqlType name{"varchar(24)", "VARCHAR(24)", "Nullable(String)"};
+    static const SqlType amount{"numeric(9,2) NOT NULL", "DECIMAL(9,2) NOT NULL", "Decimal(9, 2)"};
+    static const SqlType cost{"numeric(9,3) NOT NULL", "DECIMAL(9,3) NOT NULL", "Decimal(9, 3)"};
+    switch (type) {
+        case ColumnType::code: return code;
+        case ColumnType::nullableCode: return nullableCode;
+        case ColumnType::count: return count;
+        case ColumnType::kind: return kind;
+        case ColumnType::scenario: return scenario;
+        case ColumnType::name: return name;
+        case ColumnType::amount: return amount;
+        case ColumnType::cost: return cost;
+    }
+    return code;
 }
 
 // The body of a CREATE TABLE: on one line for the loader's statements, a
@@ -31,6 +63,8 @@ constexpr SqlType nullableCodeColumn{"varchar(12) COLLATE \"C\"", "VARCHAR(12)",
 constexpr SqlType levelColumn{"varchar(12) NOT NULL", "VARCHAR(12) NOT NULL", "String"};
 
 }  // namespace
+
+const char* columnTypeSql(ColumnType type, SqlDialect dialect) { return typeOf(sqlTypeOf(type), dialect); }
 
 std::vector<std::string> dimensionColumnsSql(const DimensionLayout& l) {
     std::vector<std::string> columns{"code", "parent", "level", "leaf_code"};
@@ -89,7 +123,7 @@ std::string columnListSql(const TableDef& def) {
 std::string tableSql(const std::string& schema, const TableDef& def, SqlDialect d, bool withForeignKeys,
                      bool withPrimaryKey) {
     std::vector<std::string> parts;
-    for (const ColumnDef& c : def.columns) parts.push_back(std::string(c.name) + " " + typeOf(c.type, d));
+    for (const ColumnDef& c : def.columns) parts.push_back(std::string(c.name) + " " + typeOf(sqlTypeOf(c.type), d));
     if (d == SqlDialect::clickhouse)
         return "CREATE TABLE " + qualified(schema, def.name) + body(parts, d) + " ENGINE = MergeTree ORDER BY (" +
                joined(std::vector<std::string>(def.primaryKey.begin(), def.primaryKey.end()), ", ") + ")";
@@ -134,4 +168,4 @@ std::string clickhouseSchemaSql() {
     return sql;
 }
 
-}  // namespace qemload
+}  // namespace qemdata

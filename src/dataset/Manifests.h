@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "integrity/Manifest.h"
-#include "load/DataFile.h"
+#include "dataset/DataFile.h"
 
-namespace qemload {
+namespace qemdata {
 
 // One part of a file as its manifest describes it: where it lies in the
 // whole file and what its bytes must be.
@@ -46,7 +46,7 @@ public:
     // answers, the seed and the parts P, every phase 1 to 3 must have its
     // manifest (whole) or all of its P part manifests, the parts of a phase
     // must list the same files with the same whole-file sizes, and each
-    // file's parts must add up to those sizes. Throws LoadError naming the
+    // file's parts must add up to those sizes. Throws DataSetError naming the
     // manifest at fault.
     static DataSetManifests read(const std::string& folder);
 
@@ -66,7 +66,7 @@ public:
     // its part. A compressed file gets the size of its text from them, and
     // has the compressed bytes they give, where they give them: a part file
     // those of its part, a whole file those of its compressed parts joined.
-    // Throws LoadError naming the file and part.
+    // Throws DataSetError naming the file and part.
     void checkStored(const std::vector<DataFile*>& files) const;
 
     // The compressed bytes and CRC-32 that the stored file `stored` of a
@@ -92,4 +92,4 @@ private:
     bool sums = true;
 };
 
-}  // namespace qemload
+}  // namespace qemdata

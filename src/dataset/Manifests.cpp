@@ -1,4 +1,4 @@
-#include "load/Manifests.h"
+#include "dataset/Manifests.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "integrity/Crc32.h"
-#include "load/LoadError.h"
+#include "dataset/DataSetError.h"
 
-namespace qemload {
+namespace qemdata {
 
 namespace fs = std::filesystem;
 
@@ -52,9 +52,9 @@ bool manifestNameOf(const std::string& name, int32_t& phase, std::optional<int32
 
 std::string readText(const std::string& path, const std::string& name) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw LoadError(name + ": cannot be read: " + strerror(errno));
+    if (!in) throw DataSetError(name + ": cannot be read: " + strerror(errno));
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw LoadError(name + ": cannot be read: " + strerror(errno));
+    if (in.bad()) throw DataSetError(name + ": cannot be read: " + strerror(errno));
     return text;
 }
 
@@ -95,11 +95,11 @@ DataSetManifests DataSetManifests::read(const std::string& folder) {
         if (!manifestNameOf(f.name, f.phase, f.part)) continue;
         std::string error;
         const auto parsed = qem::Manifest::parse(readText(it->path().string(), f.name), error);
-        if (!parsed) throw LoadError(f.name + ": not a readable manifest: " + error);
+        if (!parsed) throw DataSetError(f.name + ": not a readable manifest: " + error);
         f.manifest = *parsed;
         found.push_back(std::move(f));
     }
-    if (ec) throw LoadError("cannot list folder '" + folder + "': " + ec.message());
+    if (ec) throw DataSetError("cannot list folder '" + folder + "': " + ec.message());
     DataSetManifests set;
     if (found.empty()) return set;
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
@@ -111,10 +111,10 @@ DataSetManifests DataSetManifests::read(const std::string& folder) {
         const qem::Manifest& m = f.manifest;
         const bool named = m.phase == f.phase && (f.part ? m.part == *f.part : m.parts == 1);
         if (!named)
-            throw LoadError(f.name + ": it says it is part " + std::to_string(m.part) + " of " + std::to_string(m.parts) +
+            throw DataSetError(f.name + ": it says it is part " + std::to_string(m.part) + " of " + std::to_string(m.parts) +
                             " of phase " + std::to_string(m.phase));
         if (!m.sameDataSet(found.front().manifest))
-            throw LoadError(f.name + " says " + differing(found.front().manifest, m) + ", where " + found.front().name +
+            throw DataSetError(f.name + " says " + differing(found.front().manifest, m) + ", where " + found.front().name +
                             " says " + differing(m, found.front().manifest) +
                             ": manifests of different data sets");
         set.sums = set.sums && m.version >= 2;
@@ -140,7 +140,7 @@ DataSetManifests DataSetManifests::read(const std::string& folder) {
                 whole = true;
         }
         if (whole && !present.empty())
-            throw LoadError(qem::manifestName(phase) + " and " + qem::manifestName(phase, *present.begin()) +
+            throw DataSetError(qem::manifestName(phase) + " and " + qem::manifestName(phase, *present.begin()) +
                             " are both present: phase " + std::to_string(phase) + " was written whole and in parts");
         if (whole) continue;
         if (present.empty() && !partForm) {
@@ -151,7 +151,7 @@ DataSetManifests DataSetManifests::read(const std::string& folder) {
             if (!present.count(k)) missing.push_back(qem::manifestName(phase, k));
     }
     if (!missing.empty())
-        throw LoadError(someOf(missing) + (missing.size() == 1 ? " is" : " are") + " missing: " +
+        throw DataSetError(someOf(missing) + (missing.size() == 1 ? " is" : " are") + " missing: " +
                         (partForm ? "each phase of the data set has " + std::to_string(parts) +
                                         (parts == 1 ? " part" : " parts") + " (" + set.firstManifest + ")"
                                   : "each phase of the data set has its manifest (" + set.firstManifest +
@@ -169,7 +169,7 @@ DataSetManifests DataSetManifests::read(const std::string& folder) {
                 same = files[i].name == a.name && files[i].fileLines == a.fileLines && files[i].fileBytes == a.fileBytes;
             }
             if (!same)
-                throw LoadError(f->name + " lists other files, or other sizes of them, than " + lead.name +
+                throw DataSetError(f->name + " lists other files, or other sizes of them, than " + lead.name +
                                 ": manifests of different data sets");
         }
         for (size_t i = 0; i < lead.manifest.files.size(); ++i) {
@@ -197,16 +197,16 @@ DataSetManifests DataSetManifests::read(const std::string& folder) {
                 file.parts.push_back(std::move(part));
             }
             if (lines != whole.fileLines || file.bytes() != static_cast<uint64_t>(whole.fileBytes))
-                throw LoadError(whole.name + ": its parts in the manifests of phase " + std::to_string(phase) +
+                throw DataSetError(whole.name + ": its parts in the manifests of phase " + std::to_string(phase) +
                                 " add up to " + std::to_string(lines) + " lines and " + std::to_string(file.bytes()) +
                                 " bytes, where " + lead.name + " gives the whole file " +
                                 std::to_string(whole.fileLines) + " lines and " + std::to_string(whole.fileBytes) +
                                 " bytes");
             if (allSums && whole.fileSum && *whole.fileSum != sum)
-                throw LoadError(whole.name + ": the content sums of its parts add up to " + hex(sum, 16) + ", where " +
+                throw DataSetError(whole.name + ": the content sums of its parts add up to " + hex(sum, 16) + ", where " +
                                 lead.name + " gives the whole file " + hex(*whole.fileSum, 16));
             if (const auto earlier = set.expected.find(whole.name); earlier != set.expected.end())
-                throw LoadError(whole.name + ": listed by the manifests of phase " +
+                throw DataSetError(whole.name + ": listed by the manifests of phase " +
                                 std::to_string(earlier->second.phase) + " and of phase " + std::to_string(phase));
             set.expected.emplace(whole.name, std::move(file));
         }
@@ -260,7 +260,7 @@ void DataSetManifests::checkStored(const std::vector<DataFile*>& files) const {
     for (DataFile* file : files) {
         loaded.insert(file->name());
         const ExpectedFile* e = find(file->name());
-        if (!e) throw LoadError(file->name() + ": no manifest lists it (the manifests list the data set's files)");
+        if (!e) throw DataSetError(file->name() + ": no manifest lists it (the manifests list the data set's files)");
         const auto& stored = file->parts();
         if (!file->storedInParts()) {
             const std::string says = e->parts.size() == 1 ? e->parts.front().manifest + " says "
@@ -268,13 +268,13 @@ void DataSetManifests::checkStored(const std::vector<DataFile*>& files) const {
                                                                  std::to_string(e->phase) + " add up to ";
             if (!stored.front().compressed) {
                 if (file->size() != e->bytes())
-                    throw LoadError(file->name() + ": " + std::to_string(file->size()) + " bytes, where " + says +
+                    throw DataSetError(file->name() + ": " + std::to_string(file->size()) + " bytes, where " + says +
                                     std::to_string(e->bytes()));
                 continue;
             }
             file->setTextSize(0, e->bytes(), says + std::to_string(e->bytes()) + " bytes");
             if (const auto c = compressedOf(*file, 0); c && stored.front().storedBytes != c->bytes)
-                throw LoadError(fs::path(stored.front().path).filename().string() + ": " +
+                throw DataSetError(fs::path(stored.front().path).filename().string() + ": " +
                                 std::to_string(stored.front().storedBytes) + " bytes, where " + c->source + " " +
                                 std::to_string(c->bytes) + " (beside manifests of compressed parts, " +
                                 file->name() + qem::compressedEnding + " must be their part files joined with cat)");
@@ -287,28 +287,28 @@ void DataSetManifests::checkStored(const std::vector<DataFile*>& files) const {
         std::string firstPart = fs::path(stored.front().path).filename().string();
         if (stored.front().compressed) firstPart.resize(firstPart.size() - std::string(qem::compressedEnding).size());
         if (firstPart != qem::partFileName(file->name(), 1))
-            throw LoadError(firstPart + ": not a part the manifests describe: their parts run from " +
+            throw DataSetError(firstPart + ": not a part the manifests describe: their parts run from " +
                             qem::partFileName(file->name(), 1) + " to " +
                             qem::partFileName(file->name(), first.parts));
         if (stored.size() > e->parts.size())
-            throw LoadError(qem::partFileName(file->name(), static_cast<int32_t>(e->parts.size()) + 1) +
+            throw DataSetError(qem::partFileName(file->name(), static_cast<int32_t>(e->parts.size()) + 1) +
                             ": not a part the manifests describe: the data set has " + std::to_string(first.parts) +
                             (first.parts == 1 ? " part" : " parts") + " (" + firstManifest + ")");
         for (size_t k = 0; k < e->parts.size(); ++k) {
             const ExpectedPart& p = e->parts[k];
             if (k >= stored.size())
-                throw LoadError(qem::partFileName(file->name(), p.part) + ": file is missing (" + p.manifest +
+                throw DataSetError(qem::partFileName(file->name(), p.part) + ": file is missing (" + p.manifest +
                                 " describes it)");
             if (!stored[k].compressed) {
                 if (stored[k].size != static_cast<uint64_t>(p.bytes))
-                    throw LoadError(storedName(k) + ": " + std::to_string(stored[k].size) + " bytes, where " +
+                    throw DataSetError(storedName(k) + ": " + std::to_string(stored[k].size) + " bytes, where " +
                                     p.manifest + " says " + std::to_string(p.bytes));
                 continue;
             }
             file->setTextSize(k, static_cast<uint64_t>(p.bytes),
                               p.manifest + " says " + std::to_string(p.bytes) + " bytes");
             if (p.compressedBytes && stored[k].storedBytes != static_cast<uint64_t>(*p.compressedBytes))
-                throw LoadError(storedName(k) + ": " + std::to_string(stored[k].storedBytes) + " bytes, where " +
+                throw DataSetError(storedName(k) + ": " + std::to_string(stored[k].storedBytes) + " bytes, where " +
                                 p.manifest + " says " + std::to_string(*p.compressedBytes) + " compressed bytes");
         }
     }
@@ -316,9 +316,9 @@ void DataSetManifests::checkStored(const std::vector<DataFile*>& files) const {
     for (const auto& [name, file] : expected)
         if (!loaded.count(name)) unloaded.push_back(name);
     if (!unloaded.empty())
-        throw LoadError(someOf(unloaded) + ": listed by the manifests, but not " +
+        throw DataSetError(someOf(unloaded) + ": listed by the manifests, but not " +
                         (unloaded.size() == 1 ? "a file" : "files") + " of a data set of " +
                         std::to_string(first.users) + " users");
 }
 
-}  // namespace qemload
+}  // namespace qemdata

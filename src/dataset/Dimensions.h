@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "load/CodeIndex.h"
-#include "load/DataFile.h"
+#include "dataset/CodeIndex.h"
+#include "dataset/DataFile.h"
 
-namespace qemload {
+namespace qemdata {
 
 // The four stored dimensions as their tree files describe them, checked
 // against their hierarchy files.
@@ -111,11 +111,11 @@ using FileFinder = std::function<DataFile(const std::string& name)>;
 // parent one level up and a known level name; each hierarchy file must list
 // every leaf once with exactly the ancestor chain of the tree file; the
 // ancestors of every member are kept (Dimension::ancestors). Throws
-// LoadError naming the file and line. Each file's bytes are shown to `seen`,
+// DataSetError naming the file and line. Each file's bytes are shown to `seen`,
 // and its compressed files to `whole` (when given), before its lines are read.
 Dimensions readDimensions(const FileFinder& find, const BytesRead& seen = nullptr,
                           const CompressedRead& whole = nullptr);
 // The files of a folder as DataFile::find finds them.
 Dimensions readDimensions(const std::string& folder);
 
-}  // namespace qemload
+}  // namespace qemdata

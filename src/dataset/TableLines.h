@@ -1,36 +1,38 @@
-#include "load/Tables.h"
-
+#pragma once
 #include <array>
 #include <bit>
-#include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
-#include "load/FixedFields.h"
-#include "load/LoadError.h"
+#include "dataset/DataSetError.h"
+#include "dataset/FixedFields.h"
+#include "dataset/Tables.h"
 
-namespace qemload {
+namespace qemdata {
+
+// How each line of a table's file becomes rows: every field checked (codes
+// of known members, leaves where the table asks for them, months in the
+// file's range, numbers in their form) and handed to `out`, a writer of rows
+// with begin(fields), member(MemberRef), text(), null(), int16(), int32(),
+// decimal(scaled, scale) and ordinal(rank, of) (the rank of a value that is
+// not a member in its table's key order: a cost line's scenario). A fault
+// is thrown as a LineError, which the line walk turns into a DataSetError
+// naming file and line.
+template <typename Rows>
+using LineParser = void (*)(const LineContext&, const char* line, uint64_t lineNumber, Rows& out);
+
+namespace table_lines {
 
 namespace ff = fixed_fields;
 
-namespace {
+inline constexpr const char* currentMonth = "199606";
 
-constexpr SqlType codeType{"varchar(12) COLLATE \"C\" NOT NULL", "VARCHAR(12) NOT NULL", "String"};
-constexpr SqlType nullableCode{"varchar(12) COLLATE \"C\"", "VARCHAR(12)", "Nullable(String)"};
-constexpr SqlType countType{"integer NOT NULL", "INTEGER NOT NULL", "Int32"};
-constexpr SqlType kindType{"smallint NOT NULL", "SMALLINT NOT NULL", "Int16"};
-constexpr SqlType scenarioType{"varchar(12) NOT NULL", "VARCHAR(12) NOT NULL", "String"};
-constexpr SqlType nameType{"varchar(24)", "VARCHAR(24)", "Nullable(String)"};  // a query's scenario or measure
-// "%10.2lf": at most 7 + 2 digits; "%10.3lf": at most 6 + 3 digits.
-constexpr SqlType amountType{"numeric(9,2) NOT NULL", "DECIMAL(9,2) NOT NULL", "Decimal(9, 2)"};
-constexpr SqlType costType{"numeric(9,3) NOT NULL", "DECIMAL(9,3) NOT NULL", "Decimal(9, 3)"};
-constexpr const char* currentMonth = "199606";
-
-std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+inline std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 // The code in a member column, which must name a member of the dimension (and
 // a leaf when leafOnly).
-MemberRef member(const LineContext& ctx, int d, const ff::Field& f, const char* line, bool left, bool leafOnly) {
+inline MemberRef member(const LineContext& ctx, int d, const ff::Field& f, const char* line, bool left, bool leafOnly) {
     const std::string_view code = ff::text(f, line, left);
     const Dimension& dim = (*ctx.dims)[d];
     int32_t level = 0;
@@ -46,7 +48,7 @@ MemberRef member(const LineContext& ctx, int d, const ff::Field& f, const char* 
 // byte order: its bytes, padded with NULs, read big-endian (codes hold no
 // NUL, so a shorter code still comes first). Month codes, 6 characters, are
 // put together from two loads.
-uint64_t codeOrder(std::string_view s) {
+inline uint64_t codeOrder(std::string_view s) {
     static_assert(std::endian::native == std::endian::little, "the two loads are byte-swapped");
     if (s.size() == 6) {
         uint32_t high;
@@ -61,13 +63,13 @@ uint64_t codeOrder(std::string_view s) {
 }
 
 // Whether code a comes before code b in byte order, without a library call.
-bool before(std::string_view a, std::string_view b) {
+inline bool before(std::string_view a, std::string_view b) {
     if (a.size() > 8 || b.size() > 8) return a < b;
     return codeOrder(a) < codeOrder(b);
 }
 
 // A month column whose code lies in first .. last (months are ordered by code).
-MemberRef month(const LineContext& ctx, const ff::Field& f, const char* line, std::string_view first,
+inline MemberRef month(const LineContext& ctx, const ff::Field& f, const char* line, std::string_view first,
                 std::string_view last) {
     const MemberRef m = member(ctx, timeDimension, f, line, false, true);
     if (before(m.code, first) || before(last, m.code))
@@ -183,7 +185,7 @@ void costLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) {
 // left-justified fields whose meaning depends on the kind.
 enum QueryField { unused, productField, customerField, channelField, timeField, scenarioField, measureField };
 
-const std::array<std::array<QueryField, 6>, 11> queryLayouts{{
+inline const std::array<std::array<QueryField, 6>, 11> queryLayouts{{
     {},
     {productField, customerField, channelField, timeField, unused, unused},
     {productField, customerField, timeField, unused, unused, unused},
@@ -197,8 +199,8 @@ const std::array<std::array<QueryField, 6>, 11> queryLayouts{{
     {productField, customerField, channelField, timeField, scenarioField, measureField},
 }};
 
-const char* const scenarioNames[] = {"Actual", "Budget", "Forecast", "Scenario"};
-const char* const measureNames[] = {"DollarSales", "DollarCost",  "Units",       "Margin",        "MarginPct",
+inline const char* const scenarioNames[] = {"Actual", "Budget", "Forecast", "Scenario"};
+inline const char* const measureNames[] = {"DollarSales", "DollarCost",  "Units",       "Margin",        "MarginPct",
                                     "AvgSellingPrice", "StdProdCost", "StdShipCost", "SmoothedSales", "Inventory"};
 
 template <size_t N>
@@ -264,95 +266,23 @@ void queryLine(const LineContext& ctx, const char* line, uint64_t lineNumber, Ro
     }
 }
 
-}  // namespace
+}  // namespace table_lines
 
-const std::vector<std::string>& monthCodes() {
-    static const std::vector<std::string> codes = [] {
-        std::vector<std::string> c;
-        for (int m = 0; m < 24; ++m) {
-            char text[8];
-            snprintf(text, sizeof text, "%04d%02d", 1995 + m / 12, m % 12 + 1);
-            c.emplace_back(text);
-        }
-        return c;
-    }();
-    return codes;
-}
-
-void checkMonths(const Dimensions& dims) {
-    const Dimension& time = dims[timeDimension];
-    for (const std::string& code : monthCodes()) {
-        const int32_t at = time.find(code);
-        if (at < 0 || !time.isLeaf(at))
-            throw LoadError(std::string(time.layout.treeFile) + ": month " + quoted(code) + " is missing");
+// The parser of a table's lines for rows of type Rows.
+template <typename Rows>
+LineParser<Rows> lineParser(const TableDef& def) {
+    using namespace table_lines;
+    switch (def.id) {
+        case TableId::histsale: return histsaleLine<Rows>;
+        case TableId::histinv: return histinvLine<Rows>;
+        case TableId::budget: return budgetLine<Rows>;
+        case TableId::currsale: return currsaleLine<Rows>;
+        case TableId::currinv: return currinvLine<Rows>;
+        case TableId::prodcos: return costLine<productDimension, Rows>;
+        case TableId::custship: return costLine<customerDimension, Rows>;
+        case TableId::query: return queryLine<Rows>;
     }
+    return nullptr;
 }
 
-std::string queryFileName(int32_t user) {
-    char name[32];
-    snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(user));
-    return name;
-}
-
-const std::vector<TableDef>& factTables() {
-    static const std::vector<TableDef> tables{
-        {"histsale", "histsale.qem", 62, 1,
-         {{"customer", codeType}, {"product", codeType}, {"channel", codeType}, {"month", codeType},
-          {"units", countType}, {"dollar_sales", amountType}},
-         {"customer", "product", "channel", "month"},
-         {{"customer", customerDimension, true}, {"product", productDimension, true},
-          {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         histsaleLine<BinaryRows>, histsaleLine<CsvRows>, histsaleLine<KeyedRows>, histsaleLine<TextRows>},
-        {"histinv", "histinv.qem", 194, 17,
-         {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
-         {"customer", "product", "month"},
-         {{"customer", customerDimension, true}, {"product", productDimension, true},
-          {"month", timeDimension, true}},
-         histinvLine<BinaryRows>, histinvLine<CsvRows>, histinvLine<KeyedRows>, histinvLine<TextRows>},
-        {"budget", "budget.qem", 50, 1,
-         {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"units", countType},
-          {"dollar_sales", amountType}},
-         {"customer", "product", "month"},
-         {{"customer", customerDimension, true}, {"product", productDimension, true},
-          {"month", timeDimension, true}},
-         budgetLine<BinaryRows>, budgetLine<CsvRows>, budgetLine<KeyedRows>, budgetLine<TextRows>},
-        {"currsale", "currsale.qem", 56, 1,
-         {{"customer", codeType}, {"product", codeType}, {"channel", codeType}, {"month", codeType},
-          {"units", countType}, {"dollar_sales", amountType}},
-         {"customer", "product", "channel", "month"},
-         {{"customer", customerDimension, true}, {"product", productDimension, true},
-          {"channel", channelDimension, true}, {"month", timeDimension, true}},
-         currsaleLine<BinaryRows>, currsaleLine<CsvRows>, currsaleLine<KeyedRows>, currsaleLine<TextRows>},
-        {"currinv", "currinv.qem", 34, 1,
-         {{"customer", codeType}, {"product", codeType}, {"month", codeType}, {"inventory", countType}},
-         {"customer", "product", "month"},
-         {{"customer", customerDimension, true}, {"product", productDimension, true},
-          {"month", timeDimension, true}},
-         currinvLine<BinaryRows>, currinvLine<CsvRows>, currinvLine<KeyedRows>, currinvLine<TextRows>},
-        {"prodcos", "prodcos.qem", 40, 1,
-         {{"product", codeType}, {"scenario", scenarioType}, {"month", codeType},
-          {"prod_cost", costType}},
-         {"product", "scenario", "month"},
-         {{"product", productDimension, true}, {"month", timeDimension, true}},
-         costLine<productDimension, BinaryRows>, costLine<productDimension, CsvRows>,
-         costLine<productDimension, KeyedRows>, costLine<productDimension, TextRows>},
-        {"custship", "custship.qem", 40, 1,
-         {{"customer", codeType}, {"scenario", scenarioType}, {"month", codeType},
-          {"ship_cost", costType}},
-         {"customer", "scenario", "month"},
-         {{"customer", customerDimension, true}, {"month", timeDimension, true}},
-         costLine<customerDimension, BinaryRows>, costLine<customerDimension, CsvRows>,
-         costLine<customerDimension, KeyedRows>, costLine<customerDimension, TextRows>},
-        {"query", nullptr, 168, 1,
-         {{"user_number", countType}, {"position", countType}, {"kind", kindType},
-          {"product", nullableCode}, {"customer", nullableCode}, {"channel", nullableCode}, {"time", nullableCode},
-          {"scenario", nameType}, {"measure", nameType}},
-         {"user_number", "position"},
-         {{"product", productDimension, false}, {"customer", customerDimension, false},
-          {"channel", channelDimension, false}, {"time", timeDimension, false}},
-         queryLine<BinaryRows>, queryLine<CsvRows>, queryLine<KeyedRows>, queryLine<TextRows>},
-    };
-    return tables;
-}
-
-}  // namespace qemload
+}  // namespace qemdata

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "load/ContentCheck.h"
-#include "load/DataFile.h"
-#include "load/Dimensions.h"
-#include "load/LineCounts.h"
-#include "load/Manifests.h"
-#include "load/Tables.h"
+#include "dataset/ContentCheck.h"
+#include "dataset/DataFile.h"
+#include "dataset/Dimensions.h"
+#include "dataset/LineCounts.h"
+#include "dataset/Manifests.h"
+#include "dataset/Tables.h"
 
-namespace qemload {
+namespace qemdata {
 
 // A file a table's rows come from: the user of a query file, and the bytes
 // of a line end in it (1 or 2).
@@ -39,7 +39,7 @@ struct TableFiles {
 // content->finish() before it publishes anything.
 class DataSet {
 public:
-    // Throws LoadError with the message for the user. `program` names the
+    // Throws DataSetError with the message for the user. `program` names the
     // caller in messages ("qemload"). users: the query files that must be
     // present (0: the manifests' count, or those found).
     static std::unique_ptr<DataSet> open(const std::string& folder, int32_t users, const std::string& program);
@@ -74,4 +74,4 @@ std::optional<std::string> earlierBadLine(const Source& src, const TableDef& def
 // other compressed bytes than the manifests give), if any.
 std::optional<std::string> compressedFault(const DataFile& file, ContentCheck& content);
 
-}  // namespace qemload
+}  // namespace qemdata
