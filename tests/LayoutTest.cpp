@@ -33,6 +33,9 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     // decompression with the generator; the SQL of its tables sits on it.
     allowed["dataset"] = {"sizes", "integrity", "compress"};
     allowed["schema"] = {"dataset", "sizes", "integrity", "compress"};
+    // qemverify reads a data set through the reader, and regenerates it with
+    // the generator's own writers.
+    allowed["verify"].insert("dataset");
     // The programs that read a data set: the loader (PostgreSQL) and the
     // export (delimited text) read it through the reader alone.
     allowed["load"] = {"dataset", "schema", "sizes", "integrity", "compress"};

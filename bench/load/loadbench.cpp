@@ -32,6 +32,7 @@
 
 #include "ScratchServer.h"
 #include "dataset/DataFile.h"
+#include "dataset/DataSet.h"
 #include "dataset/Dimensions.h"
 #include "dataset/Lines.h"
 #include "load/Loader.h"
@@ -114,16 +115,17 @@ struct BinaryTable {
     std::vector<uint64_t> pieces;  // offsets of the rows that start a piece; bytes ends the last
 };
 
-BinaryTable writeBinary(const TableDef& def, const std::vector<std::pair<DataFile, int32_t>>& sources,
-                        const Dimensions& dims, const std::string& path) {
+BinaryTable writeBinary(const TableDef& def, const std::vector<Source>& sources, const Dimensions& dims,
+                        const std::string& path) {
     BinaryTable t;
     t.name = def.name;
     t.path = path;
     FILE* out = fopen(path.c_str(), "wb");
     if (!out) throw std::runtime_error("cannot write " + path);
     BinaryRows rows;
-    for (const auto& [file, user] : sources) {
-        const LineContext ctx{&dims, user};
+    for (const Source& src : sources) {
+        const DataFile& file = *src.file;
+        const LineContext ctx{&dims, src.user};
         const int lineEnd = lines::lineEndOf(file, def.lineLength);
         const uint64_t stride = static_cast<uint64_t>(def.lineLength + lineEnd);
         const uint64_t step = std::max<uint64_t>(1, (16u << 20) / stride) * stride;
@@ -305,7 +307,8 @@ int main(int argc, char** argv) {
         printf("load average after the load: %s\n\n", loadAverage().c_str());
 
         // The same rows in the binary COPY format, written beforehand.
-        const Dimensions dims = readDimensions(dataFolder);
+        const std::unique_ptr<DataSet> data = DataSet::open(dataFolder, 0, "loadbench");
+        const Dimensions& dims = data->dims;
         std::string binPattern = (fs::temp_directory_path() / "qemload-bench-binary.XXXXXX").string();
         if (!mkdtemp(binPattern.data())) throw std::runtime_error("cannot make a folder for the binary rows");
         const std::string binFolder = binPattern;
@@ -344,15 +347,9 @@ int main(int argc, char** argv) {
             tables.push_back(t);
             columns.emplace_back(t.name, list);
         }
-        for (const TableDef& def : factTables()) {
-            std::vector<std::pair<DataFile, int32_t>> sources;
-            if (def.file) {
-                sources.emplace_back(DataFile::find(dataFolder, def.file), 0);
-            } else {
-                for (int32_t u = 1; DataFile::exists(dataFolder, queryFileName(u)); ++u)
-                    sources.emplace_back(DataFile::find(dataFolder, queryFileName(u)), u);
-            }
-            tables.push_back(writeBinary(def, sources, dims, binFolder + "/" + def.name + ".bin"));
+        for (const TableFiles& files : data->tables) {
+            const TableDef& def = *files.def;
+            tables.push_back(writeBinary(def, files.sources, dims, binFolder + "/" + def.name + ".bin"));
             std::string list;
             for (const ColumnDef& c : def.columns) list += (list.empty() ? "" : ", ") + std::string(c.name) + " " + columnTypeSql(c.type, SqlDialect::postgres);
             columns.emplace_back(def.name, list);

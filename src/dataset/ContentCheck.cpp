@@ -3,24 +3,22 @@
 #include <time.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 
-#include "integrity/Crc32.h"
 #include "dataset/DataSetError.h"
+#include "dataset/TableLines.h"
+#include "integrity/Crc32.h"
 
 namespace qemdata {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-std::string hex(uint64_t value, int digits) {
-    char text[24];
-    snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
-    return text;
-}
+// No line of a data set comes near this many bytes: the bytes of a line cut
+// by a piece's ends are kept up to it (a damaged file without line ends
+// keeps no more), and such a line is named.
+constexpr size_t longestLine = 64 * 1024;
+// The faults kept of one part at most (a part with many is named by these).
+constexpr size_t keptFaults = 8;
 
 // The calling thread's processor time in nanoseconds.
 uint64_t threadNanoseconds() {
@@ -40,18 +38,41 @@ private:
     uint64_t start;
 };
 
+// Appends bytes to a cut line's, up to longestLine; false when they do not fit.
+bool keep(std::string& to, const char* bytes, size_t n) {
+    if (to.size() + n > longestLine) {
+        to.append(bytes, std::min(n, longestLine - std::min(longestLine, to.size())));
+        return false;
+    }
+    to.append(bytes, n);
+    return true;
+}
+
+std::string str(int64_t value) { return std::to_string(value); }
+
 }  // namespace
 
-ContentCheck::ContentCheck(const DataSetManifests& m, const std::vector<const DataFile*>& list) : manifests(m) {
-    if (manifests.empty()) return;
-    for (const DataFile* file : list) {
-        const ExpectedFile* e = manifests.find(file->name());
-        if (!e) continue;  // checkStored() refuses such a file
+std::unique_ptr<ContentCheck> ContentCheck::of(const ManifestSet& manifests, const std::vector<DataFile>& files,
+                                               Faults faults) {
+    std::vector<Checked> list;
+    for (const DataFile& f : files) list.push_back(Checked{&f, manifests.find(f.name())});
+    return std::make_unique<ContentCheck>(list, faults);
+}
+
+ContentCheck::ContentCheck(const std::vector<Checked>& list, Faults faults) : policy(faults) {
+    for (const auto& [file, e] : list) {
+        if (!e) continue;
         auto state = std::make_unique<FileState>();
         state->file = file;
+        state->expected = e;
         state->blank = qem::blankColumnsOf(file->name());
+        for (const TableDef& def : factTables())
+            if (def.file && file->name() == def.file && !inventoryFields(def.id).empty()) {
+                state->inventory = &inventoryFields(def.id);
+                state->lineLength = def.lineLength;
+            }
         for (size_t k = 0; k < file->parts().size(); ++k)
-            state->compressed.push_back(CompressedState{manifests.compressedOf(*file, k), false});
+            state->compressed.push_back(CompressedState{FolderCheck::compressedOf(*e, *file, k), {}});
         for (const ExpectedPart& p : e->parts) {
             PartState part;
             part.expected = &p;
@@ -60,19 +81,41 @@ ContentCheck::ContentCheck(const DataSetManifests& m, const std::vector<const Da
         // An empty part is complete before anything is read.
         for (PartState& part : state->parts)
             if (part.expected->bytes == 0) {
-                const std::string fault = verify(*state, part);
-                if (!fault.empty()) throw DataSetError(fault);
+                const std::string text = complete(*state, part);
+                if (!text.empty()) fault(*state, &part, "", text);
             }
-        files.emplace(file->name(), std::move(state));
+        files.emplace(file, std::move(state));
     }
 }
 
+void ContentCheck::fault(FileState& f, PartState* part, const std::string&, const std::string& text) const {
+    if (policy == Faults::thrown) throw DataSetError(text);
+    if (part && part->faults.size() < keptFaults) part->faults.push_back(text);
+    (void)f;
+}
+
+uint64_t ContentCheck::line(const FileState& f, const char* text, size_t length, uint64_t offset,
+                            std::string& fault) const {
+    if (f.inventory && fault.empty()) {
+        const size_t n = static_cast<size_t>(f.lineLength);
+        if (length == n + 1 || (length == n + 2 && text[n] == '\r')) {
+            try {
+                for (const fixed_fields::Field& field : *f.inventory) inventoryValue(field, text);
+            } catch (const LineError& e) {
+                fault = f.file->where(offset, offset / length + 1) + ": " + e.what();
+            }
+        }
+    }
+    return qem::lineHash(text, length, f.blank);
+}
+
 void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, size_t length) {
-    const auto it = files.find(file.name());
+    const auto it = files.find(&file);
     if (it == files.end() || length == 0) return;
     const ProcessorTime time(nanoseconds);
     FileState& f = *it->second;
     const uint64_t end = offset + length;
+    const char* const dataEnd = data + length;
     // The first part that holds byte `offset`, then every part up to `end`.
     auto part = std::upper_bound(f.parts.begin(), f.parts.end(), offset,
                                  [](uint64_t at, const PartState& p) { return at < p.expected->offset; });
@@ -85,111 +128,194 @@ void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, 
         Piece piece;
         piece.offset = from;
         piece.length = to - from;
-        const char* bytes = data + (from - offset);
+        const char* const bytes = data + (from - offset);
+        const char* const stop = bytes + piece.length;
         qem::Crc32 crc;
         crc.add(bytes, static_cast<size_t>(piece.length));
         piece.crc = crc.value();
-        // The content sum and the lines (a last line without its line end
-        // counts too), as the writer counts them.
-        const char* const stop = bytes + piece.length;
-        for (const char* line = bytes; line < stop; ++piece.lines) {
-            const void* found = memchr(line, '\n', static_cast<size_t>(stop - line));
-            const char* next = found ? static_cast<const char*>(found) + 1 : stop;
-            piece.sum += qem::lineHash(line, static_cast<size_t>(next - line), f.blank);
-            line = next;
+        std::string lineFault;
+        const void* first = memchr(bytes, '\n', static_cast<size_t>(piece.length));
+        if (!first) {
+            keep(piece.head, bytes, static_cast<size_t>(piece.length));
+        } else {
+            piece.newline = true;
+            const char* line = static_cast<const char*>(first) + 1;
+            keep(piece.head, bytes, static_cast<size_t>(line - bytes));
+            // The lines whole in the piece, each hashed where it is (reading
+            // past a line's end where the buffer has 16 more bytes).
+            for (;;) {
+                const void* found = memchr(line, '\n', static_cast<size_t>(stop - line));
+                if (!found) break;
+                const char* const next = static_cast<const char*>(found) + 1;
+                const size_t n = static_cast<size_t>(next - line);
+                const uint64_t at = from + static_cast<uint64_t>(line - bytes);
+                if (f.inventory)
+                    piece.sum += this->line(f, line, n, at, lineFault);
+                else
+                    piece.sum += dataEnd - next >= 16 ? qem::lineHashWithSlack(line, n, f.blank)
+                                                      : qem::lineHash(line, n, f.blank);
+                ++piece.lines;
+                line = next;
+            }
+            keep(piece.tail, line, static_cast<size_t>(stop - line));
         }
-        std::string fault;
+        std::string completed;
         {
             std::lock_guard<std::mutex> lock(f.mutex);
-            part->pieces.push_back(piece);
-            part->bytesIn += piece.length;
-            if (part->bytesIn == static_cast<uint64_t>(e.bytes)) fault = verify(f, *part);
+            part->pieces.push_back(std::move(piece));
+            part->bytesIn += to - from;
+            if (!lineFault.empty()) fault(f, &*part, "", lineFault);
+            if (part->bytesIn == static_cast<uint64_t>(e.bytes)) completed = complete(f, *part);
+            if (!completed.empty()) fault(f, &*part, "", completed);
         }
-        if (!fault.empty()) throw DataSetError(fault);
     }
 }
 
-std::string ContentCheck::verify(const FileState& f, PartState& part) const {
+std::string ContentCheck::complete(FileState& f, PartState& part) const {
     const ExpectedPart& e = *part.expected;
-    const std::string where = manifests.whereIs(*f.file, e);
+    const std::string where = FolderCheck::whereIs(*f.file, *f.expected, e);
     std::sort(part.pieces.begin(), part.pieces.end(), [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
     uint32_t crc = 0;
     uint64_t sum = 0, at = e.offset;
     int64_t lines = 0;
-    for (const Piece& piece : part.pieces) {
-        if (piece.offset != at) return where + ": its bytes were not read exactly once (bytes from " + std::to_string(at + 1) + ")";
+    // The lines cut by the pieces' ends, put together: the bytes after the
+    // last line end of a piece and up to the first of the next (through any
+    // pieces without one).
+    std::string cut, lineFault;
+    uint64_t cutAt = e.offset;
+    bool overlong = false;
+    auto whole = [&](const std::string& text, uint64_t offset) {
+        sum += line(f, text.data(), text.size(), offset, lineFault);
+        ++lines;
+    };
+    for (Piece& piece : part.pieces) {
+        if (piece.offset != at)
+            return where + ": its bytes were not read exactly once (bytes from " + str(static_cast<int64_t>(at + 1)) + ")";
         crc = at == e.offset ? piece.crc : qem::Crc32::combine(crc, piece.crc, piece.length);
         sum += piece.sum;
         lines += piece.lines;
         at += piece.length;
+        if (cut.empty()) cutAt = piece.offset;
+        overlong = !keep(cut, piece.head.data(), piece.head.size()) || overlong;
+        if (!piece.newline) continue;
+        whole(cut, cutAt);
+        cut = std::move(piece.tail);
+        cutAt = piece.offset + piece.length - cut.size();
+        overlong = overlong || cut.size() >= longestLine;
     }
+    // A last line without its line end counts too, as the writer counts it.
+    if (!cut.empty()) whole(cut, cutAt);
     part.pieces.clear();
     part.pieces.shrink_to_fit();
     part.checked = true;
-    std::string fault;
+    part.lines = lines;
+    part.crc = crc;
+    part.sum = sum;
+    std::string text;
     auto differs = [&](const std::string& what, const std::string& found, const std::string& said) {
-        fault += (fault.empty() ? where + ": " : "; ") + what + " " + found + ", where " + e.manifest + " says " + said;
+        text += (text.empty() ? where + ": " : "; ") + what + " " + found + ", where " + e.manifest + " says " + said;
     };
-    if (lines != e.lines) differs("lines", std::to_string(lines), std::to_string(e.lines));
-    if (crc != e.crc) differs("CRC-32", hex(crc, 8), hex(e.crc, 8));
-    if (e.sum && sum != *e.sum) differs("content sum", hex(sum, 16), hex(*e.sum, 16));
-    if (!fault.empty()) fault += " (its bytes are not those written)";
-    return fault;
+    if (lines != e.lines) differs("lines", str(lines), str(e.lines));
+    if (crc != e.crc) differs("CRC-32", qem::hex(crc, 8), qem::hex(e.crc, 8));
+    if (e.sum && sum != *e.sum) differs("content sum", qem::hex(sum, 16), qem::hex(*e.sum, 16));
+    if (!text.empty()) text += " (its bytes are not those written)";
+    if (overlong) text += (text.empty() ? where + ": " : "; ") + "a line longer than " + str(longestLine) + " bytes";
+    if (!lineFault.empty()) {
+        if (policy == Faults::thrown) return lineFault;
+        if (part.faults.size() < keptFaults) part.faults.push_back(lineFault);
+    }
+    return text;
 }
 
 void ContentCheck::addCompressed(const DataFile& file, size_t stored, uint64_t bytes, uint32_t crc) {
-    const auto it = files.find(file.name());
+    const auto it = files.find(&file);
     if (it == files.end()) return;
     FileState& f = *it->second;
-    std::string fault;
+    std::string text;
     {
         std::lock_guard<std::mutex> lock(f.mutex);
-        if (stored >= f.compressed.size() || !f.compressed[stored].expected) return;
+        if (stored >= f.compressed.size()) return;
         CompressedState& c = f.compressed[stored];
-        const DataSetManifests::Compressed& e = *c.expected;
-        c.checked = true;
+        c.result.read = true;
+        c.result.bytes = bytes;
+        if (!c.expected) return;
+        const FolderCheck::Compressed& e = *c.expected;
         auto differs = [&](const std::string& what, const std::string& found, const std::string& said) {
-            fault += (fault.empty() ? "" : "; ") + what + " " + found + ", where " + e.source + " " + said;
+            text += (text.empty() ? "" : "; ") + what + " " + found + ", where " + e.source + " " + said;
         };
-        if (bytes != e.bytes) differs("compressed bytes", std::to_string(bytes), std::to_string(e.bytes));
-        if (crc != e.crc) differs("compressed CRC-32", hex(crc, 8), hex(e.crc, 8));
+        if (bytes != e.bytes) differs("compressed bytes", str(static_cast<int64_t>(bytes)), str(static_cast<int64_t>(e.bytes)));
+        if (crc != e.crc) differs("compressed CRC-32", qem::hex(crc, 8), qem::hex(e.crc, 8));
+        if (text.empty()) return;
+        text = file.storedName(stored) + ": " + text + " (the compressed file is not the one written)";
+        c.result.fault = text;
     }
-    if (!fault.empty())
-        throw DataSetError(fs::path(file.parts()[stored].path).filename().string() + ": " + fault +
-                        " (the compressed file is not the one written)");
+    if (policy == Faults::thrown) throw DataSetError(text);
 }
 
-void ContentCheck::finish() const {
-    for (const auto& [name, f] : files) {
+void ContentCheck::finish() {
+    for (auto& [file, f] : files) {
         std::lock_guard<std::mutex> lock(f->mutex);
-        for (size_t k = 0; k < f->compressed.size(); ++k)
-            if (f->compressed[k].expected && !f->compressed[k].checked)
-                throw DataSetError(fs::path(f->file->parts()[k].path).filename().string() +
-                                ": was not read whole, so its compressed bytes were not checked (" +
-                                f->compressed[k].expected->source + " " + std::to_string(f->compressed[k].expected->bytes) +
-                                ")");
-        for (const PartState& part : f->parts)
-            if (!part.checked)
-                throw DataSetError(manifests.whereIs(*f->file, *part.expected) + ": only " + std::to_string(part.bytesIn) +
-                                " of its " + std::to_string(part.expected->bytes) +
-                                " bytes were read, so it was not checked against " + part.expected->manifest);
+        for (size_t k = 0; k < f->compressed.size(); ++k) {
+            CompressedState& c = f->compressed[k];
+            if (!c.expected || c.result.read) continue;
+            c.result.fault = file->storedName(k) + ": was not read whole, so its compressed bytes were not checked (" +
+                             c.expected->source + " " + str(static_cast<int64_t>(c.expected->bytes)) + ")";
+            if (policy == Faults::thrown) throw DataSetError(c.result.fault);
+        }
+        for (PartState& part : f->parts) {
+            if (part.checked) continue;
+            const ExpectedPart& e = *part.expected;
+            fault(*f, &part, "",
+                  FolderCheck::whereIs(*file, *f->expected, e) + ": only " + str(static_cast<int64_t>(part.bytesIn)) +
+                      " of its " + str(e.bytes) + " bytes were read, so it was not checked against " + e.manifest);
+        }
     }
 }
 
-uint64_t ContentCheck::compressedChecked() const {
-    uint64_t n = 0;
-    for (const auto& [name, f] : files) {
-        std::lock_guard<std::mutex> lock(f->mutex);
-        for (const CompressedState& c : f->compressed) n += c.checked;
+std::vector<ContentCheck::PartResult> ContentCheck::results(const DataFile& file) const {
+    std::vector<PartResult> list;
+    const auto it = files.find(&file);
+    if (it == files.end()) return list;
+    const FileState& f = *it->second;
+    std::lock_guard<std::mutex> lock(f.mutex);
+    for (const PartState& part : f.parts) {
+        PartResult r;
+        r.expected = part.expected;
+        r.where = FolderCheck::whereIs(file, *f.expected, *part.expected);
+        r.read = part.checked;
+        r.lines = part.lines;
+        r.bytes = part.bytesIn;
+        r.crc = part.crc;
+        r.sum = part.sum;
+        r.faults = part.faults;
+        list.push_back(std::move(r));
     }
-    return n;
+    return list;
+}
+
+std::vector<ContentCheck::CompressedResult> ContentCheck::compressedResults(const DataFile& file) const {
+    std::vector<CompressedResult> list;
+    const auto it = files.find(&file);
+    if (it == files.end()) return list;
+    std::lock_guard<std::mutex> lock(it->second->mutex);
+    for (const CompressedState& c : it->second->compressed) list.push_back(c.result);
+    return list;
 }
 
 uint64_t ContentCheck::partsChecked() const {
     uint64_t n = 0;
-    for (const auto& [name, f] : files) {
+    for (const auto& [file, f] : files) {
         std::lock_guard<std::mutex> lock(f->mutex);
         for (const PartState& part : f->parts) n += part.checked;
+    }
+    return n;
+}
+
+uint64_t ContentCheck::compressedChecked() const {
+    uint64_t n = 0;
+    for (const auto& [file, f] : files) {
+        std::lock_guard<std::mutex> lock(f->mutex);
+        for (const CompressedState& c : f->compressed) n += c.expected && c.result.read && c.result.fault.empty();
     }
     return n;
 }

@@ -11,6 +11,7 @@
 #include <map>
 
 #include "integrity/Crc32.h"
+#include "integrity/Manifest.h"
 #include "dataset/DataSetError.h"
 #ifdef QEM_HAVE_ZSTD
 #include "compress/Zstd.h"
@@ -22,9 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string partMark = ".part";
-const std::string zstEnding = ".zst";
-constexpr size_t partDigits = 4;
 // Compressed bytes read at a time: the text they decompress to waits in
 // memory until it is taken, a few MB at most.
 constexpr size_t compressedPiece = 64u << 10;
@@ -33,98 +31,17 @@ std::string systemText() { return strerror(errno); }
 
 std::string fileNameOf(const std::string& path) { return fs::path(path).filename().string(); }
 
-// Part number of "NAME.partKKKK" or "NAME.partKKKK.zst" (compressed), or -1
-// when entry is not a part of NAME.
-long partNumber(const std::string& entry, const std::string& name, bool& compressed) {
-    const std::string prefix = name + partMark;
-    compressed = entry.size() == prefix.size() + partDigits + zstEnding.size() && entry.ends_with(zstEnding);
-    const size_t length = prefix.size() + partDigits + (compressed ? zstEnding.size() : 0);
-    if (entry.size() != length || entry.compare(0, prefix.size(), prefix) != 0) return -1;
-    long number = 0;
-    for (size_t i = prefix.size(); i < prefix.size() + partDigits; ++i) {
-        if (entry[i] < '0' || entry[i] > '9') return -1;
-        number = number * 10 + (entry[i] - '0');
-    }
-    return number;
-}
-
-struct Found {
-    std::string whole, wholeCompressed;
-    std::map<long, std::pair<std::string, bool>> parts;  // number: path, compressed
-};
-
-Found findForms(const std::string& folder, const std::string& name) {
-    Found found;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string entry = it->path().filename().string();
-        if (entry == name) found.whole = it->path().string();
-        if (entry == name + zstEnding) found.wholeCompressed = it->path().string();
-        bool compressed = false;
-        const long number = partNumber(entry, name, compressed);
-        if (number < 0) continue;
-        const auto [at, added] = found.parts.emplace(number, std::make_pair(it->path().string(), compressed));
-        if (!added) {
-            const std::string plain = at->second.second ? entry : fileNameOf(at->second.first);
-            throw DataSetError(plain + " and " + plain + zstEnding +
-                            " are both present: the same part compressed and not");
-        }
-    }
-    if (ec) throw DataSetError("cannot list folder '" + folder + "': " + ec.message());
-    return found;
-}
-
-uint64_t fileSize(const std::string& path) {
-    std::error_code ec;
-    const auto size = fs::file_size(path, ec);
-    if (ec) throw DataSetError("cannot read '" + path + "': " + ec.message());
-    return size;
-}
-
 }  // namespace
 
-bool DataFile::exists(const std::string& folder, const std::string& name) {
-    const Found found = findForms(folder, name);
-    return !found.whole.empty() || !found.wholeCompressed.empty() || !found.parts.empty();
+DataFile::DataFile(std::string name, std::vector<Part> parts, bool parted)
+    : fileName(std::move(name)), fileParts(std::move(parts)), inParts(parted) {
+    for (Part& p : fileParts) {
+        p.offset = totalSize;
+        totalSize += p.size;
+    }
 }
 
-DataFile DataFile::find(const std::string& folder, const std::string& name) {
-    DataFile file;
-    file.fileName = name;
-    const Found found = findForms(folder, name);
-    if (!found.whole.empty() && !found.wholeCompressed.empty())
-        throw DataSetError(name + " and " + name + zstEnding + " are both present: the same file compressed and not");
-    const std::string whole = found.whole.empty() ? found.wholeCompressed : found.whole;
-    if (!whole.empty() && !found.parts.empty())
-        throw DataSetError(name + ": both the whole file and parts (" + name + partMark + "...) are present");
-    auto stored = [](const std::string& path, bool compressed) {
-        Part part;
-        part.path = path;
-        part.compressed = compressed;
-        part.storedBytes = fileSize(path);
-        part.size = compressed ? 0 : part.storedBytes;
-        return part;
-    };
-    if (!whole.empty()) {
-        file.fileParts.push_back(stored(whole, whole == found.wholeCompressed));
-    } else {
-        const auto& parts = found.parts;
-        if (parts.empty()) throw DataSetError(name + ": file is missing");
-        file.inParts = true;
-        long expected = parts.begin()->first;
-        if (expected > 1)
-            throw DataSetError(name + ": part " + std::to_string(expected) + " is the first; parts start at 0000 or 0001");
-        for (const auto& [number, form] : parts) {
-            if (number != expected)
-                throw DataSetError(name + ": part " + std::to_string(expected) + " is missing (the parts go up to " +
-                                std::to_string(parts.rbegin()->first) + ")");
-            file.fileParts.push_back(stored(form.first, form.second));
-            ++expected;
-        }
-    }
-    file.setTextSize(0, file.fileParts.front().size, "");
-    return file;
-}
+std::string DataFile::storedName(size_t k) const { return fileNameOf(fileParts.at(k).path); }
 
 bool DataFile::canDecompress() {
 #ifdef QEM_HAVE_ZSTD
@@ -138,19 +55,6 @@ bool DataFile::anyCompressed() const {
     for (const Part& p : fileParts)
         if (p.compressed) return true;
     return false;
-}
-
-void DataFile::setTextSize(size_t stored, uint64_t bytes, const std::string& source) {
-    Part& part = fileParts.at(stored);
-    if (part.compressed) {
-        part.size = bytes;
-        part.sizeSource = source;
-    }
-    totalSize = 0;
-    for (Part& p : fileParts) {
-        p.offset = totalSize;
-        totalSize += p.size;
-    }
 }
 
 void DataFile::read(uint64_t offset, char* out, size_t length, const CompressedRead& whole) const {

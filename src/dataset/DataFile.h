@@ -20,11 +20,12 @@ using BytesRead = std::function<void(const DataFile& file, uint64_t offset, cons
 using CompressedRead = std::function<void(const DataFile& file, size_t stored, uint64_t bytes, uint32_t crc)>;
 
 // One file of a data set, stored whole ("histsale.qem") or as numbered parts
-// ("histsale.qem.part0000", "histsale.qem.part0001", ...) that, concatenated in
-// number order, form the file. The whole file, and each part, may be stored
-// compressed instead ("histsale.qem.zst", "histsale.qem.part0001.zst": one or
-// more Zstandard frames). Reads address the text of the concatenation; a
-// compressed file is decompressed as it is read, from its start.
+// ("histsale.qem.part0001", "histsale.qem.part0002", ...) that, concatenated
+// in number order, form the file. The whole file, and each part, may be
+// stored compressed instead ("histsale.qem.zst", "histsale.qem.part0001.zst":
+// one or more Zstandard frames). Reads address the text of the
+// concatenation; a compressed file is decompressed as it is read, from its
+// start. FolderCheck finds a file's stored form.
 class DataFile {
 public:
     struct Part {
@@ -37,16 +38,12 @@ public:
         std::string sizeSource;
     };
 
-    // Finds NAME in the folder, whole or in parts, each plain or compressed;
-    // throws DataSetError when it is missing, present in two forms (whole and
-    // in parts, or the same file or part both compressed and not), or its
-    // part numbers have a gap. The text size of a compressed file is not
-    // known until setTextSize() gives it.
-    static DataFile find(const std::string& folder, const std::string& name);
+    // The file stored as `parts` (in order: the whole file, or its parts),
+    // each with its text size (of a compressed one: as the manifests give it).
+    DataFile(std::string name, std::vector<Part> parts, bool inParts);
+    DataFile() = default;
     // Whether this build reads compressed files (it was built with libzstd).
     static bool canDecompress();
-    // True when the folder holds NAME in any form.
-    static bool exists(const std::string& folder, const std::string& name);
 
     const std::string& name() const { return fileName; }
     uint64_t size() const { return totalSize; }
@@ -55,8 +52,8 @@ public:
     bool storedInParts() const { return inParts; }
     // Whether any of its stored files is compressed.
     bool anyCompressed() const;
-    // The text size of the compressed stored file `stored`, and who says so.
-    void setTextSize(size_t stored, uint64_t bytes, const std::string& source);
+    // The name of stored file k in its folder ("histsale.qem.part0002.zst").
+    std::string storedName(size_t k) const;
 
     // Reads [offset, offset + length) into out; throws DataSetError when the
     // files end early, cannot be read, or a compressed one is damaged or holds

@@ -9,8 +9,8 @@
 #include "dataset/ContentCheck.h"
 #include "dataset/DataFile.h"
 #include "dataset/Dimensions.h"
+#include "dataset/FolderCheck.h"
 #include "dataset/LineCounts.h"
-#include "dataset/Manifests.h"
 #include "dataset/Tables.h"
 
 namespace qemdata {
@@ -18,9 +18,10 @@ namespace qemdata {
 // A file a table's rows come from: the user of a query file, and the bytes
 // of a line end in it (1 or 2).
 struct Source {
-    DataFile file;
+    const DataFile* file = nullptr;
     int32_t user = 0;
     int lineEnd = 1;
+    uint64_t stride(const TableDef& def) const { return static_cast<uint64_t>(def.lineLength + lineEnd); }
 };
 
 // A table of factTables() and the files its rows come from.
@@ -29,33 +30,46 @@ struct TableFiles {
     std::vector<Source> sources;
 };
 
-// A finished data set as qemload and qemexport read it, with every check
-// that can be made before its fact, cost and query files are read: the
-// data set is finished (no state file), its manifests are whole and agree,
-// its files are those they list, stored as they say (whole or in parts,
-// plain or compressed), the dimension files are read and consistent, and
-// every file has the lines the data set implies. What remains is read by the
-// caller, who shows every byte it reads to `content` and calls
-// content->finish() before it publishes anything.
+// A finished data set as every reader reads it, with every check that can
+// be made before its fact, cost and query files are read: the folder is one
+// FolderCheck accepts (the manifests whole and agreeing, every file stored
+// as they say, nothing stray, no state file), the dimension files are read
+// and consistent, and every file has the lines the data set implies. What
+// remains is read by the caller, who shows every byte it reads to `content`
+// and calls content->finish() before it publishes anything.
+//
+// A folder without any manifest (a data set written before them) is read
+// with a warning on standard error: whole plain files only, and only what
+// the files imply is checked.
 class DataSet {
 public:
-    // Throws DataSetError with the message for the user. `program` names the
-    // caller in messages ("qemload"). users: the query files that must be
-    // present (0: the manifests' count, or those found).
+    // Throws DataSetError with the first fault. `program` names the caller
+    // in messages ("qemload"). users: the query files that must be present
+    // (0: the manifests' count, or those found).
     static std::unique_ptr<DataSet> open(const std::string& folder, int32_t users, const std::string& program);
+
+    // The same checks, every fault kept in `faults` instead (qemverify): the
+    // data set as far as it could be opened. Its content check keeps its
+    // faults too, and no file has been read through it: the caller reads
+    // every file of check.files. The dimensions and line counts are checked
+    // only when the folder itself holds no fault.
+    static std::unique_ptr<DataSet> inspect(const std::string& folder, Faults& faults);
 
     DataSet(const DataSet&) = delete;
     DataSet& operator=(const DataSet&) = delete;
 
-    DataSetManifests manifests;
-    std::map<std::string, DataFile> dimensionFiles;  // the tree and hierarchy files by name
-    std::vector<TableFiles> tables;                  // in factTables() order
-    std::unique_ptr<ContentCheck> content;           // of every file above
+    FolderCheck check;                                    // the folder, manifests and stored files
+    std::map<std::string, const DataFile*> dimensionFiles;  // the tree and hierarchy files by name
+    std::vector<TableFiles> tables;                       // in factTables() order
+    std::unique_ptr<ContentCheck> content;                // of every file
     Dimensions dims;
     DataSetSize size;
+    const ManifestSet& manifests() const { return check.manifests; }
 
 private:
     DataSet() = default;
+    void openFiles(int32_t users, const std::string& program, bool keep);
+    void checkFiles(bool readThroughContent);
 };
 
 // Checks each compressed file read whole against the manifests.

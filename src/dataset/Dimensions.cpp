@@ -39,7 +39,7 @@ std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 // are resolved once every member is known.
 void readTree(const FileFinder& find, Dimension& dim, const BytesRead& seen, const CompressedRead& whole) {
     const DimensionLayout& l = dim.layout;
-    const DataFile file = find(l.treeFile);
+    const DataFile& file = find(l.treeFile);
     const int length = 2 * l.codeWidth + l.levelWidth;
     const ff::Field code{"code", 1, l.codeWidth}, parent{"parent code", 1 + l.codeWidth, l.codeWidth},
         level{"level", 1 + 2 * l.codeWidth, l.levelWidth};
@@ -101,7 +101,7 @@ void readTree(const FileFinder& find, Dimension& dim, const BytesRead& seen, con
 // lists become the leaf's level columns.
 void checkHierarchy(const FileFinder& find, Dimension& dim, const BytesRead& seen, const CompressedRead& whole) {
     const DimensionLayout& l = dim.layout;
-    const DataFile file = find(l.hierFile);
+    const DataFile& file = find(l.hierFile);
     std::vector<ff::Field> fields;
     int length = 0;
     for (const int width : l.hierWidths) {
@@ -155,9 +155,6 @@ Dimensions readDimensions(const FileFinder& find, const BytesRead& seen, const C
     return dims;
 }
 
-Dimensions readDimensions(const std::string& folder) {
-    return readDimensions([&](const std::string& name) { return DataFile::find(folder, name); });
-}
 
 std::vector<std::vector<uint32_t>> codeRanks(const Dimensions& dims) {
     std::vector<std::vector<uint32_t>> ranks;

@@ -104,7 +104,7 @@ void memberRow(const Dimension& dim, size_t i, Rows& rows) {
 }
 
 // A data file of the data set by its name.
-using FileFinder = std::function<DataFile(const std::string& name)>;
+using FileFinder = std::function<const DataFile&(const std::string& name)>;
 
 // Reads the eight tree and hierarchy files that `find` gives. Each tree file must
 // hold every member once (a repeated code is a duplicate key), with a known
@@ -115,7 +115,5 @@ using FileFinder = std::function<DataFile(const std::string& name)>;
 // and its compressed files to `whole` (when given), before its lines are read.
 Dimensions readDimensions(const FileFinder& find, const BytesRead& seen = nullptr,
                           const CompressedRead& whole = nullptr);
-// The files of a folder as DataFile::find finds them.
-Dimensions readDimensions(const std::string& folder);
 
 }  // namespace qemdata

@@ -1,61 +1,57 @@
 #include "dataset/Manifests.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <set>
-#include <sstream>
 
-#include "integrity/Crc32.h"
-#include "dataset/DataSetError.h"
+#include "dataset/Tables.h"
 
 namespace qemdata {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-// A manifest found in the folder: the phase and part its name gives (no part
-// for "phaseN.manifest").
-struct Found {
-    std::string name;
-    int32_t phase = 0;
-    std::optional<int32_t> part;
-    qem::Manifest manifest;
-};
+std::string str(int64_t value) { return std::to_string(value); }
 
-// The phase and part of "phaseN.manifest" or "phaseN.manifest.partKKKK"
-// (N 1 to 3, four digits K), or false for any other name.
-bool manifestNameOf(const std::string& name, int32_t& phase, std::optional<int32_t>& part) {
-    for (int32_t p = 1; p <= 3; ++p) {
-        const std::string whole = qem::manifestName(p);
-        if (name == whole) {
-            phase = p;
-            part.reset();
-            return true;
-        }
-        const std::string mark = whole + ".part";
-        if (name.size() != mark.size() + 4 || name.compare(0, mark.size(), mark) != 0) continue;
-        int32_t k = 0;
-        for (size_t i = mark.size(); i < name.size(); ++i) {
-            if (name[i] < '0' || name[i] > '9') return false;
-            k = k * 10 + (name[i] - '0');
-        }
-        phase = p;
-        part = k;
-        return true;
+// The whole of a small file; nothing, with the reason, when it cannot be read.
+std::optional<std::string> readSmallFile(const std::string& path, std::string& error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = strerror(errno);
+        return std::nullopt;
     }
-    return false;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        error = S_ISREG(status.st_mode) ? strerror(errno) : "not a regular file";
+        close(fd);
+        return std::nullopt;
+    }
+    std::string text;
+    char block[1 << 16];
+    for (;;) {
+        const ssize_t n = read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = strerror(errno);
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        text.append(block, static_cast<size_t>(n));
+    }
+    close(fd);
+    return text;
 }
 
-std::string readText(const std::string& path, const std::string& name) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw DataSetError(name + ": cannot be read: " + strerror(errno));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw DataSetError(name + ": cannot be read: " + strerror(errno));
-    return text;
+// "zstd:LEVEL", LEVEL 1 to 19: the compression qempart writes.
+bool knownCompression(const std::string& compression) {
+    if (!compression.starts_with("zstd:")) return false;
+    const std::string level = compression.substr(5);
+    if (level.empty() || level.size() > 2 || level.find_first_not_of("0123456789") != std::string::npos) return false;
+    return std::stoi(level) >= 1 && std::stoi(level) <= 19;
 }
 
 // "channels 10, seed 7": the settings in which b differs from a, as b says them.
@@ -66,125 +62,193 @@ std::string differing(const qem::Manifest& a, const qem::Manifest& b) {
         {"parts", {a.parts, b.parts}}};
     std::string text;
     for (const auto& [key, values] : settings)
-        if (values.first != values.second) text += (text.empty() ? "" : ", ") + std::string(key) + " " + std::to_string(values.second);
-    return text;
-}
-
-std::string hex(uint64_t value, int digits) {
-    char text[24];
-    snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
-    return text;
-}
-
-// "a, b and 3 more": at most `shown` names of a list.
-std::string someOf(const std::vector<std::string>& names, size_t shown = 6) {
-    std::string text;
-    for (size_t i = 0; i < names.size() && i < shown; ++i) text += (i == 0 ? "" : ", ") + names[i];
-    if (names.size() > shown) text += " and " + std::to_string(names.size() - shown) + " more";
+        if (values.first != values.second) text += (text.empty() ? "" : ", ") + std::string(key) + " " + str(values.second);
     return text;
 }
 
 }  // namespace
 
-DataSetManifests DataSetManifests::read(const std::string& folder) {
-    std::vector<Found> found;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        Found f;
-        f.name = it->path().filename().string();
-        if (!manifestNameOf(f.name, f.phase, f.part)) continue;
-        std::string error;
-        const auto parsed = qem::Manifest::parse(readText(it->path().string(), f.name), error);
-        if (!parsed) throw DataSetError(f.name + ": not a readable manifest: " + error);
-        f.manifest = *parsed;
-        found.push_back(std::move(f));
+std::string someOf(const std::vector<std::string>& names, size_t shown) {
+    std::string text;
+    for (size_t i = 0; i < names.size() && i < shown; ++i) text += (i == 0 ? "" : ", ") + names[i];
+    if (names.size() > shown) text += " and " + str(static_cast<int64_t>(names.size() - shown)) + " more";
+    return text;
+}
+
+std::vector<std::string> phaseFileNames(int32_t phase, int64_t users) {
+    if (phase == 1) {
+        std::vector<std::string> names;
+        for (const DimensionLayout& l : dimensionLayouts()) {
+            names.push_back(l.hierFile);
+            names.push_back(l.treeFile);
+        }
+        for (const char* fact : {"histsale.qem", "histinv.qem", "custship.qem", "prodcos.qem"}) names.push_back(fact);
+        return names;
     }
-    if (ec) throw DataSetError("cannot list folder '" + folder + "': " + ec.message());
-    DataSetManifests set;
-    if (found.empty()) return set;
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return a.phase != b.phase ? a.phase < b.phase : a.part.value_or(0) < b.part.value_or(0);
+    if (phase == 2) return {"budget.qem", "currsale.qem", "currinv.qem"};
+    std::vector<std::string> names;
+    for (int64_t u = 1; u <= users && u <= INT32_MAX; ++u) names.push_back(queryFileName(static_cast<int32_t>(u)));
+    return names;
+}
+
+ManifestSet ManifestSet::read(const Folder& folder, const Scope& scope, Faults& faults) {
+    ManifestSet set;
+    for (const Entry& e : folder.entries()) {
+        if (e.kind != Entry::manifest || e.temporary || !scope.phases.count(e.phase)) continue;
+        // In a part's scope only that part's manifests; a whole phase's is no part's.
+        if (scope.part != 0 && e.part != scope.part) continue;
+        std::string error;
+        const std::optional<std::string> text = readSmallFile(folder.pathOf(e.name), error);
+        std::optional<qem::Manifest> m;
+        if (text) m = qem::Manifest::parse(*text, error);
+        if (!m) {
+            faults.push_back(e.name + ": not a readable manifest: " + error);
+            continue;
+        }
+        const bool named = m->phase == e.phase && (e.part ? m->part == e.part : m->parts == 1 && m->part == 1);
+        if (!named) {
+            faults.push_back(e.name + ": it says it is part " + str(m->part) + " of " + str(m->parts) + " of phase " +
+                             str(m->phase));
+            continue;
+        }
+        if (!m->compression.empty() && !knownCompression(m->compression))
+            faults.push_back(e.name + ": compression " + m->compression + ", not one qempart writes (zstd:1 to zstd:19)");
+        if (m->version == 1)
+            set.notes_.push_back(e.name + ": version 1, without content sums: lines, bytes and CRC-32 checked");
+        set.sums = set.sums && m->version >= 2;
+        set.read_.push_back(Read{e.name, e.phase, e.part, std::move(*m)});
+    }
+    if (set.read_.empty()) return set;
+    std::stable_sort(set.read_.begin(), set.read_.end(), [](const Read& a, const Read& b) {
+        return a.phase != b.phase ? a.phase < b.phase : a.part < b.part;
     });
 
-    // Each is what its name says, and all are of one data set.
-    for (const Found& f : found) {
-        const qem::Manifest& m = f.manifest;
-        const bool named = m.phase == f.phase && (f.part ? m.part == *f.part : m.parts == 1);
-        if (!named)
-            throw DataSetError(f.name + ": it says it is part " + std::to_string(m.part) + " of " + std::to_string(m.parts) +
-                            " of phase " + std::to_string(m.phase));
-        if (!m.sameDataSet(found.front().manifest))
-            throw DataSetError(f.name + " says " + differing(found.front().manifest, m) + ", where " + found.front().name +
-                            " says " + differing(m, found.front().manifest) +
-                            ": manifests of different data sets");
-        set.sums = set.sums && m.version >= 2;
+    // All of one data set: the first manifest's answers, seed and parts.
+    const Read& first = set.read_.front();
+    std::vector<const Read*> agreeing;
+    for (const Read& r : set.read_) {
+        if (!r.m.sameDataSet(first.m)) {
+            faults.push_back(r.name + " says " + differing(first.m, r.m) + ", where " + first.name + " says " +
+                             differing(r.m, first.m) + ": manifests of different data sets");
+            continue;
+        }
+        agreeing.push_back(&r);
     }
-    set.first = found.front().manifest;
-    set.firstManifest = found.front().name;
-    const int32_t parts = set.first.parts;
+    const int64_t users = first.m.users;
+    const int32_t parts = first.m.parts;
+    set.users = users;
+    for (int32_t phase = 1; phase <= 2; ++phase)
+        for (const std::string& name : phaseFileNames(phase, 0)) set.namedPhase.emplace(name, phase);
 
     // Every phase whole or in all of its parts.
     bool partForm = false;
-    for (const Found& f : found) partForm = partForm || f.part.has_value();
+    for (const Read* r : agreeing) partForm = partForm || r->part != 0;
+    for (const Read* r : agreeing) set.byPhase[r->phase].push_back(r);
     std::vector<std::string> missing;
-    std::vector<std::vector<const Found*>> phases(4);
-    for (const Found& f : found) phases[static_cast<size_t>(f.phase)].push_back(&f);
-    for (int32_t phase = 1; phase <= 3; ++phase) {
-        const auto& list = phases[static_cast<size_t>(phase)];
+    for (const int32_t phase : scope.phases) {
+        std::vector<const Read*>& list = set.byPhase[phase];
+        const Read* whole = nullptr;
         std::set<int32_t> present;
-        bool whole = false;
-        for (const Found* f : list) {
-            if (f->part)
-                present.insert(*f->part);
+        for (const Read* r : list) {
+            if (r->part == 0)
+                whole = r;
             else
-                whole = true;
+                present.insert(r->part);
         }
-        if (whole && !present.empty())
-            throw DataSetError(qem::manifestName(phase) + " and " + qem::manifestName(phase, *present.begin()) +
-                            " are both present: phase " + std::to_string(phase) + " was written whole and in parts");
-        if (whole) continue;
-        if (present.empty() && !partForm) {
-            missing.push_back(qem::manifestName(phase));
+        if (whole && !present.empty()) {
+            faults.push_back(whole->name + " and " + qem::manifestName(phase, *present.begin()) +
+                             " are both present: phase " + str(phase) + " was written whole and in parts");
+            list.clear();
             continue;
         }
-        for (int32_t k = 1; k <= parts; ++k)
-            if (!present.count(k)) missing.push_back(qem::manifestName(phase, k));
+        // Parts beyond P are no part of this data set.
+        for (auto it = list.begin(); it != list.end();) {
+            if ((*it)->part > parts) {
+                faults.push_back((*it)->name + ": part " + str((*it)->part) + ", beyond the " + str(parts) +
+                                 " parts of phase " + str(phase) + " (" + first.name + ")");
+                it = list.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        const size_t before = missing.size();
+        if (scope.part != 0) {
+            if (list.empty()) missing.push_back(qem::manifestName(phase, scope.part));
+        } else if (!whole) {
+            if (list.empty() && !partForm)
+                missing.push_back(qem::manifestName(phase));
+            else
+                for (int32_t k = 1; k <= parts; ++k)
+                    if (!present.count(k)) missing.push_back(qem::manifestName(phase, k));
+        }
+        if (missing.size() != before) list.clear();
     }
     if (!missing.empty())
-        throw DataSetError(someOf(missing) + (missing.size() == 1 ? " is" : " are") + " missing: " +
-                        (partForm ? "each phase of the data set has " + std::to_string(parts) +
-                                        (parts == 1 ? " part" : " parts") + " (" + set.firstManifest + ")"
-                                  : "each phase of the data set has its manifest (" + set.firstManifest +
-                                        " is present)"));
+        faults.push_back(someOf(missing) + (missing.size() == 1 ? " is" : " are") + " missing: " +
+                         (scope.part != 0 ? "part " + str(scope.part) + " of every phase asked has its manifest"
+                          : partForm      ? "each phase of the data set has " + str(parts) +
+                                           (parts == 1 ? " part" : " parts") + " (" + first.name + ")"
+                                          : "each phase of the data set has its manifest (" + first.name + " is present)"));
 
-    // The files of each phase, part by part.
-    for (int32_t phase = 1; phase <= 3; ++phase) {
-        const auto& list = phases[static_cast<size_t>(phase)];
-        const Found& lead = *list.front();
-        for (const Found* f : list) {
-            const auto& files = f->manifest.files;
-            bool same = files.size() == lead.manifest.files.size();
-            for (size_t i = 0; same && i < files.size(); ++i) {
-                const qem::ManifestFile& a = lead.manifest.files[i];
-                same = files[i].name == a.name && files[i].fileLines == a.fileLines && files[i].fileBytes == a.fileBytes;
+    // Each manifest lists its phase's files in writing order, and the part
+    // manifests of a phase agree on the whole files.
+    for (auto& [phase, list] : set.byPhase) {
+        if (list.empty() || !scope.phases.count(phase)) continue;
+        // A phase's file count from the answers, before any list of names
+        // is made (a damaged manifest may claim any number of users).
+        const int64_t count = phase == 3 ? users : static_cast<int64_t>(phaseFileNames(phase, 0).size());
+        bool sound = true;
+        for (const Read* r : list) {
+            const auto& files = r->m.files;
+            if (static_cast<int64_t>(files.size()) != count) {
+                faults.push_back(r->name + ": it lists " + str(static_cast<int64_t>(files.size())) +
+                                 " files; the answers give phase " + str(phase) + " " + str(count) + " files");
+                sound = false;
             }
-            if (!same)
-                throw DataSetError(f->name + " lists other files, or other sizes of them, than " + lead.name +
-                                ": manifests of different data sets");
         }
-        for (size_t i = 0; i < lead.manifest.files.size(); ++i) {
-            const qem::ManifestFile& whole = lead.manifest.files[i];
+        if (!sound) continue;
+        const std::vector<std::string> names = phaseFileNames(phase, count);
+        for (const Read* r : list) {
+            const auto& files = r->m.files;
+            for (size_t i = 0; i < files.size(); ++i)
+                if (files[i].name != names[i]) {
+                    faults.push_back(r->name + ": file " + str(static_cast<int64_t>(i) + 1) + " is " + files[i].name +
+                                     "; the answers give " + names[i]);
+                    sound = false;
+                    break;
+                }
+        }
+        if (!sound) continue;
+        const Read& lead = *list.front();
+        for (const Read* r : list) {
+            for (size_t i = 0; i < names.size() && sound; ++i) {
+                const qem::ManifestFile &a = lead.m.files[i], &b = r->m.files[i];
+                sound = a.fileLines == b.fileLines && a.fileBytes == b.fileBytes &&
+                        (!a.fileSum || !b.fileSum || *a.fileSum == *b.fileSum);
+            }
+            if (!sound) {
+                faults.push_back(r->name + " gives other sizes of the whole files than " + lead.name +
+                                 ": manifests of different data sets");
+                break;
+            }
+        }
+        if (!sound) continue;
+        for (size_t i = 0; i < names.size(); ++i) {
             ExpectedFile file;
+            file.name = names[i];
             file.phase = phase;
+            file.wholeLines = lead.m.files[i].fileLines;
+            file.wholeBytes = lead.m.files[i].fileBytes;
+            std::optional<uint64_t> wholeSum;
             int64_t lines = 0;
             uint64_t sum = 0;
             bool allSums = true;
-            for (const Found* f : list) {
-                const qem::ManifestFile& m = f->manifest.files[i];
+            for (const Read* r : list) {
+                const qem::ManifestFile& m = r->m.files[i];
                 ExpectedPart part;
-                part.part = f->manifest.part;
-                part.manifest = f->name;
-                part.offset = file.bytes();
+                part.part = r->part == 0 ? 1 : r->part;
+                part.manifest = r->name;
+                part.offset = scope.part != 0 ? 0 : file.bytes();
                 part.lines = m.lines;
                 part.bytes = m.bytes;
                 part.crc = m.crc;
@@ -194,131 +258,47 @@ DataSetManifests DataSetManifests::read(const std::string& folder) {
                 lines += m.lines;
                 allSums = allSums && m.sum;
                 if (m.sum) sum += *m.sum;
+                if (m.fileSum) wholeSum = m.fileSum;
                 file.parts.push_back(std::move(part));
             }
-            if (lines != whole.fileLines || file.bytes() != static_cast<uint64_t>(whole.fileBytes))
-                throw DataSetError(whole.name + ": its parts in the manifests of phase " + std::to_string(phase) +
-                                " add up to " + std::to_string(lines) + " lines and " + std::to_string(file.bytes()) +
-                                " bytes, where " + lead.name + " gives the whole file " +
-                                std::to_string(whole.fileLines) + " lines and " + std::to_string(whole.fileBytes) +
-                                " bytes");
-            if (allSums && whole.fileSum && *whole.fileSum != sum)
-                throw DataSetError(whole.name + ": the content sums of its parts add up to " + hex(sum, 16) + ", where " +
-                                lead.name + " gives the whole file " + hex(*whole.fileSum, 16));
-            if (const auto earlier = set.expected.find(whole.name); earlier != set.expected.end())
-                throw DataSetError(whole.name + ": listed by the manifests of phase " +
-                                std::to_string(earlier->second.phase) + " and of phase " + std::to_string(phase));
-            set.expected.emplace(whole.name, std::move(file));
+            if (scope.part == 0) {
+                if (lines != file.wholeLines || file.bytes() != static_cast<uint64_t>(file.wholeBytes))
+                    faults.push_back(file.name + ": its parts in the manifests of phase " + str(phase) + " add up to " +
+                                     str(lines) + " lines and " + str(static_cast<int64_t>(file.bytes())) +
+                                     " bytes, where " + lead.name + " gives the whole file " + str(file.wholeLines) +
+                                     " lines and " + str(file.wholeBytes) + " bytes");
+                else if (allSums && wholeSum && *wholeSum != sum)
+                    faults.push_back(file.name + ": the content sums of its parts add up to " + qem::hex(sum, 16) +
+                                     ", where " + lead.name + " gives the whole file " + qem::hex(*wholeSum, 16));
+            }
+            set.index.emplace(file.name, set.expected.size());
+            set.expected.push_back(std::move(file));
         }
     }
     return set;
 }
 
-const ExpectedFile* DataSetManifests::find(const std::string& name) const {
-    const auto it = expected.find(name);
-    return it == expected.end() ? nullptr : &it->second;
+const ExpectedFile* ManifestSet::find(const std::string& name) const {
+    const auto it = index.find(name);
+    return it == index.end() ? nullptr : &expected[it->second];
 }
 
-std::string DataSetManifests::whereIs(const DataFile& file, const ExpectedPart& part) const {
-    const auto& stored = file.parts();
-    if (file.storedInParts()) {
-        const size_t k = static_cast<size_t>(part.part - 1);
-        return qem::partFileName(file.name(), part.part) +
-               (k < stored.size() && stored[k].compressed ? qem::compressedEnding : "");
-    }
-    const std::string name = fs::path(stored.front().path).filename().string();
-    if (first.parts == 1) return name;
-    return name + " (part " + std::to_string(part.part) + " of " + std::to_string(first.parts) + ": bytes " +
-           std::to_string(part.offset + 1) + " to " + std::to_string(part.offset + static_cast<uint64_t>(part.bytes)) +
-           (stored.front().compressed ? " of its text)" : ")");
+int32_t ManifestSet::phaseOfName(const std::string& name) const {
+    if (read_.empty()) return -1;
+    if (const auto it = namedPhase.find(name); it != namedPhase.end()) return it->second;
+    const int32_t user = queryFileUser(name);
+    return user > 0 && user <= users ? 3 : 0;
 }
 
-std::optional<DataSetManifests::Compressed> DataSetManifests::compressedOf(const DataFile& file, size_t stored) const {
-    const ExpectedFile* e = find(file.name());
-    if (!e || stored >= file.parts().size() || !file.parts()[stored].compressed) return std::nullopt;
-    if (file.storedInParts()) {
-        if (stored >= e->parts.size() || !e->parts[stored].compressedBytes) return std::nullopt;
-        const ExpectedPart& p = e->parts[stored];
-        return Compressed{static_cast<uint64_t>(*p.compressedBytes), p.compressedCrc, p.manifest + " says"};
-    }
-    // A whole compressed file of compressed parts: their frames joined.
-    Compressed joined;
-    for (const ExpectedPart& p : e->parts) {
-        if (!p.compressedBytes) return std::nullopt;
-        const uint64_t bytes = static_cast<uint64_t>(*p.compressedBytes);
-        joined.crc = joined.bytes == 0 ? p.compressedCrc : qem::Crc32::combine(joined.crc, p.compressedCrc, bytes);
-        joined.bytes += bytes;
-    }
-    joined.source = e->parts.size() == 1 ? e->parts.front().manifest + " says"
-                                         : "its compressed parts joined (" + e->parts.front().manifest + " to " +
-                                               e->parts.back().manifest + ") make";
-    return joined;
+int32_t ManifestSet::partsOf(int32_t phase) const {
+    const auto it = byPhase.find(phase);
+    if (it == byPhase.end() || it->second.empty()) return 0;
+    return it->second.front()->part == 0 ? 1 : it->second.front()->m.parts;
 }
 
-void DataSetManifests::checkStored(const std::vector<DataFile*>& files) const {
-    std::set<std::string> loaded;
-    for (DataFile* file : files) {
-        loaded.insert(file->name());
-        const ExpectedFile* e = find(file->name());
-        if (!e) throw DataSetError(file->name() + ": no manifest lists it (the manifests list the data set's files)");
-        const auto& stored = file->parts();
-        if (!file->storedInParts()) {
-            const std::string says = e->parts.size() == 1 ? e->parts.front().manifest + " says "
-                                                           : "its parts in the manifests of phase " +
-                                                                 std::to_string(e->phase) + " add up to ";
-            if (!stored.front().compressed) {
-                if (file->size() != e->bytes())
-                    throw DataSetError(file->name() + ": " + std::to_string(file->size()) + " bytes, where " + says +
-                                    std::to_string(e->bytes()));
-                continue;
-            }
-            file->setTextSize(0, e->bytes(), says + std::to_string(e->bytes()) + " bytes");
-            if (const auto c = compressedOf(*file, 0); c && stored.front().storedBytes != c->bytes)
-                throw DataSetError(fs::path(stored.front().path).filename().string() + ": " +
-                                std::to_string(stored.front().storedBytes) + " bytes, where " + c->source + " " +
-                                std::to_string(c->bytes) + " (beside manifests of compressed parts, " +
-                                file->name() + qem::compressedEnding + " must be their part files joined with cat)");
-            continue;
-        }
-        const auto storedName = [&](size_t k) {
-            return qem::partFileName(file->name(), static_cast<int32_t>(k) + 1) +
-                   (stored[k].compressed ? qem::compressedEnding : "");
-        };
-        std::string firstPart = fs::path(stored.front().path).filename().string();
-        if (stored.front().compressed) firstPart.resize(firstPart.size() - std::string(qem::compressedEnding).size());
-        if (firstPart != qem::partFileName(file->name(), 1))
-            throw DataSetError(firstPart + ": not a part the manifests describe: their parts run from " +
-                            qem::partFileName(file->name(), 1) + " to " +
-                            qem::partFileName(file->name(), first.parts));
-        if (stored.size() > e->parts.size())
-            throw DataSetError(qem::partFileName(file->name(), static_cast<int32_t>(e->parts.size()) + 1) +
-                            ": not a part the manifests describe: the data set has " + std::to_string(first.parts) +
-                            (first.parts == 1 ? " part" : " parts") + " (" + firstManifest + ")");
-        for (size_t k = 0; k < e->parts.size(); ++k) {
-            const ExpectedPart& p = e->parts[k];
-            if (k >= stored.size())
-                throw DataSetError(qem::partFileName(file->name(), p.part) + ": file is missing (" + p.manifest +
-                                " describes it)");
-            if (!stored[k].compressed) {
-                if (stored[k].size != static_cast<uint64_t>(p.bytes))
-                    throw DataSetError(storedName(k) + ": " + std::to_string(stored[k].size) + " bytes, where " +
-                                    p.manifest + " says " + std::to_string(p.bytes));
-                continue;
-            }
-            file->setTextSize(k, static_cast<uint64_t>(p.bytes),
-                              p.manifest + " says " + std::to_string(p.bytes) + " bytes");
-            if (p.compressedBytes && stored[k].storedBytes != static_cast<uint64_t>(*p.compressedBytes))
-                throw DataSetError(storedName(k) + ": " + std::to_string(stored[k].storedBytes) + " bytes, where " +
-                                p.manifest + " says " + std::to_string(*p.compressedBytes) + " compressed bytes");
-        }
-    }
-    std::vector<std::string> unloaded;
-    for (const auto& [name, file] : expected)
-        if (!loaded.count(name)) unloaded.push_back(name);
-    if (!unloaded.empty())
-        throw DataSetError(someOf(unloaded) + ": listed by the manifests, but not " +
-                        (unloaded.size() == 1 ? "a file" : "files") + " of a data set of " +
-                        std::to_string(first.users) + " users");
+bool ManifestSet::wholePhase(int32_t phase) const {
+    const auto it = byPhase.find(phase);
+    return it != byPhase.end() && !it->second.empty() && it->second.front()->part == 0;
 }
 
 }  // namespace qemdata

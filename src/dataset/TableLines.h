@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dataset/DataSetError.h"
 #include "dataset/FixedFields.h"
@@ -27,6 +28,36 @@ namespace table_lines {
 namespace ff = fixed_fields;
 
 inline constexpr const char* currentMonth = "199606";
+
+}  // namespace table_lines
+
+// The inventory values of histinv.qem (17 columns, the months 199501 ..
+// 199605) and currinv.qem (one column, 199606); none for other tables.
+// They are the random values of a data set, the columns its content sum
+// reads as spaces, so their form is checked on its own wherever the files
+// are read (ContentCheck), exactly as the line parsers check it.
+inline const std::vector<fixed_fields::Field>& inventoryFields(TableId table) {
+    static const std::vector<fixed_fields::Field> none, current{{"inventory", 25, 10}};
+    static const std::vector<fixed_fields::Field> historical = [] {
+        static std::array<std::string, 17> names;
+        std::vector<fixed_fields::Field> v;
+        for (int m = 0; m < 17; ++m) {
+            names[m] = "inventory of " + monthCodes()[m];
+            v.push_back(fixed_fields::Field{names[m].c_str(), 25 + 10 * m, 10});
+        }
+        return v;
+    }();
+    return table == TableId::histinv ? historical : table == TableId::currinv ? current : none;
+}
+
+// An inventory value: a right-justified whole number from 1 to 12.
+inline int32_t inventoryValue(const fixed_fields::Field& f, const char* line) {
+    const int64_t value = fixed_fields::number(f, line, 0);
+    if (value < 1 || value > 12) fixed_fields::fail(f, line, "is not an inventory value (1 to 12)");
+    return static_cast<int32_t>(value);
+}
+
+namespace table_lines {
 
 inline std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
@@ -124,20 +155,11 @@ void budgetLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) {
 template <typename Rows>
 void histinvLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) {
     static const ff::Field customer{"customer", 1, 12}, product{"product", 13, 12};
-    static const std::array<ff::Field, 17> values = [] {
-        static const std::array<std::string, 17> names = [] {
-            std::array<std::string, 17> n;
-            for (int m = 0; m < 17; ++m) n[m] = "inventory of " + monthCodes()[m];
-            return n;
-        }();
-        std::array<ff::Field, 17> v;
-        for (int m = 0; m < 17; ++m) v[m] = ff::Field{names[m].c_str(), 25 + 10 * m, 10};
-        return v;
-    }();
+    const std::vector<ff::Field>& values = inventoryFields(TableId::histinv);
     const MemberRef c = member(ctx, customerDimension, customer, line, false, true);
     const MemberRef p = member(ctx, productDimension, product, line, false, true);
     int32_t inventory[17];
-    for (int m = 0; m < 17; ++m) inventory[m] = ff::int32(values[m], line);
+    for (int m = 0; m < 17; ++m) inventory[m] = inventoryValue(values[m], line);
     for (int m = 0; m < 17; ++m) {
         out.begin(4);
         out.member(c);
@@ -150,12 +172,13 @@ void histinvLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) 
 // currinv.qem: "%-12s%-12s%10ld", month 199606.
 template <typename Rows>
 void currinvLine(const LineContext& ctx, const char* line, uint64_t, Rows& out) {
-    static const ff::Field customer{"customer", 1, 12}, product{"product", 13, 12}, value{"inventory", 25, 10};
+    static const ff::Field customer{"customer", 1, 12}, product{"product", 13, 12};
+    const ff::Field& value = inventoryFields(TableId::currinv).front();
     out.begin(4);
     out.member(member(ctx, customerDimension, customer, line, true, true));
     out.member(member(ctx, productDimension, product, line, true, true));
     out.text(currentMonth);
-    out.int32(ff::int32(value, line));
+    out.int32(inventoryValue(value, line));
 }
 
 // custship.qem and prodcos.qem: "%12s%-12s%6s%10.3lf"; Actual covers 199501 ..

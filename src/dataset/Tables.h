@@ -71,6 +71,8 @@ const std::vector<TableDef>& factTables();
 
 // Query file name of a user: "qry%3.3ld.qem".
 std::string queryFileName(int32_t user);
+// The user whose query file has this name; 0 for any other name.
+int32_t queryFileUser(std::string_view name);
 
 // The month codes "199501" .. "199612" by month number 0 .. 23.
 const std::vector<std::string>& monthCodes();

@@ -301,7 +301,7 @@ private:
         const qemdata::LineContext ctx{&data.dims, src.user};
         const uint64_t stride = strideOf(def, src), step = stepOf(stride);
         const qemdata::LineParser<TextRows> parse = qemdata::lineParser<TextRows>(def);
-        qemdata::DataFile::Reader reader(src.file, task.begin, qemdata::compressedCheck(*data.content));
+        qemdata::DataFile::Reader reader(*src.file, task.begin, qemdata::compressedCheck(*data.content));
         size_t piece = task.firstPiece;
         if (task.begin == task.end) {
             // An empty file: a compressed one is read to its end and checked.
@@ -318,9 +318,9 @@ private:
                 inputCapacity = length;
             }
             reader.read(input.get(), length);
-            data.content->add(src.file, at, input.get(), length);
+            data.content->add(*src.file, at, input.get(), length);
             rows.clear();
-            qemdata::lines::forEach(src.file, input.get(), length, at, def.lineLength, src.lineEnd,
+            qemdata::lines::forEach(*src.file, input.get(), length, at, def.lineLength, src.lineEnd,
                                     [&](const char* line, uint64_t number) { parse(ctx, line, number, rows); });
             rows.finish();
             if (task.end == at + length) reader.read(input.get(), 0);  // a compressed file that ends here: checked
@@ -368,7 +368,7 @@ void planTasks(size_t table, TableOutput& t, Scheduler& scheduler) {
     for (size_t s = 0; s < t.files->sources.size(); ++s) {
         const qemdata::Source& src = t.files->sources[s];
         const uint64_t stride = strideOf(def, src), step = stepOf(stride);
-        const uint64_t size = src.file.size();
+        const uint64_t size = src.file->size();
         t.bytesRead += size;
         auto add = [&](uint64_t begin, uint64_t end, size_t pieces) {
             scheduler.tasks.push_back(Task{table, s, begin, end, t.pieces});
@@ -376,11 +376,11 @@ void planTasks(size_t table, TableOutput& t, Scheduler& scheduler) {
         };
         if (size == 0) {
             add(0, 0, 1);
-        } else if (!src.file.anyCompressed()) {
+        } else if (!src.file->anyCompressed()) {
             for (uint64_t b = 0; b < size; b += step) add(b, std::min(size, b + step), 1);
         } else {
             auto lineStart = [&](uint64_t at) { return std::min(size, (at + stride - 1) / stride * stride); };
-            for (const qemdata::DataFile::Part& part : src.file.parts()) {
+            for (const qemdata::DataFile::Part& part : src.file->parts()) {
                 const uint64_t begin = lineStart(part.offset), end = lineStart(part.offset + part.size);
                 if (part.compressed) {
                     if (begin < end) add(begin, end, static_cast<size_t>((end - begin + step - 1) / step));
@@ -549,7 +549,7 @@ ExportFigures exportDataSet(const ExportOptions& o) {
     // Everything that can be checked before anything is read or written.
     const std::unique_ptr<qemdata::DataSet> data = qemdata::DataSet::open(o.folder, 0, "qemexport");
     figures.size = data->size;
-    figures.manifests = !data->manifests.empty();
+    figures.manifests = !data->manifests().empty();
     figures.checkSeconds = since(start);
 
     Files files(o.outdir);
@@ -584,8 +584,8 @@ ExportFigures exportDataSet(const ExportOptions& o) {
             out.complete(1);
             FileFigures f;
             f.name = dim.layout.table + extension;
-            f.bytesRead = data->dimensionFiles.at(dim.layout.treeFile).size() +
-                          data->dimensionFiles.at(dim.layout.hierFile).size();
+            f.bytesRead = data->dimensionFiles.at(dim.layout.treeFile)->size() +
+                          data->dimensionFiles.at(dim.layout.hierFile)->size();
             figures.files.push_back(f);
         }
 
@@ -638,7 +638,7 @@ ExportFigures exportDataSet(const ExportOptions& o) {
                 // A damaged compressed file gives damaged text before its
                 // frame checksum tells: its own fault comes first; and a line
                 // of the wrong length before the piece shifts every line after it.
-                if (src.file.anyCompressed()) fault = qemdata::compressedFault(src.file, *data->content);
+                if (src.file->anyCompressed()) fault = qemdata::compressedFault(*src.file, *data->content);
                 if (!fault && failed.begin > 0)
                     fault = qemdata::earlierBadLine(src, *tables[failed.table].files->def, failed.begin);
                 if (fault) message = *fault;

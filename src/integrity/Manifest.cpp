@@ -27,13 +27,13 @@ bool parseHex(const std::string& text, size_t digits, uint64_t& value) {
     return true;
 }
 
+}  // namespace
+
 std::string hex(uint64_t value, int digits) {
     char text[24];
     snprintf(text, sizeof text, "%0*" PRIx64, digits, value);
     return text;
 }
-
-}  // namespace
 
 std::string Manifest::text() const {
     std::string t = std::string(header2) + "\n";
@@ -186,5 +186,48 @@ std::string partFileName(const std::string& name, int32_t part) {
 std::string temporaryPartFileName(const std::string& name, int32_t part) {
     return partFileName(name, part) + temporaryEnding;
 }
+
+namespace {
+
+const std::string_view partMark = ".part";
+constexpr size_t partDigits = 4;
+
+std::optional<std::string> withoutEnding(std::string_view name, std::string_view ending) {
+    if (name.size() <= ending.size() || !name.ends_with(ending)) return std::nullopt;
+    return std::string(name.substr(0, name.size() - ending.size()));
+}
+
+}  // namespace
+
+std::optional<PartFileNameParts> parsePartFileName(std::string_view name) {
+    const size_t tail = partMark.size() + partDigits;
+    if (name.size() <= tail || name.substr(name.size() - tail, partMark.size()) != partMark) return std::nullopt;
+    int32_t part = 0;
+    for (const char c : name.substr(name.size() - partDigits)) {
+        if (c < '0' || c > '9') return std::nullopt;
+        part = part * 10 + (c - '0');
+    }
+    return PartFileNameParts{std::string(name.substr(0, name.size() - tail)), part};
+}
+
+std::optional<ManifestNameParts> parseManifestName(std::string_view name) {
+    std::string_view whole = name;
+    int32_t part = 0;
+    if (const auto p = parsePartFileName(name)) {
+        if (p->part == 0) return std::nullopt;
+        part = p->part;
+        whole = std::string_view(name).substr(0, p->name.size());
+    }
+    for (int32_t phase = 1; phase <= 3; ++phase)
+        if (whole == manifestName(phase)) return ManifestNameParts{phase, part};
+    return std::nullopt;
+}
+
+std::optional<std::string> finalNameOf(std::string_view name) {
+    if (auto n = withoutEnding(name, temporaryEnding)) return n;
+    return withoutEnding(name, sideFileEnding);
+}
+
+std::optional<std::string> uncompressedNameOf(std::string_view name) { return withoutEnding(name, compressedEnding); }
 
 }  // namespace qem

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qem {
@@ -75,5 +76,34 @@ inline constexpr const char* compressedEnding = ".zst";
 // "histsale.qem.part0003.tmp", "histsale.qem.part0003.zst.tmp".
 inline constexpr const char* temporaryEnding = ".tmp";
 std::string temporaryPartFileName(const std::string& name, int32_t part);
+// The ending of the side file that qemgen writes a manifest (or its state)
+// under before renaming it into place: "phase1.manifest.new".
+inline constexpr const char* sideFileEnding = ".new";
+
+// The inverses of the names above, so that no reader takes a name apart by
+// hand. A manifest's name: its phase (1 to 3) and part (1 to 9999; 0 for a
+// whole phase's "phaseN.manifest").
+struct ManifestNameParts {
+    int32_t phase = 0;
+    int32_t part = 0;
+};
+std::optional<ManifestNameParts> parseManifestName(std::string_view name);
+// A part file's name "NAME.partKKKK": NAME and K (four digits, 0 to 9999:
+// a part 0 is no part a manifest describes, but still a part's name).
+struct PartFileNameParts {
+    std::string name;
+    int32_t part = 0;
+};
+std::optional<PartFileNameParts> parsePartFileName(std::string_view name);
+// The name a temporary or side file ("*.tmp", "*.new") becomes once its
+// write is complete; nothing for any other name.
+std::optional<std::string> finalNameOf(std::string_view name);
+// The name of a compressed file ("*.zst") without its ending; nothing for
+// any other name.
+std::optional<std::string> uncompressedNameOf(std::string_view name);
+
+// A checksum or sum as the manifests write it: `digits` lower-case
+// hexadecimal digits (8 for a CRC-32, 16 for a content sum).
+std::string hex(uint64_t value, int digits);
 
 }  // namespace qem

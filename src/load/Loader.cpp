@@ -230,7 +230,7 @@ DimensionSeconds loadDimension(PgSession& s, const std::string& schema, const Di
 // Whether the table is loaded in key order: one file that fits the memory
 // limit, and keys that fit 64 bits.
 bool loadsSorted(const TableWork& t, const Dimensions& dims, uint64_t limit) {
-    if (!t.def->file || t.sources.size() != 1 || t.sources[0].file.size() > limit) return false;
+    if (!t.def->file || t.sources.size() != 1 || t.sources[0].file->size() > limit) return false;
     unsigned __int128 keys = 2;  // a cost line's scenario
     for (const ForeignKey& fk : t.def->foreignKeys) keys *= dims[fk.dimension].members.size();
     return keys <= UINT64_MAX;
@@ -284,7 +284,7 @@ private:
         TableWork& t = scheduler.tables[task.table];
         const Source& src = t.sources[task.source];
         const LineContext ctx{&dims, src.user};
-        DataFile::Reader reader(src.file, task.begin, compressedCheck(content));
+        DataFile::Reader reader(*src.file, task.begin, compressedCheck(content));
         const LineParser<BinaryRows> parse = lineParser<BinaryRows>(*t.def);
         copy(t, false, [&](auto&& added) {
             readLines(reader, src, *t.def, task.begin, task.end, [&](const char* line, uint64_t number) {
@@ -305,8 +305,8 @@ private:
         for (uint64_t at = begin; at < end;) {
             input.resize(static_cast<size_t>(std::min(step, end - at)));
             reader.read(input.data(), input.size());
-            content.add(src.file, at, input.data(), input.size());
-            lines::forEach(src.file, input.data(), input.size(), at, def.lineLength, src.lineEnd, each);
+            content.add(*src.file, at, input.data(), input.size());
+            lines::forEach(*src.file, input.data(), input.size(), at, def.lineLength, src.lineEnd, each);
             at += input.size();
         }
         // A compressed file that ends here is read to its end and checked.
@@ -324,12 +324,12 @@ private:
         const Source& src = t.sources[task.source];
         const LineContext ctx{&dims, src.user};
         const std::string what = "table " + std::string(def.name);
-        DataFile::Reader reader(src.file, 0, compressedCheck(content));
+        DataFile::Reader reader(*src.file, 0, compressedCheck(content));
         KeyedRows rows(ranks);
         const LineParser<KeyedRows> parse = lineParser<KeyedRows>(def);
         // The rows never move to grow: at most the sort memory and the rows
         // of the lines read before the next look at its size.
-        rows.reserve(static_cast<size_t>(std::min<uint64_t>(sortMemory, src.file.size() * 8) + (64u << 20)));
+        rows.reserve(static_cast<size_t>(std::min<uint64_t>(sortMemory, src.file->size() * 8) + (64u << 20)));
         std::vector<RunEntry> entries;
         std::vector<std::unique_ptr<RunFile>> runs;
         auto spill = [&] {
@@ -339,7 +339,7 @@ private:
             rows.clear();
             entries.clear();
         };
-        readLines(reader, src, def, 0, src.file.size(), [&](const char* line, uint64_t number) {
+        readLines(reader, src, def, 0, src.file->size(), [&](const char* line, uint64_t number) {
             const size_t begin = rows.size();
             rows.startLine();
             parse(ctx, line, number, rows);
@@ -547,7 +547,7 @@ void printProgress(const Scheduler& s, uint64_t rows, uint64_t expected, double 
 // Fills the temporary schema and, once every key and check is in place,
 // publishes it under the requested name.
 void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& temp, const Dimensions& dims,
-                     const std::map<std::string, DataFile>& dimensionFiles, std::vector<TableWork>& work,
+                     const std::map<std::string, const DataFile*>& dimensionFiles, std::vector<TableWork>& work,
                      ContentCheck& content, LoadFigures& figures, Clock::time_point start) {
     const std::string target = control.quoteIdentifier(o.schema);
     const std::string existsSql = "SELECT count(*) FROM pg_namespace WHERE nspname = $1";
@@ -562,7 +562,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
             TableFigures f;
             f.name = dim.layout.table;
             f.rows = dim.members.size();
-            f.bytes = dimensionFiles.at(dim.layout.treeFile).size() + dimensionFiles.at(dim.layout.hierFile).size();
+            f.bytes = dimensionFiles.at(dim.layout.treeFile)->size() + dimensionFiles.at(dim.layout.hierFile)->size();
             f.loadSeconds = seconds.copy;
             f.keySeconds = seconds.keys + seconds.levels;
             figures.levelIndexSeconds += seconds.levels;
@@ -586,23 +586,23 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
         for (size_t s = 0; s < work[i].sources.size(); ++s) {
             const Source& src = work[i].sources[s];
             const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
-            expectedRows += src.file.size() / stride * static_cast<uint64_t>(def.rowsPerLine);
+            expectedRows += src.file->size() / stride * static_cast<uint64_t>(def.rowsPerLine);
             if (loadsSorted(work[i], dims, sortedLoadLimit(o.sortLimitMb))) {
-                scheduler.addLoad(Task{Task::loadSorted, i, s, 0, src.file.size()});
+                scheduler.addLoad(Task{Task::loadSorted, i, s, 0, src.file->size()});
                 continue;
             }
             const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
-            if (src.file.size() == 0) {
+            if (src.file->size() == 0) {
                 scheduler.addLoad(Task{Task::load, i, s, 0, 0});
-            } else if (!src.file.anyCompressed()) {
-                for (uint64_t b = 0; b < src.file.size(); b += step)
-                    scheduler.addLoad(Task{Task::load, i, s, b, std::min(src.file.size(), b + step)});
+            } else if (!src.file->anyCompressed()) {
+                for (uint64_t b = 0; b < src.file->size(); b += step)
+                    scheduler.addLoad(Task{Task::load, i, s, b, std::min(src.file->size(), b + step)});
             } else {
                 // A compressed file is read from its start: each is one task
                 // that streams it (from its first line start to that of the
                 // next file), a plain part beside it is loaded in pieces.
-                auto lineStart = [&](uint64_t at) { return std::min(src.file.size(), (at + stride - 1) / stride * stride); };
-                for (const DataFile::Part& part : src.file.parts()) {
+                auto lineStart = [&](uint64_t at) { return std::min(src.file->size(), (at + stride - 1) / stride * stride); };
+                for (const DataFile::Part& part : src.file->parts()) {
                     const uint64_t begin = lineStart(part.offset), end = lineStart(part.offset + part.size);
                     for (uint64_t b = begin; b < end; b += part.compressed ? end - begin : step)
                         scheduler.addLoad(Task{Task::load, i, s, b, part.compressed ? end : std::min(end, b + step)});
@@ -640,7 +640,7 @@ void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& 
             // A damaged compressed file gives damaged text before its frame
             // checksum tells: its own fault comes first. (A file loaded
             // whole was decompressed whole before its lines were read.)
-            if (src.file.anyCompressed()) fault = compressedFault(src.file, content);
+            if (src.file->anyCompressed()) fault = compressedFault(*src.file, content);
             if (!fault && failed->begin > 0) fault = earlierBadLine(src, *work[failed->table].def, failed->begin);
             if (fault) message = *fault;
         }
@@ -716,13 +716,13 @@ LoadFigures loadDataSet(const LoadOptions& o) {
         w.def = t.def;
         w.sources = t.sources;
         w.figures.name = t.def->name;
-        for (const Source& s : t.sources) w.figures.bytes += s.file.size();
+        for (const Source& s : t.sources) w.figures.bytes += s.file->size();
         work.push_back(std::move(w));
     }
     figures.size = data->size;
-    if (!data->manifests.empty()) {
-        figures.manifestParts = data->manifests.settings().parts;
-        figures.contentSums = data->manifests.carriesSums();
+    if (!data->manifests().empty()) {
+        figures.manifestParts = data->manifests().settings().parts;
+        figures.contentSums = data->manifests().carriesSums();
     }
     figures.checkSeconds = since(start);
 

@@ -608,7 +608,7 @@ const ManifestFault manifestFaults[] = {
              writeLines(c.path("histsale.qem.part000" + std::to_string(p)),
                         std::vector<std::string>(lines.begin() + 400000 * p, lines.begin() + 400000 * (p + 1)));
          return "histsale.qem.part0000: a part file, and the folder holds no manifests: a data set in parts is "
-                "loaded only with the manifests its parts were written with (phaseN.manifest.partKKKK)";
+                "read only with the manifests its parts were written with (phaseN.manifest.partKKKK)";
      },
      false},
 };
