@@ -33,13 +33,15 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     // decompression with the generator; the SQL of its tables sits on it.
     allowed["dataset"] = {"sizes", "integrity", "compress"};
     allowed["schema"] = {"dataset", "sizes", "integrity", "compress"};
+    // Publishing files into a folder under temporary names until all are whole.
+    allowed["publish"] = {"integrity"};
     // qemverify reads a data set through the reader, and regenerates it with
     // the generator's own writers.
-    allowed["verify"].insert("dataset");
+    allowed["verify"].insert({"dataset", "publish"});
     // The programs that read a data set: the loader (PostgreSQL) and the
     // export (delimited text) read it through the reader alone.
     allowed["load"] = {"dataset", "schema", "sizes", "integrity", "compress"};
-    allowed["export"] = {"load", "dataset", "schema", "sizes", "integrity", "compress"};
+    allowed["export"] = {"load", "dataset", "schema", "publish", "sizes", "integrity", "compress"};
     // The programs' entry points are thin: each starts its program's folder.
     allowed["main.cpp"] = {"run"};
     allowed["qempart.cpp"] = {"part", "context"};

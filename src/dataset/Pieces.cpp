@@ -3,15 +3,18 @@
 #include <algorithm>
 #include <new>
 
+#include "dataset/DataSet.h"
+
 namespace qemdata {
 
-std::vector<PieceTask> planPieces(const DataFile& file, size_t source, uint64_t step, uint64_t align,
+std::vector<PieceTask> planPieces(const DataFile& file, size_t table, size_t source, uint64_t step, uint64_t align,
                                   size_t firstPiece) {
     std::vector<PieceTask> tasks;
     const uint64_t size = file.size();
     size_t piece = firstPiece;
     auto add = [&](uint64_t begin, uint64_t end) {
         PieceTask t;
+        t.table = table;
         t.source = source;
         t.begin = begin;
         t.end = end;
@@ -97,7 +100,8 @@ bool PieceScheduler::waitFinished(std::chrono::milliseconds timeout) {
 }
 
 void runJobs(PieceScheduler& scheduler, int jobs, const std::function<void(int, const PieceTask&)>& work,
-             const std::function<std::string()>& tick, std::chrono::milliseconds period) {
+             const std::function<std::string()>& tick, std::chrono::milliseconds period,
+             const std::function<void()>& cancel) {
     std::vector<std::thread> threads;
     for (int j = 0; j < jobs; ++j)
         threads.emplace_back([&scheduler, &work, j] {
@@ -118,6 +122,7 @@ void runJobs(PieceScheduler& scheduler, int jobs, const std::function<void(int, 
     while (!scheduler.waitFinished(period))
         if (tick)
             if (const std::string stop = tick(); !stop.empty()) scheduler.fail(stop, nullptr);
+    if (cancel && scheduler.failed()) cancel();
     for (std::thread& t : threads) t.join();
     if (tick)
         if (const std::string stop = tick(); !stop.empty()) scheduler.fail(stop, nullptr);
@@ -136,6 +141,14 @@ void readPieces(DataFile::Reader& reader, const PieceTask& task, uint64_t step, 
     // and checked.
     char none = 0;
     reader.read(buffer.empty() ? &none : buffer.data(), 0);
+}
+
+std::string faultOfTask(const std::string& message, const Source& src, const TableDef& def, uint64_t begin,
+                        ContentCheck& content) {
+    std::optional<std::string> fault;
+    if (src.file->anyCompressed()) fault = compressedFault(*src.file, content);
+    if (!fault && begin > 0) fault = earlierBadLine(src, def, begin);
+    return fault ? *fault : message;
 }
 
 }  // namespace qemdata

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dataset/DataFile.h"
+#include "dataset/DataSet.h"
 
 namespace qemdata {
 
@@ -21,7 +22,7 @@ namespace qemdata {
 // A run of one file's text that one job reads in order, [begin, end), in
 // `pieces` pieces of the caller's step (the last shorter).
 struct PieceTask {
-    size_t source = 0;  // the caller's number of the file
+    size_t table = 0, source = 0;  // the caller's numbers of the file
     uint64_t begin = 0, end = 0;
     size_t firstPiece = 0;  // the number of its first piece among the file's
     size_t pieces = 1;
@@ -35,7 +36,7 @@ struct PieceTask {
 // byte): a compressed file's task runs from the first line start in it to
 // the next file's. An empty file is one empty task. The pieces are numbered
 // in file order from `firstPiece`.
-std::vector<PieceTask> planPieces(const DataFile& file, size_t source, uint64_t step, uint64_t align,
+std::vector<PieceTask> planPieces(const DataFile& file, size_t table, size_t source, uint64_t step, uint64_t align,
                                   size_t firstPiece = 0);
 
 // Thrown inside a job when another job failed or the work was interrupted.
@@ -83,9 +84,12 @@ private:
 // "stopped" for Stopped, `stopText()` when given and not empty). The calling
 // thread calls tick() every `period` until all are done (for a progress line
 // or a stop request); tick returns a failure text to stop everything, or "".
+// After a failure, cancel() (when given) is called before the jobs are
+// waited for, to cut short what they are in the middle of.
 void runJobs(PieceScheduler& scheduler, int jobs, const std::function<void(int job, const PieceTask&)>& work,
              const std::function<std::string()>& tick = nullptr,
-             std::chrono::milliseconds period = std::chrono::milliseconds(250));
+             std::chrono::milliseconds period = std::chrono::milliseconds(250),
+             const std::function<void()>& cancel = nullptr);
 
 // Reads a task's text in pieces of at most `step` bytes through `reader`
 // (placed at task.begin) into `buffer`, calling each(offset, bytes, length)
@@ -93,5 +97,13 @@ void runJobs(PieceScheduler& scheduler, int jobs, const std::function<void(int j
 // to its end and checked.
 void readPieces(DataFile::Reader& reader, const PieceTask& task, uint64_t step, std::vector<char>& buffer,
                 const std::function<void(uint64_t offset, const char* bytes, size_t length)>& each);
+
+// The fault to report after a task of a table's source failed with
+// `message` while its lines were read: a damaged compressed file gives
+// damaged text before its frame's checksum tells, so its own fault comes
+// first; and a line of the wrong length before the task's first byte shifts
+// every line after it, so that line is the fault.
+std::string faultOfTask(const std::string& message, const Source& src, const TableDef& def, uint64_t begin,
+                        ContentCheck& content);
 
 }  // namespace qemdata

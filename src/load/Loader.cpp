@@ -7,9 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -27,6 +25,7 @@
 #include "dataset/DataSetError.h"
 #include "dataset/Lines.h"
 #include "dataset/Manifests.h"
+#include "dataset/Pieces.h"
 #include "load/PgSession.h"
 #include "schema/SchemaSql.h"
 #include "load/Schemas.h"
@@ -49,6 +48,9 @@ double since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 // Size of the pieces the fact files are loaded in: big enough that the
 // per-COPY cost vanishes, small enough that the jobs share a file evenly.
 constexpr uint64_t chunkBytes = 16u << 20;
+
+// The pieces of a source: whole lines of about chunkBytes.
+uint64_t stepOf(uint64_t stride) { return std::max<uint64_t>(1, chunkBytes / stride) * stride; }
 // COPY data is handed to the connection in pieces of about this size.
 constexpr size_t sendBytes = 1u << 20;
 // The memory the server sorts a primary key's entries in
@@ -70,9 +72,6 @@ uint64_t sortedLoadLimit(long limitMb) {
 // sorted in runs through temporary files.
 uint64_t sortMemoryBytes(long memoryMb) { return static_cast<uint64_t>(memoryMb > 0 ? memoryMb : 512) << 20; }
 
-// Thrown inside a job when another job failed or the load was interrupted.
-struct Stopped {};
-
 struct TableWork {
     const TableDef* def = nullptr;
     std::vector<Source> sources;
@@ -82,93 +81,16 @@ struct TableWork {
     Clock::time_point lastEnd;
 };
 
-struct Task {
-    enum Kind { load, loadSorted, keys } kind = load;
-    size_t table = 0, source = 0;
-    uint64_t begin = 0, end = 0;
-};
+// The kinds of the jobs' tasks: a piece of a file, a whole file in its
+// table's key order, a table's keys once all of its rows are in.
+enum TaskKind { loadPiece, loadSorted, makeKeys };
 
-// Hands tasks to the jobs: a table's keys as soon as all of its rows are in
-// (they run beside the loading of other tables), otherwise the next piece of
-// a file. Holds the first failure; after it no task is handed out.
-class Scheduler {
-public:
-    explicit Scheduler(std::vector<TableWork>& t) : tables(t) {}
-
-    void addLoad(const Task& task) {
-        loads.push_back(task);
-        ++tables[task.table].chunksLeft;
-    }
-
-    bool next(Task& task) {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            if (failed) return false;
-            if (!keys.empty()) {
-                task = keys.front();
-                keys.pop_front();
-                ++running;
-                return true;
-            }
-            if (!loads.empty()) {
-                task = loads.front();
-                loads.pop_front();
-                ++running;
-                TableWork& t = tables[task.table];
-                if (!t.firstStart) t.firstStart = Clock::now();
-                if (!firstLoad) firstLoad = Clock::now();
-                return true;
-            }
-            if (running == 0) return false;
-            changed.wait(lock);
-        }
-    }
-
-    void done(const Task& task) {
-        std::lock_guard<std::mutex> lock(mutex);
-        --running;
-        TableWork& t = tables[task.table];
-        if (task.kind != Task::keys) {
-            t.lastEnd = lastLoad = Clock::now();
-            if (--t.chunksLeft == 0) keys.push_back(Task{Task::keys, task.table, 0, 0, 0});
-        } else {
-            lastKey = Clock::now();
-            ++keysDone;
-        }
-        changed.notify_all();
-    }
-
-    void fail(const std::string& message, const Task* task) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (task) --running;
-        if (!failed) {
-            failed = true;
-            error = message;
-            if (task) failedTask = *task;
-        }
-        changed.notify_all();
-    }
-
-    // Waits until every task is done or one failed, at most `timeout`.
-    bool waitFinished(std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, timeout, [&] { return failed || (running == 0 && keys.empty() && loads.empty()); });
-    }
-
-    bool hasFailed() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return failed;
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
+// What the scheduler's tasks leave beside: when the loading began and
+// ended, which table's keys are done; kept under the scheduler's lock.
+struct Progress {
+    explicit Progress(std::vector<TableWork>& t) : tables(t) {}
     std::vector<TableWork>& tables;
-    std::deque<Task> loads, keys;
-    int running = 0;
     size_t keysDone = 0;
-    bool failed = false;
-    std::string error;
-    std::optional<Task> failedTask;
     std::optional<Clock::time_point> firstLoad;
     Clock::time_point lastLoad, lastKey;
 };
@@ -242,35 +164,34 @@ public:
     // foreignKeysBeforeLoading); the session's rows skip the server's
     // per-row check of them.
     Job(const LoadOptions& o, const std::string& schemaSql, const Dimensions& d,
-        const std::vector<std::vector<uint32_t>>& r, Scheduler& s, ContentCheck& c, bool foreignKeysMade)
+        const std::vector<std::vector<uint32_t>>& r, PieceScheduler& s, Progress& p, ContentCheck& c,
+        bool foreignKeysMade)
         : session(o.conninfo, schemas::applicationName()), schema(schemaSql), dims(d), ranks(r), scheduler(s),
-          content(c), foreignKeysBefore(foreignKeysMade), sortMemory(sortMemoryBytes(o.sortMemoryMb)) {
+          progress(p), content(c), foreignKeysBefore(foreignKeysMade), sortMemory(sortMemoryBytes(o.sortMemoryMb)) {
         // Chunk commits need not wait for the disk: the final publishing
         // commit does, and it comes after every one of them.
         session.exec("SET synchronous_commit = off");
         if (foreignKeysBefore) session.exec("SET session_replication_role = replica");
     }
 
-    void run() {
-        Task task;
-        while (scheduler.next(task)) {
-            try {
-                if (task.kind == Task::load)
-                    load(task);
-                else if (task.kind == Task::loadSorted)
-                    loadSorted(task);
-                else
-                    keys(scheduler.tables[task.table]);
-                scheduler.done(task);
-            } catch (const Stopped&) {
-                scheduler.fail(loadStopRequest() ? "interrupted" : "stopped", &task);
-            } catch (const std::bad_alloc&) {
-                scheduler.fail("out of memory loading table " + std::string(scheduler.tables[task.table].def->name) +
-                                   " (a lower --sort-memory sorts large tables in smaller runs)",
-                               &task);
-            } catch (const std::exception& e) {
-                scheduler.fail(e.what(), &task);
-            }
+    // One task of the scheduler's; a failed allocation named with the table.
+    void perform(const PieceTask& task) {
+        TableWork& t = progress.tables[task.table];
+        {
+            std::lock_guard<std::mutex> lock(scheduler.mutex);
+            if (!t.firstStart) t.firstStart = Clock::now();
+            if (!progress.firstLoad && task.kind != makeKeys) progress.firstLoad = Clock::now();
+        }
+        try {
+            if (task.kind == loadPiece)
+                load(task);
+            else if (task.kind == loadSorted)
+                loadSortedTable(task);
+            else
+                keys(t);
+        } catch (const std::bad_alloc&) {
+            throw DataSetError("out of memory loading table " + std::string(t.def->name) +
+                               " (a lower --sort-memory sorts large tables in smaller runs)");
         }
     }
 
@@ -280,37 +201,28 @@ public:
 private:
     // A range of a file, read (and, where compressed, decompressed) in
     // pieces of whole lines and sent as they come in one COPY.
-    void load(const Task& task) {
-        TableWork& t = scheduler.tables[task.table];
+    void load(const PieceTask& task) {
+        TableWork& t = progress.tables[task.table];
         const Source& src = t.sources[task.source];
         const LineContext ctx{&dims, src.user};
         DataFile::Reader reader(*src.file, task.begin, compressedCheck(content));
         const LineParser<BinaryRows> parse = lineParser<BinaryRows>(*t.def);
         copy(t, false, [&](auto&& added) {
-            readLines(reader, src, *t.def, task.begin, task.end, [&](const char* line, uint64_t number) {
+            readLines(reader, src, *t.def, task, [&](const char* line, uint64_t number) {
                 parse(ctx, line, number, out);
                 added(t.def->rowsPerLine);
             });
         });
     }
 
-    // Calls each(line, number) for the lines of src from `begin` to `end`,
-    // read in pieces of whole lines, each piece's bytes shown to the
-    // manifest checks.
+    // Calls each(line, number) for the lines of the task's text, read in
+    // pieces of whole lines, each piece's bytes shown to the manifest checks.
     template <typename Each>
-    void readLines(DataFile::Reader& reader, const Source& src, const TableDef& def, uint64_t begin, uint64_t end,
-                   Each each) {
-        const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
-        const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
-        for (uint64_t at = begin; at < end;) {
-            input.resize(static_cast<size_t>(std::min(step, end - at)));
-            reader.read(input.data(), input.size());
-            content.add(*src.file, at, input.data(), input.size());
-            lines::forEach(*src.file, input.data(), input.size(), at, def.lineLength, src.lineEnd, each);
-            at += input.size();
-        }
-        // A compressed file that ends here is read to its end and checked.
-        reader.read(input.data(), 0);
+    void readLines(DataFile::Reader& reader, const Source& src, const TableDef& def, const PieceTask& task, Each each) {
+        readPieces(reader, task, stepOf(src.stride(def)), input, [&](uint64_t at, const char* text, size_t n) {
+            content.add(*src.file, at, text, n);
+            lines::forEach(*src.file, text, n, at, def.lineLength, src.lineEnd, each);
+        });
     }
 
     // The whole file in the order of its table's key, in one COPY: every line
@@ -318,8 +230,8 @@ private:
     // sort memory are sorted in memory; beyond it each full run of rows
     // goes to a temporary file in key order, and the runs are merged as
     // they are sent.
-    void loadSorted(const Task& task) {
-        TableWork& t = scheduler.tables[task.table];
+    void loadSortedTable(const PieceTask& task) {
+        TableWork& t = progress.tables[task.table];
         const TableDef& def = *t.def;
         const Source& src = t.sources[task.source];
         const LineContext ctx{&dims, src.user};
@@ -339,7 +251,7 @@ private:
             rows.clear();
             entries.clear();
         };
-        readLines(reader, src, def, 0, src.file->size(), [&](const char* line, uint64_t number) {
+        readLines(reader, src, def, task, [&](const char* line, uint64_t number) {
             const size_t begin = rows.size();
             rows.startLine();
             parse(ctx, line, number, rows);
@@ -349,7 +261,7 @@ private:
             e.size = rows.size() - begin;
             entries.push_back(e);
             if ((entries.size() & 0xFFFF) == 0) {
-                if (loadStopRequest() || scheduler.hasFailed()) throw Stopped{};
+                if (loadStopRequest() || scheduler.failed()) throw Stopped{};
                 if (rows.size() + entries.capacity() * sizeof(RunEntry) >= sortMemory) spill();
             }
         });
@@ -435,7 +347,7 @@ private:
     }
 
     void send(uint64_t& rows, uint64_t& pending) {
-        if (loadStopRequest() || scheduler.hasFailed()) throw Stopped{};
+        if (loadStopRequest() || scheduler.failed()) throw Stopped{};
         session.putCopy(out.data(), out.size());
         out.clear();
         rows += pending;
@@ -484,7 +396,8 @@ private:
     std::string schema;
     const Dimensions& dims;
     const std::vector<std::vector<uint32_t>>& ranks;
-    Scheduler& scheduler;
+    PieceScheduler& scheduler;
+    Progress& progress;
     ContentCheck& content;
     bool foreignKeysBefore;
     uint64_t sortMemory;
@@ -536,150 +449,187 @@ public:
     bool created = false, published = false;
 };
 
-void printProgress(const Scheduler& s, uint64_t rows, uint64_t expected, double seconds) {
-    fprintf(stderr, "\rqemload: %.1f of %.1f M rows loaded (%.0f %%), keys of %zu of %zu tables, %.0f s   ",
-            static_cast<double>(rows) / 1e6, static_cast<double>(expected) / 1e6,
-            expected ? 100.0 * static_cast<double>(rows) / static_cast<double>(expected) : 100.0, s.keysDone,
-            s.tables.size(), seconds);
-    fflush(stderr);
-}
-
 // Fills the temporary schema and, once every key and check is in place,
-// publishes it under the requested name.
-void buildAndPublish(const LoadOptions& o, PgSession& control, TemporarySchema& temp, const Dimensions& dims,
-                     const std::map<std::string, const DataFile*>& dimensionFiles, std::vector<TableWork>& work,
-                     ContentCheck& content, LoadFigures& figures, Clock::time_point start) {
-    const std::string target = control.quoteIdentifier(o.schema);
-    const std::string existsSql = "SELECT count(*) FROM pg_namespace WHERE nspname = $1";
-    try {
-        control.exec("BEGIN");
-        temp.create();
-        for (const Dimension& dim : dims.all)
-            control.exec(dimensionTableSql(temp.sql, dim.layout, SqlDialect::postgres, false));
-        control.exec("COMMIT");
-        for (const Dimension& dim : dims.all) {
-            const DimensionSeconds seconds = loadDimension(control, temp.sql, dim);
-            TableFigures f;
-            f.name = dim.layout.table;
-            f.rows = dim.members.size();
-            f.bytes = dimensionFiles.at(dim.layout.treeFile)->size() + dimensionFiles.at(dim.layout.hierFile)->size();
-            f.loadSeconds = seconds.copy;
-            f.keySeconds = seconds.keys + seconds.levels;
-            figures.levelIndexSeconds += seconds.levels;
-            figures.levelIndexes += static_cast<int>(dim.layout.levelColumnCount());
-            figures.tables.push_back(f);
-        }
-        // The other tables once the dimensions they reference are keyed.
-        figures.foreignKeysBeforeLoading = foreignKeysBeforeLoading(control);
-        control.exec("BEGIN");
-        for (const TableWork& t : work)
-            control.exec(tableSql(temp.sql, *t.def, SqlDialect::postgres, figures.foreignKeysBeforeLoading, false));
-        control.exec("COMMIT");
-    } catch (const SqlError& e) {
-        throw DataSetError(std::string("creating the tables: ") + e.what());
+// publishes it under the requested name: the steps of a load after the data
+// set's checks before reading.
+class Load {
+public:
+    Load(const LoadOptions& o, PgSession& control, TemporarySchema& temp, const DataSet& data,
+         std::vector<TableWork>& work, LoadFigures& figures, Clock::time_point start)
+        : o(o), control(control), temp(temp), data(data), work(work), figures(figures), start(start),
+          progress(work) {}
+
+    void run() {
+        createTables();
+        planLoads();
+        loadRows();
+        publish();
     }
 
-    Scheduler scheduler(work);
-    uint64_t expectedRows = 0;
-    for (size_t i = 0; i < work.size(); ++i) {
-        const TableDef& def = *work[i].def;
-        for (size_t s = 0; s < work[i].sources.size(); ++s) {
-            const Source& src = work[i].sources[s];
-            const uint64_t stride = static_cast<uint64_t>(def.lineLength + src.lineEnd);
-            expectedRows += src.file->size() / stride * static_cast<uint64_t>(def.rowsPerLine);
-            if (loadsSorted(work[i], dims, sortedLoadLimit(o.sortLimitMb))) {
-                scheduler.addLoad(Task{Task::loadSorted, i, s, 0, src.file->size()});
-                continue;
+private:
+    // The dimension tables, loaded and keyed first; then the other tables,
+    // with their foreign keys where the role may skip the server's check of
+    // each row (see foreignKeysBeforeLoading).
+    void createTables() {
+        const Dimensions& dims = data.dims;
+        try {
+            control.exec("BEGIN");
+            temp.create();
+            for (const Dimension& dim : dims.all)
+                control.exec(dimensionTableSql(temp.sql, dim.layout, SqlDialect::postgres, false));
+            control.exec("COMMIT");
+            for (const Dimension& dim : dims.all) {
+                const DimensionSeconds seconds = loadDimension(control, temp.sql, dim);
+                TableFigures f;
+                f.name = dim.layout.table;
+                f.rows = dim.members.size();
+                f.bytes = data.dimensionFiles.at(dim.layout.treeFile)->size() +
+                          data.dimensionFiles.at(dim.layout.hierFile)->size();
+                f.loadSeconds = seconds.copy;
+                f.keySeconds = seconds.keys + seconds.levels;
+                figures.levelIndexSeconds += seconds.levels;
+                figures.levelIndexes += static_cast<int>(dim.layout.levelColumnCount());
+                figures.tables.push_back(f);
             }
-            const uint64_t step = std::max<uint64_t>(1, chunkBytes / stride) * stride;
-            if (src.file->size() == 0) {
-                scheduler.addLoad(Task{Task::load, i, s, 0, 0});
-            } else if (!src.file->anyCompressed()) {
-                for (uint64_t b = 0; b < src.file->size(); b += step)
-                    scheduler.addLoad(Task{Task::load, i, s, b, std::min(src.file->size(), b + step)});
-            } else {
-                // A compressed file is read from its start: each is one task
-                // that streams it (from its first line start to that of the
-                // next file), a plain part beside it is loaded in pieces.
-                auto lineStart = [&](uint64_t at) { return std::min(src.file->size(), (at + stride - 1) / stride * stride); };
-                for (const DataFile::Part& part : src.file->parts()) {
-                    const uint64_t begin = lineStart(part.offset), end = lineStart(part.offset + part.size);
-                    for (uint64_t b = begin; b < end; b += part.compressed ? end - begin : step)
-                        scheduler.addLoad(Task{Task::load, i, s, b, part.compressed ? end : std::min(end, b + step)});
+            figures.foreignKeysBeforeLoading = foreignKeysBeforeLoading(control);
+            control.exec("BEGIN");
+            for (const TableWork& t : work)
+                control.exec(tableSql(temp.sql, *t.def, SqlDialect::postgres, figures.foreignKeysBeforeLoading, false));
+            control.exec("COMMIT");
+        } catch (const SqlError& e) {
+            throw DataSetError(std::string("creating the tables: ") + e.what());
+        }
+    }
+
+    // Every file of a table in key order where it fits the limits, else in
+    // pieces; a table's keys as soon as all of its rows are in (they run
+    // beside the loading of other tables).
+    void planLoads() {
+        for (size_t i = 0; i < work.size(); ++i) {
+            const TableDef& def = *work[i].def;
+            for (size_t s = 0; s < work[i].sources.size(); ++s) {
+                const Source& src = work[i].sources[s];
+                expectedRows += src.file->size() / src.stride(def) * static_cast<uint64_t>(def.rowsPerLine);
+                if (loadsSorted(work[i], data.dims, sortedLoadLimit(o.sortLimitMb))) {
+                    PieceTask whole;
+                    whole.table = i;
+                    whole.source = s;
+                    whole.end = src.file->size();
+                    whole.kind = loadSorted;
+                    scheduler.add(whole);
+                    ++work[i].chunksLeft;
+                    continue;
+                }
+                for (const PieceTask& task :
+                     planPieces(*src.file, i, s, stepOf(src.stride(def)), src.stride(def))) {
+                    scheduler.add(task);
+                    ++work[i].chunksLeft;
                 }
             }
         }
+        scheduler.onDone = [this](const PieceTask& task) {
+            TableWork& t = work[task.table];
+            if (task.kind != makeKeys) {
+                t.lastEnd = progress.lastLoad = Clock::now();
+                if (--t.chunksLeft == 0) {
+                    PieceTask keys;
+                    keys.table = task.table;
+                    keys.kind = makeKeys;
+                    scheduler.add(keys, true);
+                }
+            } else {
+                progress.lastKey = Clock::now();
+                ++progress.keysDone;
+            }
+        };
     }
 
-    std::vector<std::unique_ptr<Job>> jobs;
-    const auto ranks = codeRanks(dims);
-    for (int j = 0; j < o.jobs; ++j) jobs.push_back(
-            std::make_unique<Job>(o, temp.sql, dims, ranks, scheduler, content, figures.foreignKeysBeforeLoading));
-    std::vector<std::thread> threads;
-    for (auto& job : jobs) threads.emplace_back([&job] { job->run(); });
-    while (!scheduler.waitFinished(std::chrono::milliseconds(250))) {
-        if (loadStopRequest() && !scheduler.hasFailed()) scheduler.fail("interrupted", nullptr);
-        if (o.progress) {
-            uint64_t rows = 0;
-            for (auto& job : jobs) rows += job->rowsLoaded;
-            std::lock_guard<std::mutex> lock(scheduler.mutex);
-            printProgress(scheduler, rows, expectedRows, since(start));
+    void loadRows() {
+        std::vector<std::unique_ptr<Job>> jobs;
+        const auto ranks = codeRanks(data.dims);
+        for (int j = 0; j < o.jobs; ++j)
+            jobs.push_back(std::make_unique<Job>(o, temp.sql, data.dims, ranks, scheduler, progress, *data.content,
+                                                 figures.foreignKeysBeforeLoading));
+        runJobs(
+            scheduler, o.jobs, [&](int job, const PieceTask& task) { jobs[static_cast<size_t>(job)]->perform(task); },
+            [&]() -> std::string {
+                if (o.progress) {
+                    uint64_t rows = 0;
+                    for (auto& job : jobs) rows += job->rowsLoaded;
+                    std::lock_guard<std::mutex> lock(scheduler.mutex);
+                    fprintf(stderr, "\rqemload: %.1f of %.1f M rows loaded (%.0f %%), keys of %zu of %zu tables, %.0f s   ",
+                            static_cast<double>(rows) / 1e6, static_cast<double>(expectedRows) / 1e6,
+                            expectedRows ? 100.0 * static_cast<double>(rows) / static_cast<double>(expectedRows) : 100.0,
+                            progress.keysDone, work.size(), since(start));
+                    fflush(stderr);
+                }
+                return loadStopRequest() ? "interrupted" : "";
+            },
+            std::chrono::milliseconds(250),
+            // A statement still running in another job (a key being built, say) stops now.
+            [&] {
+                for (auto& job : jobs) job->session.cancel();
+            });
+        if (o.progress) fprintf(stderr, "\r%100s\r", "");
+        if (scheduler.failed()) {
+            const std::optional<PieceTask>& failed = scheduler.failedTask();
+            // A file loaded whole was decompressed whole before its lines were read.
+            if (!failed || failed->kind == makeKeys || loadStopRequest())
+                throw DataSetError(loadStopRequest() ? "interrupted" : scheduler.error());
+            const TableWork& t = work[failed->table];
+            throw DataSetError(
+                faultOfTask(scheduler.error(), t.sources[failed->source], *t.def, failed->begin, *data.content));
         }
-    }
-    // A statement still running in another job (a key being built, say) stops now.
-    if (scheduler.hasFailed())
-        for (auto& job : jobs) job->session.cancel();
-    for (auto& t : threads) t.join();
-    if (o.progress) fprintf(stderr, "\r%100s\r", "");
-    if (scheduler.failed) {
-        std::string message = scheduler.error;
-        const std::optional<Task>& failed = scheduler.failedTask;
-        if (failed && failed->kind != Task::keys && !loadStopRequest()) {
-            const Source& src = work[failed->table].sources[failed->source];
-            std::optional<std::string> fault;
-            // A damaged compressed file gives damaged text before its frame
-            // checksum tells: its own fault comes first. (A file loaded
-            // whole was decompressed whole before its lines were read.)
-            if (src.file->anyCompressed()) fault = compressedFault(*src.file, content);
-            if (!fault && failed->begin > 0) fault = earlierBadLine(src, *work[failed->table].def, failed->begin);
-            if (fault) message = *fault;
+        if (progress.firstLoad) {
+            figures.loadSeconds = std::chrono::duration<double>(progress.lastLoad - *progress.firstLoad).count();
+            figures.keysAfterLoad =
+                std::max(0.0, std::chrono::duration<double>(progress.lastKey - progress.lastLoad).count());
         }
-        throw DataSetError(message);
-    }
-    if (scheduler.firstLoad) {
-        figures.loadSeconds = std::chrono::duration<double>(scheduler.lastLoad - *scheduler.firstLoad).count();
-        figures.keysAfterLoad = std::max(0.0, std::chrono::duration<double>(scheduler.lastKey - scheduler.lastLoad).count());
-    }
-    for (TableWork& t : work) {
-        if (t.firstStart) t.figures.loadSeconds = std::chrono::duration<double>(t.lastEnd - *t.firstStart).count();
-        figures.tables.push_back(t.figures);
+        for (TableWork& t : work) {
+            if (t.firstStart) t.figures.loadSeconds = std::chrono::duration<double>(t.lastEnd - *t.firstStart).count();
+            figures.tables.push_back(t.figures);
+        }
     }
 
-    if (loadStopRequest()) throw DataSetError("interrupted");
     // Every part of every file was read and matched its manifest; nothing
     // is published otherwise.
-    content.finish();
-    figures.partsChecked = content.partsChecked();
-    figures.compressedChecked = content.compressedChecked();
-    figures.contentCheckSeconds = content.processorSeconds();
-    const auto publishStart = Clock::now();
-    try {
-        control.exec("BEGIN");
-        if (control.queryValue(existsSql, {o.schema}) != "0") {
-            if (!o.replace) throw DataSetError("schema " + o.schema + " already exists (give --replace to replace it)");
-            schemas::replaceDrop(control, o.schema);
-            figures.replaced = true;
+    void publish() {
+        if (loadStopRequest()) throw DataSetError("interrupted");
+        data.content->finish();
+        figures.partsChecked = data.content->partsChecked();
+        figures.compressedChecked = data.content->compressedChecked();
+        figures.contentCheckSeconds = data.content->processorSeconds();
+        const auto publishStart = Clock::now();
+        try {
+            control.exec("BEGIN");
+            if (control.queryValue("SELECT count(*) FROM pg_namespace WHERE nspname = $1", {o.schema}) != "0") {
+                if (!o.replace) throw DataSetError("schema " + o.schema + " already exists (give --replace to replace it)");
+                schemas::replaceDrop(control, o.schema);
+                figures.replaced = true;
+            }
+            control.exec("COMMENT ON SCHEMA " + temp.sql + " IS " +
+                         control.quoteLiteral(schemas::publishedMark(figures.size)));
+            control.exec("ALTER SCHEMA " + temp.sql + " RENAME TO " + control.quoteIdentifier(o.schema));
+            control.exec("COMMIT");
+            temp.published = true;
+        } catch (const SqlError& e) {
+            throw DataSetError(std::string("publishing schema ") + o.schema + ": " + e.what());
         }
-        control.exec("COMMENT ON SCHEMA " + temp.sql + " IS " + control.quoteLiteral(schemas::publishedMark(figures.size)));
-        control.exec("ALTER SCHEMA " + temp.sql + " RENAME TO " + target);
-        control.exec("COMMIT");
-        temp.published = true;
-    } catch (const SqlError& e) {
-        throw DataSetError(std::string("publishing schema ") + o.schema + ": " + e.what());
+        figures.publishSeconds = since(publishStart);
+        figures.totalSeconds = since(start);
     }
-    figures.publishSeconds = since(publishStart);
-    figures.totalSeconds = since(start);
-}
+
+    const LoadOptions& o;
+    PgSession& control;
+    TemporarySchema& temp;
+    const DataSet& data;
+    std::vector<TableWork>& work;
+    LoadFigures& figures;
+    const Clock::time_point start;
+    PieceScheduler scheduler;
+    Progress progress;
+    uint64_t expectedRows = 0;
+};
 
 }  // namespace
 
@@ -735,7 +685,7 @@ LoadFigures loadDataSet(const LoadOptions& o) {
 
     TemporarySchema temp(control);
     try {
-        buildAndPublish(o, control, temp, data->dims, data->dimensionFiles, work, *data->content, figures, start);
+        Load(o, control, temp, *data, work, figures, start).run();
     } catch (const std::exception& e) {
         // What could not be dropped goes with the failure.
         const std::string left = temp.discard();

@@ -174,7 +174,7 @@ void Check::read(bool progress) {
     for (size_t i = 0; i < files.size(); ++i) {
         total += files[i].size();
         anyCompressed = anyCompressed || files[i].anyCompressed();
-        for (const qemdata::PieceTask& t : qemdata::planPieces(files[i], i, pieceBytes, 1)) {
+        for (const qemdata::PieceTask& t : qemdata::planPieces(files[i], 0, i, pieceBytes, 1)) {
             if (t.pieces > 1)
                 scheduler.add(t);
             else
