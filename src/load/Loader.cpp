@@ -659,6 +659,16 @@ LoadFigures loadDataSet(const LoadOptions& o) {
         throw DataSetError("schema name '" + o.schema + "' " + problem);
     if (o.jobs < 1) throw DataSetError("--jobs must be at least 1");
 
+    // Every right that publishing needs, before a byte of the data set is
+    // read: a load that could not be published is refused now, not hours on.
+    PgSession control(o.conninfo, schemas::applicationName());
+    schemas::dropLeftovers(control, stderr);
+    if (control.queryValue("SELECT count(*) FROM pg_namespace WHERE nspname = $1", {o.schema}) != "0") {
+        if (!o.replace) throw DataSetError("schema " + o.schema + " already exists (give --replace to replace it)");
+        schemas::checkReplaceable(control, o.schema);
+    }
+    schemas::checkPublishRights(control, o.schema);
+
     const std::unique_ptr<DataSet> data = DataSet::open(o.folder, o.users, "qemload");
     std::vector<TableWork> work;
     for (const TableFiles& t : data->tables) {
@@ -675,13 +685,6 @@ LoadFigures loadDataSet(const LoadOptions& o) {
         figures.contentSums = data->manifests().carriesSums();
     }
     figures.checkSeconds = since(start);
-
-    PgSession control(o.conninfo, schemas::applicationName());
-    schemas::dropLeftovers(control, stderr);
-    if (control.queryValue("SELECT count(*) FROM pg_namespace WHERE nspname = $1", {o.schema}) != "0") {
-        if (!o.replace) throw DataSetError("schema " + o.schema + " already exists (give --replace to replace it)");
-        schemas::checkReplaceable(control, o.schema);
-    }
 
     TemporarySchema temp(control);
     try {

@@ -123,6 +123,22 @@ std::vector<std::string> outsideDependents(PgSession& s, const std::string& name
 
 void checkReplaceable(PgSession& s, const std::string& name) { checkMarkAndDependents(s, name); }
 
+void checkPublishRights(PgSession& s, const std::string& name) {
+    const std::string role = s.queryValue("SELECT current_user");
+    if (s.queryValue("SELECT has_database_privilege(current_database(), 'CREATE')") != "t")
+        throw DataSetError("role " + role + " may not create schemas in database " +
+                           s.queryValue("SELECT current_database()") +
+                           " (a load needs the CREATE privilege on the database: GRANT CREATE ON DATABASE ... TO " +
+                           role + ")");
+    const std::string owner = s.queryValue(
+        "SELECT pg_get_userbyid(nspowner) FROM pg_namespace WHERE nspname = $1 AND NOT pg_has_role(nspowner, 'USAGE')",
+        {name});
+    if (!owner.empty())
+        throw DataSetError("schema " + name + " belongs to role " + owner + ", and role " + role +
+                           " may not drop it to replace it (only its owner, a member of the owning role or a "
+                           "superuser may)");
+}
+
 void replaceDrop(PgSession& s, const std::string& name) {
     // Nothing can come to depend on a table or view of the schema while it
     // is locked: a view or foreign key that would has to wait for the lock.

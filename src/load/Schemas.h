@@ -35,6 +35,12 @@ std::string replaceNameProblem(const std::string& name);
 // key of another schema, say, which dropping it would drop too).
 void checkReplaceable(PgSession& session, const std::string& name);
 
+// Throws DataSetError unless the session's role may make the schemas of a
+// load in this database (the CREATE privilege on it) and, where schema NAME
+// exists, drop it to replace it (it owns it, or is a member of the role that
+// does): what publishing needs, checked before a load begins.
+void checkPublishRights(PgSession& session, const std::string& name);
+
 // Locks the tables and views of NAME (in the transaction in progress), checks
 // as checkReplaceable does, and drops it with its own objects only.
 void replaceDrop(PgSession& session, const std::string& name);

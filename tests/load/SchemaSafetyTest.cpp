@@ -33,6 +33,34 @@ protected:
     }
 };
 
+// Every right that publishing needs is checked before a byte of the data
+// set is read: the folder here does not even exist.
+TEST_F(SchemaSafetyTest, ARoleThatCouldNotPublishIsRefusedBeforeReading) {
+    makePublished("kept");
+    db().exec("DROP ROLE IF EXISTS qemload_other");
+    db().exec("CREATE ROLE qemload_other LOGIN");
+    std::string asOther = conninfo();
+    asOther.replace(asOther.find("user=qem"), 8, "user=qemload_other");
+    const struct {
+        const char* grant;
+        const char* message;
+    } cases[] = {
+        {"REVOKE CREATE ON DATABASE postgres FROM qemload_other",
+         "role qemload_other may not create schemas in database postgres"},
+        {"GRANT CREATE ON DATABASE postgres TO qemload_other",
+         "schema kept belongs to role qem, and role qemload_other may not drop it to replace it"},
+    };
+    for (const auto& c : cases) {
+        db().exec(c.grant);
+        const scratch::Outcome o = qemload({"--replace", "--schema", "kept", asOther, "/nonexistent/data/set"});
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+    }
+    EXPECT_TRUE(exists("kept.product"));
+    db().exec("REVOKE CREATE ON DATABASE postgres FROM qemload_other");
+    db().exec("DROP ROLE qemload_other");
+}
+
 TEST_F(SchemaSafetyTest, ReplaceLeavesWhatIsNotItsOwn) {
     // Objects of another schema that depend on the schema to replace.
     makePublished("kept");
