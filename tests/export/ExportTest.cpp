@@ -8,6 +8,9 @@
 #include <map>
 #include <sstream>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "LoadEnvironment.h"
 #include "integrity/Crc32.h"
 #include "export/TextRows.h"
@@ -100,13 +103,35 @@ protected:
         args.insert(args.begin(), QEMEXPORT_PATH);
         return scratch::run(args);
     }
-    // The whole-file data set exported as CSV once, for the tests that read it.
+    // The temporary name a process of this host gives a file ("NAME.tmp-HOST-PID").
+    static std::string temporaryOf(const std::string& name, pid_t pid) {
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        return name + ".tmp-" + host + "-" + std::to_string(pid);
+    }
+    // The whole-file data set exported as CSV once, for the tests that read
+    // it: into a folder where an export killed earlier left its temporary
+    // files (in the names of now and of before hosts were named), which
+    // this one removes, saying so.
     const std::string& csvExport() {
         static std::unique_ptr<scratch::TempFolder> folder;
         if (!folder) {
             folder = std::make_unique<scratch::TempFolder>("qemexport-csv");
-            const scratch::Outcome o = qemexport({"--jobs", "2", dataSet(), folder->path() + "/out"});
+            const pid_t gone = fork();
+            if (gone == 0) _exit(0);
+            waitpid(gone, nullptr, 0);
+            const std::string out = folder->path() + "/out";
+            fs::create_directory(out);
+            const std::string left[] = {temporaryOf("histsale.csv", gone), "budget.csv.tmp-" + std::to_string(gone)};
+            for (const std::string& name : left) std::ofstream(out + "/" + name) << "half a file";
+            const scratch::Outcome o = qemexport({"--jobs", "2", dataSet(), out});
             EXPECT_EQ(o.status, 0) << o.err;
+            for (const std::string& name : left) {
+                EXPECT_FALSE(fs::exists(out + "/" + name));
+                EXPECT_NE(o.err.find("qemexport: removed " + out + "/" + name + ", left by a run that did not finish"),
+                          std::string::npos)
+                    << o.err;
+            }
         }
         static const std::string path = folder->path() + "/out";
         return path;
@@ -248,6 +273,7 @@ TEST_F(ExportTest, RefusesADamagedDataSetAndLeavesNothingUnderAFinalName) {
          },
          "budget.qem"},
         {"an earlier export", [](const std::string&) {}, "histsale.csv: exists"},
+        {"an export still running", [](const std::string&) {}, "which may still run"},
     };
     for (const Fault& f : faults) {
         SCOPED_TRACE(f.name);
@@ -257,10 +283,11 @@ TEST_F(ExportTest, RefusesADamagedDataSetAndLeavesNothingUnderAFinalName) {
         f.apply(copy.path());
         scratch::TempFolder folder("qemexport-refused");
         const std::string out = folder.path() + "/out";
-        const bool earlier = std::string(f.name) == "an earlier export";
-        if (earlier) {
+        const bool earlier = std::string(f.name) == "an earlier export", running = std::string(f.name) == "an export still running";
+        const std::string kept = earlier ? "histsale.csv" : running ? temporaryOf("histsale.csv", getpid()) : "";
+        if (!kept.empty()) {
             fs::create_directory(out);
-            std::ofstream(out + "/histsale.csv") << "mine\n";
+            std::ofstream(out + "/" + kept) << "mine\n";
         }
         const scratch::Outcome o = qemexport({copy.path(), out});
         EXPECT_EQ(o.status, 1);
@@ -269,9 +296,9 @@ TEST_F(ExportTest, RefusesADamagedDataSetAndLeavesNothingUnderAFinalName) {
         std::vector<std::string> left;
         if (fs::exists(out))
             for (const auto& entry : fs::directory_iterator(out)) left.push_back(entry.path().filename().string());
-        EXPECT_EQ(left, earlier ? std::vector<std::string>{"histsale.csv"} : std::vector<std::string>{});
-        if (earlier) {
-            EXPECT_EQ(readBytes(out + "/histsale.csv"), "mine\n");
+        EXPECT_EQ(left, kept.empty() ? std::vector<std::string>{} : std::vector<std::string>{kept});
+        if (!kept.empty()) {
+            EXPECT_EQ(readBytes(out + "/" + kept), "mine\n");
         }
     }
 }
