@@ -182,10 +182,16 @@ FolderCheck FolderCheck::run(const std::string& path, const Scope& scope) {
 
 std::optional<FolderCheck::Compressed> FolderCheck::compressedOf(const ExpectedFile& e, const DataFile& file,
                                                                   size_t stored) {
-    // Only a part written compressed is described as a compressed file: a
-    // whole file compressed by hand, or parts compressed or decompressed
-    // after they were written, are checked by their text alone.
-    if (!file.storedInParts() || stored >= file.parts().size() || !file.parts()[stored].compressed) return std::nullopt;
+    // Only a file that its manifest describes compressed: a part written
+    // compressed, or a whole file of a phase written whole and compressed
+    // (a join's). A whole file compressed by hand, or parts compressed or
+    // decompressed after they were written, are checked by their text alone.
+    if (stored >= file.parts().size() || !file.parts()[stored].compressed) return std::nullopt;
+    if (!file.storedInParts()) {
+        if (e.parts.size() != 1 || !e.parts.front().compressedBytes) return std::nullopt;
+        const ExpectedPart& p = e.parts.front();
+        return Compressed{static_cast<uint64_t>(*p.compressedBytes), p.compressedCrc, p.manifest + " says"};
+    }
     for (const ExpectedPart& p : e.parts)
         if (qem::partFileName(e.name, p.part) + qem::compressedEnding == file.storedName(stored) && p.compressedBytes)
             return Compressed{static_cast<uint64_t>(*p.compressedBytes), p.compressedCrc, p.manifest + " says"};

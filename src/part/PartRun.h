@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "compress/Zstd.h"
+
 namespace qem {
 
 // One part of one phase of a data set (qempart): the answers, the seed, the
@@ -24,10 +26,6 @@ struct PartRequest {
 
 // Whether this qempart can write compressed parts (built with libzstd).
 bool canCompress();
-
-// The Zstandard levels --compress takes, and its default: the fastest, which
-// compresses the data set's text about 6 times.
-constexpr int32_t leastZstdLevel = 1, mostZstdLevel = 19, defaultZstdLevel = 1;
 
 // At most this many parts: part numbers have four digits, so the part files
 // of a file list in part order.

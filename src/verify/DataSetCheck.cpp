@@ -22,9 +22,14 @@
 #include "dataset/DataSetError.h"
 #include "dataset/FolderCheck.h"
 #include "dataset/Pieces.h"
+#include "integrity/Crc32.h"
 #include "integrity/Manifest.h"
 #include "phase/DataSetSize.h"
 #include "phase/PhaseFiles.h"
+#include "publish/Publication.h"
+#ifdef QEM_HAVE_ZSTD
+#include "compress/Zstd.h"
+#endif
 #include "verify/CheckProgress.h"
 #include "verify/Regenerate.h"
 
@@ -83,6 +88,9 @@ private:
     int report() const;
 
     void fault(const std::string& text) { faults.push_back(text); }
+    void startJoin();
+    void join(size_t file, const char* bytes, size_t length, bool last);
+    void finishJoin();
 
     const VerifyCommand& command;
     qemdata::Scope scope;
@@ -99,6 +107,17 @@ private:
     double readSeconds = 0, regenerateSeconds = 0;
     int64_t compressedBytes = 0;
     bool anyCompressed = false;
+    // --join: the whole files written as they are read, by file.
+    struct Joined {
+        qem::PieceFile* out = nullptr;
+        size_t pieces = 0;
+#ifdef QEM_HAVE_ZSTD
+        std::unique_ptr<ZstdEncoder> encoder;
+#endif
+    };
+    std::unique_ptr<Publication> joined;
+    std::vector<Joined> joinedFiles;
+    std::string joinOutcome;
 };
 
 void Check::open() {
@@ -171,9 +190,18 @@ void Check::read(bool progress) {
     qemdata::PieceScheduler scheduler;
     std::vector<qemdata::PieceTask> plain;
     uint64_t total = 0;
+    if (!command.join.empty()) startJoin();
     for (size_t i = 0; i < files.size(); ++i) {
         total += files[i].size();
         anyCompressed = anyCompressed || files[i].anyCompressed();
+        if (joined) {
+            // Joined: each file read in order by one thread, as it is written.
+            qemdata::PieceTask whole;
+            whole.source = i;
+            whole.end = files[i].size();
+            scheduler.add(whole);
+            continue;
+        }
         for (const qemdata::PieceTask& t : qemdata::planPieces(files[i], 0, i, pieceBytes, 1)) {
             if (t.pieces > 1)
                 scheduler.add(t);
@@ -199,11 +227,14 @@ void Check::read(bool progress) {
                 qemdata::readPieces(reader, task, pieceBytes, buffers[static_cast<size_t>(job)],
                                     [&](uint64_t at, const char* bytes, size_t length) {
                                         content->add(file, at, bytes, length);
+                                        if (joined) join(task.source, bytes, length, at + length == task.end);
                                         bytesRead.fetch_add(length, std::memory_order_relaxed);
                                     });
-            } catch (const qemdata::DataSetError& e) {
+                if (joined && task.end == 0) join(task.source, "", 0, true);
+            } catch (const std::runtime_error& e) {
                 // A file that cannot be read to its end (or a frame that
-                // cannot be decoded) is named; the others are read on.
+                // cannot be decoded, or a joined file that cannot be
+                // written) is named; the others are read on.
                 const std::lock_guard lock(readMutex);
                 readErrors.emplace(&file, e.what());
             }
@@ -331,12 +362,115 @@ int Check::report() const {
         snprintf(rate, sizeof rate, "; content sums regenerated in %.2f s", regenerateSeconds);
         summary += rate;
     }
+    summary += joinOutcome;
     summary += faults.empty() ? ": ok"
                               : ": " + str(static_cast<int64_t>(faults.size())) + " fault" + (faults.size() == 1 ? "" : "s");
     printf("%s\n", summary.c_str());
     fflush(stdout);
     for (const std::string& text : faults) fprintf(stderr, "qemverify: %s\n", text.c_str());
     return faults.empty() ? 0 : 1;
+}
+
+// The files of the join, each under a temporary name until all of them and
+// their manifests are whole and every check holds.
+void Check::startJoin() {
+    const std::string ending = command.joinZstdLevel > 0 ? compressedEnding : "";
+    std::vector<std::string> names;
+    for (const DataFile& f : folder->files) names.push_back(f.name() + ending);
+    for (const int32_t phase : command.phases) names.push_back(manifestName(phase));
+    joined = std::make_unique<Publication>(command.join, "qemverify");
+    try {
+        joined->prepare(names, command.folder);
+        for (const DataFile& f : folder->files) {
+            Joined j;
+            j.out = &joined->add(f.name() + ending);
+            j.out->create();
+#ifdef QEM_HAVE_ZSTD
+            if (command.joinZstdLevel > 0) j.encoder = std::make_unique<ZstdEncoder>(command.joinZstdLevel);
+#endif
+            joinedFiles.push_back(std::move(j));
+        }
+    } catch (const std::runtime_error& e) {
+        fault(std::string("--join ") + command.join + ": " + e.what());
+        joined.reset();
+        joinedFiles.clear();
+    }
+}
+
+// The next bytes of a joined file, in order: one thread writes each file.
+void Check::join(size_t file, const char* bytes, size_t length, bool last) {
+    Joined& j = joinedFiles[file];
+    const auto put = [&](const char* b, size_t n) {
+        j.out->put(j.pieces++, b, n, 0, 1, [] {});
+        return 0;
+    };
+#ifdef QEM_HAVE_ZSTD
+    if (j.encoder) {
+        if (j.encoder->encode(bytes, length, put) != 0 || (last && j.encoder->finish(put) != 0))
+            throw qemdata::DataSetError("compressing " + j.out->path + " failed");
+        return;
+    }
+#endif
+    (void)last;
+    put(bytes, length);
+}
+
+// Every check held: the joined files are made durable, and published with
+// a manifest of each phase (whole files: part 1 of 1) that gives what was
+// read of them, each file's figures those of its parts put together.
+void Check::finishJoin() {
+    if (!faults.empty()) {
+        joined->discard();
+        joinOutcome = "; nothing joined into " + command.join;
+        return;
+    }
+    try {
+        const qemdata::ManifestSet& m = folder->manifests;
+        std::map<int32_t, Manifest> phases;
+        for (size_t i = 0; i < folder->files.size(); ++i) {
+            const DataFile& file = folder->files[i];
+            const qemdata::ExpectedFile* e = m.find(file.name());
+            joinedFiles[i].out->complete(joinedFiles[i].pieces);
+            Manifest& phase = phases[e->phase];
+            ManifestFile f;
+            f.name = file.name();
+            uint64_t sum = 0;
+            for (const ContentCheck::PartResult& part : content->results(file)) {
+                f.crc = f.bytes == 0 ? part.crc : Crc32::combine(f.crc, part.crc, part.bytes);
+                f.lines += part.lines;
+                f.bytes += static_cast<int64_t>(part.bytes);
+                sum += part.sum;
+            }
+            f.fileLines = f.lines;
+            f.fileBytes = f.bytes;
+            f.sum = f.fileSum = sum;
+            if (command.joinZstdLevel > 0) {
+                f.compressedBytes = static_cast<int64_t>(joinedFiles[i].out->bytes);
+                f.compressedCrc = joinedFiles[i].out->crc;
+            }
+            phase.files.push_back(f);
+        }
+        joined->publish();
+        for (auto& [number, phase] : phases) {
+            phase.program = "qemverify";
+            phase.channels = m.settings().channels;
+            phase.densityCode = m.settings().densityCode;
+            phase.users = m.settings().users;
+            phase.seed = m.settings().seed;
+            phase.phase = number;
+            if (command.joinZstdLevel > 0) phase.compression = "zstd:" + std::to_string(command.joinZstdLevel);
+            qem::PieceFile& out = joined->add(manifestName(number));
+            out.create();
+            out.putWhole(phase.text());
+        }
+        joined->publish();
+        joined->keep();
+        joinOutcome = "; joined into " + command.join;
+    } catch (const std::runtime_error& e) {
+        joined->discard();
+        fault(std::string("--join ") + command.join + ": " + e.what());
+        joinOutcome = "; nothing joined into " + command.join;
+    }
 }
 
 int Check::run(bool progress) {
@@ -348,6 +482,7 @@ int Check::run(bool progress) {
     read(progress);
     collectRows();
     compareRegenerated();
+    if (joined) finishJoin();
     return report();
 }
 

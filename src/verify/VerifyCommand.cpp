@@ -2,10 +2,12 @@
 
 #include <vector>
 
+#include "compress/Zstd.h"
+
 namespace qem {
 
 const char* const verifyUsage =
-    "usage: qemverify [--regenerate] [--phases 1,2,3] [--part K] [DIR]\n"
+    "usage: qemverify [--regenerate] [--phases 1,2,3] [--part K] [--join DEST [--compress zstd[:LEVEL]]] [DIR]\n"
     "  checks the data set in DIR (default: the current folder) against its manifests: every part of\n"
     "  every phase present, every file's bytes, lines, CRC-32 and content sum, the parts adding up to\n"
     "  their files, and no stray or leftover files; compressed parts (NAME.qem.partKKKK.zst) are\n"
@@ -14,6 +16,11 @@ const char* const verifyUsage =
     "                written) and compares it with the files'\n"
     "  --phases      the phases to check (default 1,2,3)\n"
     "  --part K      only part K's files and manifests (while other parts may still be written)\n"
+    "  --join DEST   also writes every file read whole into the folder DEST (made if missing), with a\n"
+    "                manifest of each phase: a data set of whole files, published there only when\n"
+    "                every check holds (nothing is left under a final name otherwise)\n"
+    "  --compress zstd[:LEVEL]  with --join: each whole file compressed, NAME.qem.zst (level 1 to 19,\n"
+    "                default 1)\n"
     "Status 0 when everything holds, 1 otherwise (every fault on standard error), 2 for a bad command line.\n";
 
 namespace {
@@ -32,6 +39,17 @@ bool parsePhases(const std::string& text, std::set<int32_t>& phases) {
     }
 }
 
+// The level of "zstd" or "zstd:LEVEL"; 0 for anything else or where this
+// build cannot compress.
+int parseZstd(const std::string& text) {
+#ifdef QEM_HAVE_ZSTD
+    return zstdLevelOf(text);
+#else
+    (void)text;
+    return 0;
+#endif
+}
+
 bool parsePart(const std::string& text, int32_t& part) {
     if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     part = std::stoi(text);
@@ -41,7 +59,7 @@ bool parsePart(const std::string& text, int32_t& part) {
 }  // namespace
 
 bool parseVerifyCommand(int argc, const char* const argv[], VerifyCommand& command, std::string& error) {
-    bool phasesGiven = false, partGiven = false, folderGiven = false;
+    bool phasesGiven = false, partGiven = false, folderGiven = false, joinGiven = false, compressGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
@@ -68,11 +86,11 @@ bool parseVerifyCommand(int argc, const char* const argv[], VerifyCommand& comma
         }
         const size_t equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
-        if (name != "--phases" && name != "--part") {
+        if (name != "--phases" && name != "--part" && name != "--join" && name != "--compress") {
             error = "unknown option '" + name + "'";
             return false;
         }
-        bool& given = name == "--phases" ? phasesGiven : partGiven;
+        bool& given = name == "--phases" ? phasesGiven : name == "--part" ? partGiven : name == "--join" ? joinGiven : compressGiven;
         if (given) {
             error = name + " is given twice";
             return false;
@@ -95,6 +113,20 @@ bool parseVerifyCommand(int argc, const char* const argv[], VerifyCommand& comma
             error = "--part '" + value + "': not a whole number from 1 to 9999";
             return false;
         }
+        if (name == "--join") {
+            command.join = value;
+            if (value.empty()) {
+                error = "--join: the folder '' is empty";
+                return false;
+            }
+        }
+        if (name == "--compress") {
+            command.joinZstdLevel = parseZstd(value);
+            if (command.joinZstdLevel == 0) {
+                error = "--compress '" + value + "': not zstd or zstd:LEVEL with a level from 1 to 19";
+                return false;
+            }
+        }
     }
     if (command.folder.empty()) {
         error = "the folder '' is empty";
@@ -102,6 +134,14 @@ bool parseVerifyCommand(int argc, const char* const argv[], VerifyCommand& comma
     }
     if (command.regenerate && command.part != 0) {
         error = "--regenerate needs every part of a file: it cannot be used with --part";
+        return false;
+    }
+    if (!command.join.empty() && command.part != 0) {
+        error = "--join needs every part of a file: it cannot be used with --part";
+        return false;
+    }
+    if (command.joinZstdLevel != 0 && command.join.empty()) {
+        error = "--compress goes with --join";
         return false;
     }
     return true;

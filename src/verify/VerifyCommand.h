@@ -7,7 +7,7 @@ namespace qem {
 
 // qemverify's command line:
 //
-//   qemverify [--regenerate] [--phases 1,2,3] [--part K] [DIR]
+//   qemverify [--regenerate] [--phases 1,2,3] [--part K] [--join DEST [--compress zstd[:LEVEL]]] [DIR]
 //
 // (--phases and --part also as --name=value). DIR, default the current
 // folder, holds the data set: whole files with phaseN.manifest (qemgen), or
@@ -18,6 +18,11 @@ struct VerifyCommand {
     std::set<int32_t> phases{1, 2, 3};
     int32_t part = 0;  // 0: every part; K: only part K's files and manifests
     bool regenerate = false;
+    // --join DEST: the files read are written whole into DEST (compressed
+    // with zstd at joinZstdLevel when it is not 0) with a manifest of each
+    // phase, published there only when everything holds.
+    std::string join;
+    int joinZstdLevel = 0;
     bool help = false;  // --help: print the usage and do nothing else
 };
 
