@@ -9,9 +9,8 @@ the files that qempart writes as one part (which the C++ tests compare
 with a whole run); inventory by its code columns; qemverify passes the
 gathered folder. A part that qemverify finds damaged on its worker is a
 failed attempt, run again. Compressed parts (--compress) pass qemverify on
-the workers and in the gathered folder, and joined as the documentation
-joins them (cat, then zstd -d) are the files qempart writes as one plain
-part. Two runs at once on one scheduler, apart from their folders the same, each write their own. A part
+the workers and in the gathered folder, and joined as qemdist says to join
+them (qemverify --join) are the files qempart writes as one plain part. Two runs at once on one scheduler, apart from their folders the same, each write their own. A part
 failing on every attempt, a part that hangs (killed at its time limit), a
 folder that cannot be written, answers qempart refuses and bad commands end
 with status 1. Exits 77 (skipped) where Dask is not installed.
@@ -143,20 +142,18 @@ class Qemdist(unittest.TestCase):
         done = self.qemdist(*ANSWERS, "--parts", "2", "--phases", "2,3", "--out", parts, "--compress", "zstd:3")
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertRegex(done.stdout, r"4 of 4 parts, \d+ bytes \(\d+ compressed\)")
-        self.assertIn("e.g. cat %s/budget.qem.part????.zst | zstd -d > budget.qem\n" % parts, done.stdout)
+        self.assertIn("join them as they are checked: qemverify --phases 2,3 --join WHOLE %s\n" % parts, done.stdout)
         self.assertTrue(all(n.endswith(".zst") or ".manifest." in n for n in os.listdir(parts)))
         checked = run([QEMVERIFY, "--phases", "2,3", parts])
         self.assertEqual(checked.returncode, 0, checked.stderr)
-        os.mkdir(whole)
         os.mkdir(single)
-        joined = run(["sh", "-c", 'cd "$1" && for f in *.qem.part0001.zst; do n=${f%.part0001.zst}; '
-                                  'cat "$n".part????.zst | zstd -d > "$2/$n"; done', "sh", parts, whole])
+        joined = run([QEMVERIFY, "--phases", "2,3", "--join", whole, parts])
         self.assertEqual(joined.returncode, 0, joined.stderr)
         for phase in "23":
             one = run([QEMPART] + ANSWERS + ["--phase", phase, "--parts", "1", "--part", "1", "--out", single])
             self.assertEqual(one.returncode, 0, one.stderr)
         names = sorted(n[:-len(".part0001")] for n in os.listdir(single) if n.endswith(".qem.part0001"))
-        self.assertEqual(sorted(os.listdir(whole)), names)
+        self.assertEqual(sorted(os.listdir(whole)), sorted(names + ["phase2.manifest", "phase3.manifest"]))
         for name in names:
             data = contents(os.path.join(whole, name))
             expected = contents(os.path.join(single, name + ".part0001"))
