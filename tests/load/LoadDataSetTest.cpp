@@ -11,6 +11,7 @@
 
 #include "LoadEnvironment.h"
 #include "integrity/Crc32.h"
+#include "integrity/Manifest.h"
 #include "dataset/Tables.h"
 
 namespace qemload {
@@ -564,9 +565,7 @@ const ManifestFault manifestFaults[] = {
          auto crcOf = [](const std::string& bytes) {
              qem::Crc32 crc;
              crc.add(bytes.data(), bytes.size());
-             char hex[16];
-             snprintf(hex, sizeof hex, "%08x", crc.value());
-             return std::string(hex);
+             return qem::hex(crc.value(), 8);
          };
          c.edit("phase1.manifest.part0002",
                 [&](std::string& text) { text.replace(text.find(crcOf(before)), 8, crcOf(after)); });
