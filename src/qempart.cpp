@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "cli/CommandLine.h"
 #include "context/Context.h"
 #include "part/PartCommandLine.h"
 
@@ -15,14 +17,10 @@ using namespace qem;
 int main(int argc, char* argv[]) {
     PartCommand command;
     std::string error;
-    if (!parsePartCommand(argc, argv, command, error)) {
-        fprintf(stderr, "qempart: %s\n%s", error.c_str(), partUsage);
-        return 1;
-    }
-    if (command.help) {
-        fputs(partUsage, stdout);
-        return 0;
-    }
+    parsePartCommand(argc, argv, command, error);
+    if (const std::optional<int> status =
+            qemcli::answerCommandLine("qempart", partUsage, command.help, command.version, error))
+        return *status;
     const PartRequest& r = command.request;
     const GeneratorState answers{r.channelCount, r.userCount, r.densityCode, 1, r.seed, r.phase};
     if (const std::string problem = dataSetProblem(answers, !command.sizes && r.phase == 3 ? partPlanBytesPerUser : 0);

@@ -1,6 +1,6 @@
 // qempart's command line, run as a child process: answers outside the
 // dialogue's limits, a part beyond the parts, a folder that is missing or
-// cannot be written, each refused with a clear message, status 1 and nothing
+// cannot be written, each refused with a clear message, status 2 and nothing
 // written; and a sound command writing its part and manifest.
 #include <sys/stat.h>
 
@@ -77,7 +77,7 @@ TEST_F(PartCommand, BadArgumentsAreRefusedWithoutWritingAnything) {
         setup.unprivileged = c.unprivileged;
         const Outcome outcome = run("", dir, setup);
         SCOPED_TRACE(c.message);
-        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.status, 2);
         EXPECT_EQ(outcome.out, "");
         EXPECT_NE(outcome.err.find("qempart: " + c.message), std::string::npos) << outcome.err;
         EXPECT_NE(outcome.err.find("usage: qempart"), std::string::npos);
