@@ -10,6 +10,7 @@
 
 #include "cli/CommandLine.h"
 #include "context/Context.h"
+#include "core/Failure.h"
 #include "part/PartCommandLine.h"
 
 using namespace qem;
@@ -37,7 +38,14 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const auto start = std::chrono::steady_clock::now();
-    const long long bytes = writePart(command.request);
+    long long bytes = 0;
+    try {
+        bytes = writePart(command.request);
+    } catch (const ReportedFailure& failure) {
+        // Reported where it happened; the part has left nothing it began.
+        fflush(stdout);
+        return failure.status();
+    }
     if (isatty(STDERR_FILENO)) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         fprintf(stderr, "phase %d, part %d of %d: %lld bytes in %.2f s\n", command.request.phase,

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -24,7 +23,7 @@ namespace qem {
 void refuseUnwritableDataSet() {
     if (const std::string problem = dataSetProblem(context.state); !problem.empty()) {
         reportError("cannot write this data set: %s\n", problem.c_str());
-        exit(1);
+        throw ReportedFailure(1);
     }
 }
 
@@ -36,9 +35,10 @@ ManifestFile writePhaseFile(const PhaseFile& f, const RunOptions& options) {
     OutputFile file(f.name.c_str());
     const FileProgress progress(file);
     if (!runFileWriters(f, file, options)) {
-        // A writer of a batch failed (reported): the run ends without the file.
+        // A writer of a batch failed (reported, and its thread ended): the
+        // run ends without the file.
         reportError("exiting...\n");
-        exit(2);
+        throw ReportedFailure(2);
     }
     file.close();
     ManifestFile figures;
@@ -157,7 +157,7 @@ void runThirdPhase() {
 
 int qemMain() {
     // Progress lines only for a person watching: never into a file or a pipe.
-    if (isatty(STDERR_FILENO)) enableProgress();
+    const ProgressScope progress(isatty(STDERR_FILENO) != 0);
     lockFolder();
     GeneratorState stored;
     if (readState(stored)) {
@@ -165,7 +165,7 @@ int qemMain() {
         // The program stores only phases 1 and 2; any other is a state it never wrote.
         if (stored.phase != 1 && stored.phase != 2) {
             reportCorruptState();
-            exit(1);
+            throw ReportedFailure(1);
         }
         if (stateIsSound(stored)) refuseUnwritableDataSet();
         guardedPhase(initContext);
