@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -87,6 +88,23 @@ PhaseFile fileNamed(int32_t phase, const char* name, const RunOptions& options) 
     throw TextException("Assert 005 failed");
 }
 
+// After a phase's manifest was stored, the phase could not be recorded: where
+// the state file is still there (it still holds the phase before), the
+// manifest would call the phase complete all the same, so it goes too. A crash
+// before this leaves both; a reader takes a state file present for a data set
+// not yet finished, and the next run repeats the phase, removing the manifest
+// first.
+void withdrawManifestOfUnrecordedPhase(int32_t phase) {
+    struct stat status;
+    if (lstat(stateFileName, &status) != 0 && errno == ENOENT) return;
+    const std::string name = manifestName(phase);
+    const int error = stableStorage().removeFile(name.c_str());
+    if (error != 0 && error != ENOENT)
+        reportError("error writing '%s'\n%s\n", name.c_str(), strerror(error));
+    else
+        (void)syncFolder();  // the failure is being reported already; the state decides
+}
+
 }  // namespace
 
 void writePhase(int32_t phase, const RunOptions& options) {
@@ -152,7 +170,12 @@ void runThirdPhase() {
         showPhaseStart(3);
         writePhase(3);
     });
-    removeState();
+    try {
+        removeState();
+    } catch (const ReportedFailure&) {
+        withdrawManifestOfUnrecordedPhase(3);
+        throw;
+    }
 }
 
 int qemMain() {

@@ -33,6 +33,9 @@ void refuseUnwritableDataSet();
 
 void runFirstPhase();
 void runSecondPhase();
+// Where the state file cannot be deleted after the phase's files and its
+// manifest, the manifest is removed again before the failure goes on: a
+// third phase that fails leaves no phase3.manifest.
 void runThirdPhase();
 
 // Writes one file of a phase whole: opens it, runs its writers

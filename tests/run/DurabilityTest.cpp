@@ -147,5 +147,9 @@ TEST(Durability, AFailedSyncFailsThePhase) {
         EXPECT_EQ(status, 1);
         EXPECT_EQ(qemtest::readFile(stateFileName), state);
         EXPECT_FALSE(std::filesystem::exists(stateSideFileName));
+        // A third phase that fails leaves no manifest: the state still says phase 2.
+        if (c.phase == 3) {
+            EXPECT_FALSE(std::filesystem::exists("phase3.manifest"));
+        }
     }
 }
