@@ -18,9 +18,9 @@
 #ifdef QEM_HAVE_ZSTD
 #include "compress/Zstd.h"
 #endif
+#include "core/Failure.h"
 #include "core/OutputFile.h"
 #include "core/RandomGenerator.h"
-#include "core/Failure.h"
 #include "core/RecordWriter.h"
 #include "core/Report.h"
 #include "core/StableStorage.h"
