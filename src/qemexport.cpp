@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 
+#include "cli/CommandLine.h"
+#include "cli/Interrupts.h"
 #include "export/Arguments.h"
 #include "export/Exporter.h"
 
@@ -18,17 +21,11 @@ void onSignal(int) { exportStopRequest() = true; }
 using namespace qemexport;
 
 int main(int argc, char** argv) {
-    const Arguments a = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
-    if (a.help) {
-        fputs(usageText, stdout);
-        return 0;
-    }
-    if (!a.error.empty()) {
-        fprintf(stderr, "qemexport: %s\n%s", a.error.c_str(), usageText);
-        return 2;
-    }
+    const Arguments a = parseArguments(qemcli::argumentsOf(argc, argv));
+    if (const std::optional<int> status = qemcli::answerCommandLine("qemexport", usageText, a.help, a.version, a.error))
+        return *status;
     // The first interrupt stops the export cleanly; a second one ends the program.
-    stopOnFirstInterrupt(onSignal);
+    qemcli::stopOnFirstInterrupt(onSignal);
 
     // The jobs' buffers of a few MB are taken and given back all the time:
     // kept by the allocator rather than returned to the system, they are

@@ -2,11 +2,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 
+#include "cli/CommandLine.h"
+#include "cli/Interrupts.h"
 #include "load/Arguments.h"
 #include "load/Loader.h"
 #include "load/PgSession.h"
-#include "load/ProgramSupport.h"
 
 namespace qemload {
 namespace {
@@ -19,17 +21,11 @@ void onSignal(int) { loadStopRequest() = true; }
 using namespace qemload;
 
 int main(int argc, char** argv) {
-    const Arguments a = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
-    if (a.help) {
-        fputs(usageText, stdout);
-        return 0;
-    }
-    if (!a.error.empty()) {
-        fprintf(stderr, "qemload: %s\n%s", a.error.c_str(), usageText);
-        return 2;
-    }
+    const Arguments a = parseArguments(qemcli::argumentsOf(argc, argv));
+    if (const std::optional<int> status = qemcli::answerCommandLine("qemload", usageText, a.help, a.version, a.error))
+        return *status;
     // The first interrupt stops the load cleanly; a second one ends the program.
-    stopOnFirstInterrupt(onSignal);
+    qemcli::stopOnFirstInterrupt(onSignal);
 
     LoadOptions options = a.options;
     options.progress = isatty(STDERR_FILENO);

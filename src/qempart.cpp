@@ -5,9 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "cli/CommandLine.h"
 #include "context/Context.h"
+#include "core/Failure.h"
 #include "part/PartCommandLine.h"
 
 using namespace qem;
@@ -15,14 +18,10 @@ using namespace qem;
 int main(int argc, char* argv[]) {
     PartCommand command;
     std::string error;
-    if (!parsePartCommand(argc, argv, command, error)) {
-        fprintf(stderr, "qempart: %s\n%s", error.c_str(), partUsage);
-        return 1;
-    }
-    if (command.help) {
-        fputs(partUsage, stdout);
-        return 0;
-    }
+    parsePartCommand(argc, argv, command, error);
+    if (const std::optional<int> status =
+            qemcli::answerCommandLine("qempart", partUsage, command.help, command.version, error))
+        return *status;
     const PartRequest& r = command.request;
     const GeneratorState answers{r.channelCount, r.userCount, r.densityCode, 1, r.seed, r.phase};
     if (const std::string problem = dataSetProblem(answers, !command.sizes && r.phase == 3 ? partPlanBytesPerUser : 0);
@@ -39,7 +38,14 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const auto start = std::chrono::steady_clock::now();
-    const long long bytes = writePart(command.request);
+    long long bytes = 0;
+    try {
+        bytes = writePart(command.request);
+    } catch (const ReportedFailure& failure) {
+        // Reported where it happened; the part has left nothing it began.
+        fflush(stdout);
+        return failure.status();
+    }
     if (isatty(STDERR_FILENO)) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         fprintf(stderr, "phase %d, part %d of %d: %lld bytes in %.2f s\n", command.request.phase,

@@ -7,8 +7,9 @@ namespace qem {
 // a constant message that the phase's failure handler reports as
 // "exception '<text>' caught, exiting" (and a worker thread as "<text>\n").
 // A failure whose diagnostic has been printed in full already is a
-// ReportedFailure: the handler ends the program with its status and prints
-// nothing more.
+// ReportedFailure, the one failure that travels up to a program's main:
+// nothing below main ends the process; main flushes standard output and
+// returns the failure's status, and nothing more is printed on the way.
 class TextException : public std::exception {
 public:
     explicit TextException(const char* text) noexcept : message(text) {}

@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "core/Failure.h"
 #include "core/Report.h"
 
 namespace qem {
@@ -34,7 +34,7 @@ StableStorage& stableStorage() { return *current; }
 
 void failFile(const char* format, const char* name, int error) {
     reportError(format, name, strerror(error));
-    exit(1);
+    throw ReportedFailure(1);
 }
 
 void syncFolderOrFail() {

@@ -38,8 +38,8 @@ int syncOpenFile(int fd, const char* name, bool all = false);
 int syncFolder();
 
 // Reports a failed file operation (a format with the file's name and the
-// system's text for the error, e.g. "error writing '%s'\n%s\n") and ends the
-// program with status 1.
+// system's text for the error, e.g. "error writing '%s'\n%s\n") and throws
+// ReportedFailure(1), which ends the program with status 1.
 [[noreturn]] void failFile(const char* format, const char* name, int error);
 
 // syncFolder(), a failure reported as a failed write of "." (status 1).
@@ -50,9 +50,9 @@ void syncFolderOrFail();
 // synchronised first; a side file of an earlier run removed (a symbolic link
 // removed, never followed) and the new one created afresh, so nothing but a
 // file of this run's making takes the name; written, synchronised, renamed
-// over `name`; the folder synchronised. A failure ends the program with
-// status 1: "error opening '%s'\n%s\n" for the side file, writeFormat (with
-// the side file's or the file's name) for a failed write, sync or rename.
+// over `name`; the folder synchronised. A failure is a failFile (status 1):
+// "error opening '%s'\n%s\n" for the side file, writeFormat (with the side
+// file's or the file's name) for a failed write, sync or rename.
 void replaceFile(const char* name, const char* sideName, const void* bytes, size_t length, const char* writeFormat);
 
 }  // namespace qem

@@ -1,9 +1,13 @@
 #include "export/Arguments.h"
 
+#include "cli/CommandLine.h"
+#include "cli/Numbers.h"
+
 namespace qemexport {
 
 const char* const usageText =
     "usage: qemexport [--format csv|tsv] [--compress zstd[:LEVEL]] [--jobs N] FOLDER OUTDIR\n"
+    "       qemexport --help | --version\n"
     "Exports the finished data set in FOLDER as delimited text for any database. Into\n"
     "OUTDIR (made if missing) go: one file per table of qemload's schema, with a\n"
     "header line (the same tables, columns, rows and values: product, customer,\n"
@@ -28,46 +32,41 @@ const char* const usageText =
 
 Arguments parseArguments(const std::vector<std::string>& args) {
     Arguments a;
-    std::vector<std::string> positional;
-    a.error = scanOptions(args, positional, [&](const std::string& name, bool, const TakeValue& takeValue) {
-        std::string value;
-        if (name == "--help" || name == "-h") {
-            a.help = true;
-        } else if (name == "--format") {
-            if (!takeValue(value)) return std::string();
+    const qemcli::CommandLine line = qemcli::readCommandLine(args, {{"format", true}, {"compress", true}, {"jobs", true}});
+    a.help = line.help;
+    a.version = line.version;
+    a.error = line.unknownOption.empty() ? line.error : "unknown option " + line.unknownOption;
+    if (a.help || a.version || !a.error.empty()) return a;
+    for (const auto& [name, value] : line.options) {
+        if (name == "format") {
             if (value == "csv")
                 a.options.format = ExportOptions::csv;
             else if (value == "tsv")
                 a.options.format = ExportOptions::tsv;
             else
-                return "--format " + value + ": not csv or tsv";
-        } else if (name == "--compress") {
-            if (!takeValue(value)) return std::string();
+                a.error = "--format " + value + ": not csv or tsv";
+        } else if (name == "compress") {
             long level = 1;
             if (value.rfind("zstd:", 0) == 0) {
-                if (!parseCount(value.substr(5), 1, 19, level)) level = 0;
+                if (!qemcli::parseCount(value.substr(5), 1, 19, level)) level = 0;
             } else if (value != "zstd") {
                 level = 0;
             }
-            if (level == 0) return "--compress " + value + ": not zstd or zstd:LEVEL with a level from 1 to 19";
+            if (level == 0) a.error = "--compress " + value + ": not zstd or zstd:LEVEL with a level from 1 to 19";
             a.options.zstdLevel = static_cast<int>(level);
-        } else if (name == "--jobs") {
-            if (!takeValue(value)) return std::string();
+        } else if (name == "jobs") {
             long jobs = 0;
-            if (!parseCount(value, 1, 64, jobs)) return "--jobs " + value + ": not a number from 1 to 64";
+            if (!qemcli::parseCount(value, 1, 64, jobs)) a.error = "--jobs " + value + ": not a number from 1 to 64";
             a.options.jobs = static_cast<int>(jobs);
-        } else {
-            return "unknown option " + name;
         }
-        return std::string();
-    });
-    if (a.help || !a.error.empty()) return a;
-    if (positional.size() != 2) {
-        a.error = positional.size() < 2 ? "FOLDER and OUTDIR are needed" : "too many arguments";
+        if (!a.error.empty()) return a;
+    }
+    if (line.arguments.size() != 2) {
+        a.error = line.arguments.size() < 2 ? "FOLDER and OUTDIR are needed" : "too many arguments";
         return a;
     }
-    a.options.folder = positional[0];
-    a.options.outdir = positional[1];
+    a.options.folder = line.arguments[0];
+    a.options.outdir = line.arguments[1];
     return a;
 }
 

@@ -3,20 +3,14 @@
 #include <vector>
 
 #include "export/Exporter.h"
-#include "load/ProgramSupport.h"
 
 namespace qemexport {
-
-// Command-line numbers and interrupts are handled as qemload handles them.
-using qemload::parseCount;
-using qemload::scanOptions;
-using qemload::stopOnFirstInterrupt;
-using qemload::TakeValue;
 
 // The command line: qemexport [--format csv|tsv] [--compress zstd[:LEVEL]] [--jobs N] FOLDER OUTDIR
 struct Arguments {
     ExportOptions options;
-    bool help = false;
+    bool help = false;     // --help: print the usage and do nothing else
+    bool version = false;  // --version: print the program's version and do nothing else
     std::string error;  // a usage error, or ""
 };
 

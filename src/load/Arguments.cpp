@@ -1,14 +1,16 @@
 #include "load/Arguments.h"
 
-#include "load/ProgramSupport.h"
-
 #include <cstdint>
+
+#include "cli/CommandLine.h"
+#include "cli/Numbers.h"
 
 namespace qemload {
 
 const char* const usageText =
     "usage: qemload [--schema NAME] [--replace] [--users U] [--jobs N] [--sort-memory MB] [--sort-limit MB]\n"
     "               CONNINFO [FOLDER]\n"
+    "       qemload --help | --version\n"
     "Loads the finished data set in FOLDER (default: the current folder) into schema NAME\n"
     "(default qem) of the PostgreSQL database that CONNINFO names (a connection string\n"
     "or URI; the PG* environment variables apply), with every key and check in place.\n"
@@ -45,38 +47,34 @@ const char* const usageText =
 
 Arguments parseArguments(const std::vector<std::string>& args) {
     Arguments a;
-    std::vector<std::string> positional;
-    a.error = scanOptions(args, positional, [&](const std::string& name, bool hasValue, const TakeValue& value) {
-        std::string text;
-        if (name == "--help" || name == "-h") {
-            a.help = true;
-        } else if (name == "--replace" && !hasValue) {
+    const qemcli::CommandLine line = qemcli::readCommandLine(
+        args, {{"schema", true}, {"replace"}, {"users", true}, {"jobs", true}, {"sort-memory", true}, {"sort-limit", true}});
+    a.help = line.help;
+    a.version = line.version;
+    a.error = line.unknownOption.empty() ? line.error : "unknown option " + line.unknownOption;
+    if (a.help || a.version || !a.error.empty()) return a;
+    for (const auto& [name, text] : line.options) {
+        if (name == "replace") {
             a.options.replace = true;
-        } else if (name == "--users") {
+        } else if (name == "schema") {
+            a.options.schema = text;
+        } else if (name == "users") {
             long users = 0;
-            if (!value(text)) return std::string();
-            if (!parseCount(text, 10, INT32_MAX, users)) return std::string("--users needs a number from 10 to 2147483647");
+            if (!qemcli::parseCount(text, 10, INT32_MAX, users)) a.error = "--users needs a number from 10 to 2147483647";
             a.options.users = static_cast<int32_t>(users);
-        } else if (name == "--schema") {
-            value(a.options.schema);
-        } else if (name == "--jobs") {
+        } else if (name == "jobs") {
             long jobs = 0;
-            if (!value(text)) return std::string();
-            if (!parseCount(text, 1, 64, jobs)) return std::string("--jobs needs a number from 1 to 64");
+            if (!qemcli::parseCount(text, 1, 64, jobs)) a.error = "--jobs needs a number from 1 to 64";
             a.options.jobs = static_cast<int>(jobs);
-        } else if (name == "--sort-memory") {
-            if (!value(text)) return std::string();
-            if (!parseCount(text, 16, 1 << 30, a.options.sortMemoryMb))
-                return std::string("--sort-memory needs a number of MB, at least 16");
-        } else if (name == "--sort-limit") {
-            if (!value(text)) return std::string();
-            if (!parseCount(text, 0, 1 << 30, a.options.sortLimitMb)) return std::string("--sort-limit needs a number of MB");
-        } else {
-            return "unknown option " + name;
+        } else if (name == "sort-memory") {
+            if (!qemcli::parseCount(text, 16, 1 << 30, a.options.sortMemoryMb))
+                a.error = "--sort-memory needs a number of MB, at least 16";
+        } else if (name == "sort-limit") {
+            if (!qemcli::parseCount(text, 0, 1 << 30, a.options.sortLimitMb)) a.error = "--sort-limit needs a number of MB";
         }
-        return std::string();
-    });
-    if (a.help || !a.error.empty()) return a;
+        if (!a.error.empty()) return a;
+    }
+    const std::vector<std::string>& positional = line.arguments;
     if (positional.empty()) a.error = "CONNINFO is missing";
     if (positional.size() > 2) a.error = "too many arguments";
     if (!a.error.empty()) return a;

@@ -10,7 +10,8 @@ namespace qemload {
 // [--sort-limit MB] CONNINFO [FOLDER]
 struct Arguments {
     LoadOptions options;
-    bool help = false;
+    bool help = false;     // --help: print the usage and do nothing else
+    bool version = false;  // --version: print the program's version and do nothing else
     std::string error;  // a usage error, or ""
 };
 

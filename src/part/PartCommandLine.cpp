@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <optional>
 
+#include "cli/CommandLine.h"
+#include "cli/Numbers.h"
 #include "context/Context.h"
 #include "sizes/DataSetShape.h"
 
@@ -24,76 +24,26 @@ const char* const partUsage =
     "                           (level 1 to 19, default 1); cat joins them into a .zst of the whole\n"
     "usage: qempart --sizes --channels N --density PCT --users U\n"
     "  writes nothing; prints \"phase N bytes B\" for phases 1, 2 and 3: the bytes of their files\n"
+    "usage: qempart --help | --version\n"
     "Answers whose data set this program cannot write (counts beyond its exact arithmetic, or a\n"
-    "model larger than this machine's memory) are refused with status 1.\n";
-
-namespace {
-
-const char* const optionNames[] = {"channels", "density", "users", "seed", "phase", "parts", "part", "out", "compress"};
-
-// A whole decimal integer (optional sign) within [low, high].
-std::optional<int64_t> integerIn(const std::string& text, int64_t low, int64_t high) {
-    if (text.empty() || text.size() > 20) return std::nullopt;
-    size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
-    if (i == text.size()) return std::nullopt;
-    for (size_t k = i; k < text.size(); ++k)
-        if (text[k] < '0' || text[k] > '9') return std::nullopt;
-    errno = 0;
-    const long long value = strtoll(text.c_str(), nullptr, 10);
-    if (errno != 0 || value < low || value > high) return std::nullopt;
-    return value;
-}
-
-// A decimal number (digits, point, exponent) within [low, high].
-std::optional<double> numberIn(const std::string& text, double low, double high) {
-    if (text.empty() || text.find_first_not_of("+-.0123456789eE") != std::string::npos) return std::nullopt;
-    char* end = nullptr;
-    const double value = strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(value) || value < low || value > high) return std::nullopt;
-    return value;
-}
-
-}  // namespace
+    "model larger than this machine's memory) are refused with status 1; a bad command line\n"
+    "ends with status 2.\n";
 
 bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, std::string& error) {
-    std::map<std::string, std::string> given;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            command.help = true;
-            return true;
-        }
-        if (argument == "--sizes") {
-            command.sizes = true;
-            continue;
-        }
-        std::string name, value;
-        if (argument.rfind("--", 0) != 0) {
-            error = "unexpected argument '" + argument + "'";
-            return false;
-        }
-        const size_t equals = argument.find('=');
-        name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        bool known = false;
-        for (const char* option : optionNames) known = known || name == option;
-        if (!known) {
-            error = "unknown option '--" + name + "'";
-            return false;
-        }
-        if (given.count(name)) {
-            error = "--" + name + " is given twice";
-            return false;
-        }
-        if (equals != std::string::npos) {
-            value = argument.substr(equals + 1);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            error = "--" + name + " needs a value";
-            return false;
-        }
-        given[name] = value;
+    const qemcli::CommandLine line = qemcli::readCommandLine(
+        qemcli::argumentsOf(argc, argv), {{"channels", true}, {"density", true}, {"users", true}, {"seed", true},
+                                          {"phase", true}, {"parts", true}, {"part", true}, {"out", true},
+                                          {"compress", true}, {"sizes"}});
+    command.help = line.help;
+    command.version = line.version;
+    error = line.error;
+    if (command.help || command.version || !error.empty()) return error.empty();
+    if (!line.arguments.empty()) {
+        error = "unexpected argument '" + line.arguments[0] + "'";
+        return false;
     }
+    std::map<std::string, std::string> given(line.options.begin(), line.options.end());
+    command.sizes = given.erase("sizes") > 0;
     // Sizes need the answers only; the seed and the part, where given, are checked all the same.
     if (command.sizes) {
         if (!given.count("seed")) given["seed"] = "0";
@@ -101,8 +51,8 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
         if (!given.count("parts")) given["parts"] = "1";
         if (!given.count("part")) given["part"] = "1";
     }
-    for (const char* option : optionNames) {
-        if (std::string(option) != "out" && std::string(option) != "compress" && !given.count(option)) {
+    for (const char* option : {"channels", "density", "users", "seed", "phase", "parts", "part"}) {
+        if (!given.count(option)) {
             error = std::string("--") + option + " is missing";
             return false;
         }
@@ -112,19 +62,19 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
         return false;
     };
     PartRequest& r = command.request;
-    const auto channels = integerIn(given["channels"], 10, maxChannelCount);
+    const auto channels = qemcli::integerIn(given["channels"], 10, maxChannelCount);
     if (!channels) return fault("channels", "not a whole number from 10 to 2147483");
-    const auto density = numberIn(given["density"], 0.1, 40.0);
+    const auto density = qemcli::numberIn(given["density"], 0.1, 40.0);
     if (!density) return fault("density", "not a number from 0.1 to 40");
-    const auto users = integerIn(given["users"], 10, INT32_MAX);
+    const auto users = qemcli::integerIn(given["users"], 10, INT32_MAX);
     if (!users) return fault("users", "not a whole number from 10 to 2147483647");
-    const auto seed = integerIn(given["seed"], INT32_MIN, UINT32_MAX);
+    const auto seed = qemcli::integerIn(given["seed"], INT32_MIN, UINT32_MAX);
     if (!seed) return fault("seed", "not a whole number from -2147483648 to 4294967295");
-    const auto phase = integerIn(given["phase"], 1, 3);
+    const auto phase = qemcli::integerIn(given["phase"], 1, 3);
     if (!phase) return fault("phase", "not 1, 2 or 3");
-    const auto parts = integerIn(given["parts"], 1, maxPartCount);
+    const auto parts = qemcli::integerIn(given["parts"], 1, maxPartCount);
     if (!parts) return fault("parts", "not a whole number from 1 to 9999");
-    const auto part = integerIn(given["part"], 1, *parts);
+    const auto part = qemcli::integerIn(given["part"], 1, *parts);
     if (!part) {
         error = "--part '" + given["part"] + "': not a whole number from 1 to the parts (" + given["parts"] + ")";
         return false;
@@ -140,7 +90,7 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
         const std::string& value = given["compress"];
         std::optional<int64_t> level = int64_t{defaultZstdLevel};
         if (value.rfind("zstd:", 0) == 0)
-            level = integerIn(value.substr(5), leastZstdLevel, mostZstdLevel);
+            level = qemcli::integerIn(value.substr(5), leastZstdLevel, mostZstdLevel);
         else if (value != "zstd")
             level.reset();
         if (!level) return fault("compress", "not zstd or zstd:LEVEL with a level from 1 to 19");

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <numeric>
@@ -19,6 +18,7 @@
 #ifdef QEM_HAVE_ZSTD
 #include "compress/Zstd.h"
 #endif
+#include "core/Failure.h"
 #include "core/OutputFile.h"
 #include "core/RandomGenerator.h"
 #include "core/RecordWriter.h"
@@ -56,49 +56,62 @@ private:
 #endif
 
 // What this process has begun and not published: the manifest's side file
-// and the part files under their temporary names. Removed if the process
-// ends before the manifest is published, so that a failed part leaves
-// nothing of its own making behind.
-struct Unpublished {
-    std::string side;
+// and the part files under their temporary names. Removed when the part ends
+// before the manifest is published (the failure then goes on to main), so
+// that a failed part leaves nothing of its own making behind.
+class Unpublished {
+public:
+    Unpublished() = default;
+    Unpublished(const Unpublished&) = delete;
+    Unpublished& operator=(const Unpublished&) = delete;
+    ~Unpublished() {
+        for (const std::string& name : temporary) unlink(name.c_str());
+        if (!side.empty()) unlink(side.c_str());
+    }
+
+    std::string side;  // "" while it is not this process's (or once it is published)
     std::vector<std::string> temporary;
 };
-Unpublished* unpublished = nullptr;
 
-void removeUnpublished() {
-    if (!unpublished) return;
-    for (const std::string& name : unpublished->temporary) unlink(name.c_str());
-    unlink(unpublished->side.c_str());
-}
+// An open file, closed at the end of its scope.
+class OpenFile {
+public:
+    explicit OpenFile(int descriptor) : fd(descriptor) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (fd >= 0) close(fd);
+    }
+    const int fd;
+};
 
 // The part's manifest: taken over while the part is written (its side file,
 // locked, keeps a second run of the same part out), renamed into place once
 // every part file is.
 class PartManifest {
 public:
-    explicit PartManifest(const PartRequest& r) : name(manifestName(r.phase, r.part)) {
-        work.side = name + ".new";
-        fd = open(work.side.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) failFile("error opening '%s'\n%s\n", work.side.c_str(), errno);
+    explicit PartManifest(const PartRequest& r)
+        : name(manifestName(r.phase, r.part)),
+          sideName(name + ".new"),
+          side(open(sideName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666)) {
+        if (side.fd < 0) failFile("error opening '%s'\n%s\n", sideName.c_str(), errno);
         int rc;
-        do rc = flock(fd, LOCK_EX | LOCK_NB);
+        do rc = flock(side.fd, LOCK_EX | LOCK_NB);
         while (rc != 0 && errno == EINTR);
         // A file system without locks (some shared ones) runs the part unguarded.
         if (rc != 0 && errno == EWOULDBLOCK) {
             reportError("another run is writing part %d of phase %d in this folder\n", r.part, r.phase);
-            exit(1);
+            throw ReportedFailure(1);
         }
-        unpublished = &work;
-        atexit(removeUnpublished);
+        // From here on the side file is this run's: removed (before it is
+        // closed, while the lock still holds) if the part fails, also when
+        // this constructor does.
+        work.side = sideName;
         // The old manifest goes before any part file changes: a manifest
         // always describes files that are complete.
         const int stale = stableStorage().removeFile(name.c_str());
         if (stale != 0 && stale != ENOENT) failFile("error writing '%s'\n%s\n", name.c_str(), stale);
         syncFolderOrFail();
-    }
-    ~PartManifest() {
-        unpublished = nullptr;
-        close(fd);
     }
     PartManifest(const PartManifest&) = delete;
     PartManifest& operator=(const PartManifest&) = delete;
@@ -122,31 +135,35 @@ public:
         work.temporary.clear();
         syncFolderOrFail();
         const std::string text = manifest.text();
-        int error = ftruncate(fd, 0) == 0 ? 0 : errno;
+        int error = ftruncate(side.fd, 0) == 0 ? 0 : errno;
         for (size_t done = 0; error == 0 && done < text.size();) {
-            const ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+            const ssize_t n = pwrite(side.fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
             if (n < 0 && errno != EINTR) error = errno;
             if (n > 0) done += static_cast<size_t>(n);
         }
-        if (error == 0) error = syncOpenFile(fd, work.side.c_str(), true);
-        if (error == 0) error = stableStorage().renameFile(work.side.c_str(), name.c_str());
+        if (error == 0) error = syncOpenFile(side.fd, sideName.c_str(), true);
+        if (error == 0) error = stableStorage().renameFile(sideName.c_str(), name.c_str());
         if (error != 0) failFile("error writing '%s'\n%s\n", name.c_str(), error);
-        unpublished = nullptr;
+        // The side file is the manifest now: nothing of it is left to remove
+        // (a side file of that name from here on is another run's).
+        work.side.clear();
         syncFolderOrFail();
     }
 
 private:
-    std::string name;
+    const std::string name, sideName;
+    // Declared in this order so that the files are removed before the side
+    // file is closed.
+    OpenFile side;
     Unpublished work;
-    int fd;
 };
 
 // Runs a writer of a worker batch as a worker thread would: a failure is
-// reported and ends the process with status 2.
+// reported ("exiting...\n") and fails the part with status 2.
 void runAsWorker(RecordWriter& writer) {
     if (workerMain(&writer) == 0) {
         reportError("exiting...\n");
-        exit(2);
+        throw ReportedFailure(2);
     }
 }
 

@@ -39,9 +39,9 @@ constexpr int32_t maxPartCount = 9999;
 // final part name is complete; a failed part leaves nothing it began (and a
 // part killed outright only ".tmp" files, which its next run removes).
 // Runs initContext() (the model and the density pattern are built from the
-// seed, as each phase of qemgen does). Failures end the process with
-// qemgen's messages and statuses: 1, or 2 when a writer of a worker file
-// failed. Returns the bytes written.
+// seed, as each phase of qemgen does). A failure is reported with qemgen's
+// messages and thrown as a ReportedFailure with qemgen's status: 1, or 2 when
+// a writer of a worker file failed. Returns the bytes written.
 //
 // The global random stream goes through every draw of a whole run of the
 // phase up to the last file the part writes: writers of the part's windows

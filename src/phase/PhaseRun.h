@@ -2,7 +2,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -37,17 +36,19 @@ auto newWriter(const OutputFile& file, int32_t capacity, Make make) -> decltype(
 // text and a line end, or "mysterious exception caught\n<system text>\n").
 unsigned workerMain(RecordWriter* writer);
 
-// The failure handler that encloses a phase body and ends the process before
-// the state file is written: status 1 after "exception '<text>' caught,
-// exiting" (no line end) or "mysterious exception caught, exiting\n<system
-// text>\n"; a ReportedFailure ends it with its status and nothing more.
+// The failure handler that encloses a phase body, so that the phase fails
+// before the state file is written: a failure that has not been reported is
+// reported, "exception '<text>' caught, exiting" (no line end) or
+// "mysterious exception caught, exiting\n<system text>\n", and thrown on as
+// a ReportedFailure of status 1; a ReportedFailure goes on as it is. The
+// program's main ends with its status.
 template <typename Body>
 void guardedPhase(Body body) {
     try {
         body();
-    } catch (const ReportedFailure& failure) {
+    } catch (const ReportedFailure&) {
         fflush(stdout);
-        exit(failure.status());
+        throw;
     } catch (...) {
         const int err = errno;
         if (const char* text = currentFailureText())
@@ -55,7 +56,7 @@ void guardedPhase(Body body) {
         else
             fprintf(stderr, "mysterious exception caught, exiting\n%s\n", strerror(err));
         fflush(stderr);
-        exit(1);
+        throw ReportedFailure(1);
     }
 }
 

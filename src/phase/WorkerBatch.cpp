@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <semaphore>
@@ -118,7 +117,7 @@ bool runBatchWriters(const Batch& writers, bool inOrder) {
 void runBatch(const Batch& writers, bool inOrder) {
     if (!runBatchWriters(writers, inOrder)) {
         reportError("exiting...\n");
-        exit(2);
+        throw ReportedFailure(2);
     }
 }
 

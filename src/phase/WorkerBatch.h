@@ -28,8 +28,9 @@ struct RunOptions {
 // finished; a writer that failed has been reported (workerMain).
 [[nodiscard]] bool runBatchWriters(const Batch& writers, bool inOrder = false);
 
-// The same, as qemgen runs a batch: a writer that failed ends the process
-// with status 2 ("exiting...\n") once all four have finished.
+// The same, as qemgen runs a batch: a writer that failed fails the run with
+// status 2 ("exiting...\n", then a ReportedFailure) once all four have
+// finished and their threads have ended.
 void runBatch(const Batch& writers, bool inOrder = false);
 
 // Stack requested for each worker thread.

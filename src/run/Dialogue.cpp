@@ -5,6 +5,7 @@
 #include <string>
 
 #include "context/Context.h"
+#include "core/Failure.h"
 #include "core/Report.h"
 
 namespace qem {
@@ -26,7 +27,7 @@ void discardToken(FILE* in, int c) {
 
 [[noreturn]] void endOfInput() {
     reportError("end of input: the questions need an answer on standard input\n");
-    exit(1);
+    throw ReportedFailure(1);
 }
 
 const char* const integerReply = "Sorry, that entry didn't translate into an integer >= 10\n";

@@ -10,8 +10,8 @@ namespace qem {
 // question reads numbers the way a formatted read of one long integer or one
 // double does (leading white space and line ends skipped, the number's text
 // consumed, whatever follows left for the next read) and asks again until an
-// entry is accepted. End of input while a question is asked ends the program
-// with status 1.
+// entry is accepted. End of input while a question is asked is reported and
+// fails the run with status 1 (a ReportedFailure).
 void printBanner();
 int32_t askChannelCount();
 double askDensityPercentage();

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "core/Failure.h"
 #include "core/Report.h"
 
 namespace qem {
@@ -19,7 +19,7 @@ void lockFolder() {
     if (folder < 0) {
         const int err = errno;
         reportError("error opening the current folder\n%s\n", strerror(err));
-        exit(1);
+        throw ReportedFailure(1);
     }
     int rc;
     do rc = flock(folder, LOCK_EX | LOCK_NB);
@@ -30,7 +30,8 @@ void lockFolder() {
         reportError("another run of this program is using this folder\n");
     else
         reportError("error locking the current folder against other runs\n%s\n", strerror(err));
-    exit(1);
+    close(folder);
+    throw ReportedFailure(1);
 }
 
 }  // namespace qem

@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -24,7 +24,7 @@ namespace qem {
 void refuseUnwritableDataSet() {
     if (const std::string problem = dataSetProblem(context.state); !problem.empty()) {
         reportError("cannot write this data set: %s\n", problem.c_str());
-        exit(1);
+        throw ReportedFailure(1);
     }
 }
 
@@ -36,9 +36,10 @@ ManifestFile writePhaseFile(const PhaseFile& f, const RunOptions& options) {
     OutputFile file(f.name.c_str());
     const FileProgress progress(file);
     if (!runFileWriters(f, file, options)) {
-        // A writer of a batch failed (reported): the run ends without the file.
+        // A writer of a batch failed (reported, and its thread ended): the
+        // run ends without the file.
         reportError("exiting...\n");
-        exit(2);
+        throw ReportedFailure(2);
     }
     file.close();
     ManifestFile figures;
@@ -85,6 +86,23 @@ PhaseFile fileNamed(int32_t phase, const char* name, const RunOptions& options) 
     for (PhaseFile& f : phaseFiles(phase, options.inventorySeed))
         if (f.name == name) return std::move(f);
     throw TextException("Assert 005 failed");
+}
+
+// After a phase's manifest was stored, the phase could not be recorded: where
+// the state file is still there (it still holds the phase before), the
+// manifest would call the phase complete all the same, so it goes too. A crash
+// before this leaves both; a reader takes a state file present for a data set
+// not yet finished, and the next run repeats the phase, removing the manifest
+// first.
+void withdrawManifestOfUnrecordedPhase(int32_t phase) {
+    struct stat status;
+    if (lstat(stateFileName, &status) != 0 && errno == ENOENT) return;
+    const std::string name = manifestName(phase);
+    const int error = stableStorage().removeFile(name.c_str());
+    if (error != 0 && error != ENOENT)
+        reportError("error writing '%s'\n%s\n", name.c_str(), strerror(error));
+    else
+        (void)syncFolder();  // the failure is being reported already; the state decides
 }
 
 }  // namespace
@@ -152,12 +170,17 @@ void runThirdPhase() {
         showPhaseStart(3);
         writePhase(3);
     });
-    removeState();
+    try {
+        removeState();
+    } catch (const ReportedFailure&) {
+        withdrawManifestOfUnrecordedPhase(3);
+        throw;
+    }
 }
 
 int qemMain() {
     // Progress lines only for a person watching: never into a file or a pipe.
-    if (isatty(STDERR_FILENO)) enableProgress();
+    const ProgressScope progress(isatty(STDERR_FILENO) != 0);
     lockFolder();
     GeneratorState stored;
     if (readState(stored)) {
@@ -165,7 +188,7 @@ int qemMain() {
         // The program stores only phases 1 and 2; any other is a state it never wrote.
         if (stored.phase != 1 && stored.phase != 2) {
             reportCorruptState();
-            exit(1);
+            throw ReportedFailure(1);
         }
         if (stateIsSound(stored)) refuseUnwritableDataSet();
         guardedPhase(initContext);

@@ -20,10 +20,12 @@ namespace qem {
 
 // The program: locks the folder, then resumes the phase after the one in the
 // state file, or starts a new data set with the dialogue. Returns the exit
-// status (failures exit directly with 1 or 2).
+// status 0; a failure is reported and thrown as a ReportedFailure (status 1,
+// or 2 when a writer thread failed), with every thread ended, for main to
+// return its status.
 int qemMain();
 
-// Ends the run with status 1, before anything is written, when the answers in
+// Fails the run with status 1, before anything is written, when the answers in
 // the state make a data set this program cannot write correctly (counts
 // beyond its exact arithmetic, or a model larger than the memory):
 // "cannot write this data set: <why>\n".
@@ -31,11 +33,14 @@ void refuseUnwritableDataSet();
 
 void runFirstPhase();
 void runSecondPhase();
+// Where the state file cannot be deleted after the phase's files and its
+// manifest, the manifest is removed again before the failure goes on: a
+// third phase that fails leaves no phase3.manifest.
 void runThirdPhase();
 
 // Writes one file of a phase whole: opens it, runs its writers
-// (runFileWriters), closes it. A failed writer of a batch ends the process
-// with status 2 ("exiting...\n"). Returns what a manifest says of it.
+// (runFileWriters), closes it. A failed writer of a batch fails the run with
+// status 2 ("exiting...\n"). Returns what a manifest says of it.
 ManifestFile writePhaseFile(const PhaseFile& file, const RunOptions& options = {});
 
 // The phase's files whole, after removing the manifests it makes stale, then

@@ -35,6 +35,8 @@ struct Display {
     std::mutex mutex;
     std::condition_variable wake;
     bool threadStarted = false;
+    std::thread thread;     // the redraw thread, once started
+    bool stopping = false;  // the redraw thread is to end
     const OutputFile* file = nullptr;  // the file being written, or none
     int32_t phase = 0;
     uint64_t expected = 0;  // bytes; 0 where the file is not one of the data set's
@@ -43,8 +45,8 @@ struct Display {
     bool suspended = false;  // a diagnostic appeared: no redraw until the next file
 };
 
-// Never destroyed: the detached redraw thread may still wait on it while the
-// process exits.
+// Never destroyed: a diagnostic may clear the line through it at any time
+// until the process ends.
 Display& display() {
     static Display* shared = new Display;
     return *shared;
@@ -105,7 +107,7 @@ void clearLine(Display& d) {
 void redrawLoop() {
     Display& d = display();
     std::unique_lock lock(d.mutex);
-    for (;;) {
+    while (!d.stopping) {
         if (!d.file || d.suspended)
             d.wake.wait(lock);
         else if (d.wake.wait_until(lock, d.lastDrawn + redrawInterval) == std::cv_status::timeout && d.file &&
@@ -130,6 +132,18 @@ void enableProgress() {
 }
 
 bool progressEnabled() { return enabled.load(std::memory_order_relaxed); }
+
+void stopProgress() {
+    Display& d = display();
+    std::thread redraw;
+    {
+        const std::lock_guard lock(d.mutex);
+        d.stopping = true;
+        redraw = std::move(d.thread);
+        d.wake.notify_one();
+    }
+    if (redraw.joinable()) redraw.join();
+}
 
 void showPhaseStart(int32_t phase) {
     if (!progressEnabled()) return;
@@ -166,7 +180,7 @@ FileProgress::FileProgress(const OutputFile& f) {
         // Without the thread (none could be created) the lines still appear
         // at the start and end of every file.
         try {
-            std::thread(redrawLoop).detach();
+            d.thread = std::thread(redrawLoop);
         } catch (const std::system_error&) {
         }
         d.threadStarted = true;

@@ -21,6 +21,22 @@ namespace qem {
 void enableProgress();
 bool progressEnabled();
 
+// Ends the redraw thread, where one was started, and waits for it to end.
+void stopProgress();
+
+// Progress while it lives, where `on`; at its end, on the way out of a run
+// that succeeded or failed alike, the redraw thread is ended (stopProgress),
+// so that no thread outlives the run.
+class ProgressScope {
+public:
+    explicit ProgressScope(bool on) {
+        if (on) enableProgress();
+    }
+    ~ProgressScope() { stopProgress(); }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+};
+
 // Before a phase writes its files: the bytes the phase will write and the
 // space free in the current folder, with a warning where that is less.
 void showPhaseStart(int32_t phase);

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "core/Failure.h"
 #include "core/Report.h"
 #include "core/StableStorage.h"
 
@@ -66,7 +66,7 @@ bool readState(GeneratorState& state) {
     if (got < 0) failFile("error reading '%s'\n%s\n", stateFileName, error);
     if (static_cast<size_t>(got) != stateSize) {
         reportError("error reading QEM-1 generator status from disk!");
-        exit(1);
+        throw ReportedFailure(1);
     }
     state = decodeState(bytes);
     return true;

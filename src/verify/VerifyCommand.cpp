@@ -1,13 +1,14 @@
 #include "verify/VerifyCommand.h"
 
-#include <vector>
-
+#include "cli/CommandLine.h"
+#include "cli/Numbers.h"
 #include "compress/Zstd.h"
 
 namespace qem {
 
 const char* const verifyUsage =
     "usage: qemverify [--regenerate] [--phases 1,2,3] [--part K] [--join DEST [--compress zstd[:LEVEL]]] [DIR]\n"
+    "       qemverify --help | --version\n"
     "  checks the data set in DIR (default: the current folder) against its manifests: every part of\n"
     "  every phase present, every file's bytes, lines, CRC-32 and content sum, the parts adding up to\n"
     "  their files, and no stray or leftover files; compressed parts (NAME.qem.partKKKK.zst) are\n"
@@ -50,77 +51,35 @@ int parseZstd(const std::string& text) {
 #endif
 }
 
-bool parsePart(const std::string& text, int32_t& part) {
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    part = std::stoi(text);
-    return part >= 1 && part <= 9999;
-}
-
 }  // namespace
 
 bool parseVerifyCommand(int argc, const char* const argv[], VerifyCommand& command, std::string& error) {
-    bool phasesGiven = false, partGiven = false, folderGiven = false, joinGiven = false, compressGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            command.help = true;
-            return true;
-        }
-        if (argument == "--regenerate") {
+    const qemcli::CommandLine line =
+        qemcli::readCommandLine(qemcli::argumentsOf(argc, argv), {{"regenerate"}, {"phases", true}, {"part", true}, {"join", true}, {"compress", true}});
+    command.help = line.help;
+    command.version = line.version;
+    error = line.error;
+    if (command.help || command.version || !error.empty()) return error.empty();
+    for (const auto& [name, value] : line.options) {
+        if (name == "regenerate") {
             command.regenerate = true;
-            continue;
-        }
-        if (argument[0] != '-' || argument == "--") {
-            // After "--" the folder, whatever its name.
-            if (argument == "--" && ++i == argc) {
-                error = "'--' without a folder after it";
-                return false;
-            }
-            if (folderGiven) {
-                error = "more than one folder: '" + command.folder + "' and '" + argv[i] + "'";
-                return false;
-            }
-            command.folder = argv[i];
-            folderGiven = true;
-            continue;
-        }
-        const size_t equals = argument.find('=');
-        const std::string name = argument.substr(0, equals);
-        if (name != "--phases" && name != "--part" && name != "--join" && name != "--compress") {
-            error = "unknown option '" + name + "'";
-            return false;
-        }
-        bool& given = name == "--phases" ? phasesGiven : name == "--part" ? partGiven : name == "--join" ? joinGiven : compressGiven;
-        if (given) {
-            error = name + " is given twice";
-            return false;
-        }
-        given = true;
-        std::string value;
-        if (equals != std::string::npos) {
-            value = argument.substr(equals + 1);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            error = name + " needs a value";
-            return false;
-        }
-        if (name == "--phases" && !parsePhases(value, command.phases)) {
+        } else if (name == "phases" && !parsePhases(value, command.phases)) {
             error = "--phases '" + value + "': not a list of 1, 2 and 3 (such as 1,2,3)";
             return false;
-        }
-        if (name == "--part" && !parsePart(value, command.part)) {
-            error = "--part '" + value + "': not a whole number from 1 to 9999";
-            return false;
-        }
-        if (name == "--join") {
+        } else if (name == "part") {
+            long part = 0;
+            if (!qemcli::parseCount(value, 1, 9999, part)) {
+                error = "--part '" + value + "': not a whole number from 1 to 9999";
+                return false;
+            }
+            command.part = static_cast<int32_t>(part);
+        } else if (name == "join") {
             command.join = value;
             if (value.empty()) {
                 error = "--join: the folder '' is empty";
                 return false;
             }
-        }
-        if (name == "--compress") {
+        } else if (name == "compress") {
             command.joinZstdLevel = parseZstd(value);
             if (command.joinZstdLevel == 0) {
                 error = "--compress '" + value + "': not zstd or zstd:LEVEL with a level from 1 to 19";
@@ -128,6 +87,11 @@ bool parseVerifyCommand(int argc, const char* const argv[], VerifyCommand& comma
             }
         }
     }
+    if (line.arguments.size() > 1) {
+        error = "more than one folder: '" + line.arguments[0] + "' and '" + line.arguments[1] + "'";
+        return false;
+    }
+    if (!line.arguments.empty()) command.folder = line.arguments[0];
     if (command.folder.empty()) {
         error = "the folder '' is empty";
         return false;

@@ -12,8 +12,8 @@ failed attempt, run again. Compressed parts (--compress) pass qemverify on
 the workers and in the gathered folder, and joined as qemdist says to join
 them (qemverify --join) are the files qempart writes as one plain part. Two runs at once on one scheduler, apart from their folders the same, each write their own. A part
 failing on every attempt, a part that hangs (killed at its time limit), a
-folder that cannot be written, answers qempart refuses and bad commands end
-with status 1. Exits 77 (skipped) where Dask is not installed.
+folder that cannot be written and answers qempart refuses end with status 1,
+bad commands with status 2. Exits 77 (skipped) where Dask is not installed.
 """
 import json
 import os
@@ -249,7 +249,7 @@ class Qemdist(unittest.TestCase):
                 (ANSWERS + ["--parts", "2", "--out", self.dir, "--part-timeout", "-1"], "--part-timeout -1"),
                 (ANSWERS + ["--parts", "2", "--out", self.dir, "--compress", "zstd:20"], "--compress zstd:20")]:
             done = self.qemdist(*arguments)
-            self.assertEqual(done.returncode, 1, arguments)
+            self.assertEqual(done.returncode, 2, arguments)
             self.assertIn(message, done.stderr)
         self.assertEqual(os.listdir(self.dir), [])
 

@@ -1,7 +1,8 @@
 // qempart's command line, run as a child process: answers outside the
 // dialogue's limits, a part beyond the parts, a folder that is missing or
-// cannot be written, each refused with a clear message, status 1 and nothing
+// cannot be written, each refused with a clear message, status 2 and nothing
 // written; and a sound command writing its part and manifest.
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include "run/ProgramRun.h"
@@ -77,7 +78,7 @@ TEST_F(PartCommand, BadArgumentsAreRefusedWithoutWritingAnything) {
         setup.unprivileged = c.unprivileged;
         const Outcome outcome = run("", dir, setup);
         SCOPED_TRACE(c.message);
-        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.status, 2);
         EXPECT_EQ(outcome.out, "");
         EXPECT_NE(outcome.err.find("qempart: " + c.message), std::string::npos) << outcome.err;
         EXPECT_NE(outcome.err.find("usage: qempart"), std::string::npos);
@@ -109,6 +110,22 @@ TEST_F(PartCommand, AFailedPartLeavesNoManifest) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.err.find("error writing 'qry001.qem.part0001.tmp'"), std::string::npos) << outcome.err;
     EXPECT_EQ(entries(dir), std::set<std::string>{});
+}
+
+// A second run of a part while another holds it (its manifest's side file, locked) is refused with status 1,
+// and leaves the other run's file alone.
+TEST_F(PartCommand, ASecondRunOfAPartIsRefusedAndLeavesTheFirstRunsFile) {
+    const fs::path side = dir / "phase3.manifest.part0001.new";
+    const int held = open(side.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    ChildSetup setup;
+    setup.program = QEMPART_PATH;
+    setup.arguments = commandWith({"--parts", "1", "--part", "1"});
+    const Outcome outcome = run("", dir, setup);
+    close(held);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "another run is writing part 1 of phase 3 in this folder\n");
+    EXPECT_EQ(entries(dir), std::set<std::string>{side.filename().string()});
 }
 
 }  // namespace

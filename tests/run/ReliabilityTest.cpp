@@ -321,3 +321,21 @@ TEST_F(Reliability, AThirdPhaseInAReadOnlyFolderFails) {
     EXPECT_EQ(readFile(dir / stateName), state);
     EXPECT_GT(fs::file_size(dir / "qry010.qem"), 0u);
 }
+
+// A third phase whose state file cannot be deleted (another user's, in a folder with the sticky bit, where
+// only its owner may remove it) fails as a write fails, and takes back the manifest it stored: the state still
+// says phase 2, and no manifest calls the data set complete.
+TEST_F(Reliability, AThirdPhaseThatCannotDeleteTheStateLeavesNoManifest) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: the state is another user's, the run the user nobody's";
+    const std::string state = stateBytes({10, 10, 2, 1, 12345, 2});
+    writeFile(dir / stateName, state);
+    fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
+    const Outcome r = run("", dir, {.unprivileged = true});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "starting phase 3\n");
+    EXPECT_EQ(r.err, std::string("error writing '") + stateName + "'\n" + strerror(EPERM) + "\n");
+    EXPECT_EQ(readFile(dir / stateName), state);
+    std::set<std::string> expected = {stateName};
+    for (int u = 1; u <= 10; ++u) expected.insert(formatted("qry%03d.qem", u));
+    EXPECT_EQ(entries(dir), expected);
+}

@@ -1,3 +1,0 @@
-#include "run/Phases.h"
-
-int main() { return qem::qemMain(); }
