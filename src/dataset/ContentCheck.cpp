@@ -252,18 +252,23 @@ void ContentCheck::addCompressed(const DataFile& file, size_t stored, uint64_t b
     if (policy == Faults::thrown) throw DataSetError(text);
 }
 
-void ContentCheck::finish() {
+void ContentCheck::finish(const std::function<bool(const DataFile&, const ExpectedPart&)>& needed) {
     for (auto& [file, f] : files) {
         std::lock_guard<std::mutex> lock(f->mutex);
+        const auto wanted = [&](const ExpectedPart& p) { return !needed || needed(*file, p); };
         for (size_t k = 0; k < f->compressed.size(); ++k) {
             CompressedState& c = f->compressed[k];
-            if (!c.expected || c.result.read) continue;
+            // A stored part is its expected part; a whole file holds them all.
+            bool any = false;
+            for (size_t p = 0; p < f->parts.size(); ++p)
+                any = any || ((!file->storedInParts() || p == k) && wanted(*f->parts[p].expected));
+            if (!c.expected || c.result.read || !any) continue;
             c.result.fault = file->storedName(k) + ": was not read whole, so its compressed bytes were not checked (" +
                              c.expected->source + " " + str(static_cast<int64_t>(c.expected->bytes)) + ")";
             if (policy == Faults::thrown) throw DataSetError(c.result.fault);
         }
         for (PartState& part : f->parts) {
-            if (part.checked) continue;
+            if (part.checked || !wanted(*part.expected)) continue;
             const ExpectedPart& e = *part.expected;
             fault(*f, &part, "",
                   FolderCheck::whereIs(*file, *f->expected, e) + ": only " + str(static_cast<int64_t>(part.bytesIn)) +

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -56,8 +57,9 @@ public:
     // Throws DataSetError unless every part of every file was read whole
     // and checked, and every compressed file whose bytes the manifests give
     // was checked too: called before anything is published. With kept
-    // faults, it names what was not read with the part instead.
-    void finish();
+    // faults, it names what was not read with the part instead. With
+    // `needed`, only the parts it names (a reader of some parts only).
+    void finish(const std::function<bool(const DataFile&, const ExpectedPart&)>& needed = nullptr);
 
     // What was found of one part, for a report.
     struct PartResult {

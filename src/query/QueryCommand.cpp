@@ -1,0 +1,211 @@
+#include "query/QueryCommand.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/CommandLine.h"
+#include "cli/Interrupts.h"
+#include "cli/Numbers.h"
+#include "dataset/DataSet.h"
+#include "dataset/DataSetError.h"
+#include "publish/Publication.h"
+#include "query/Answers.h"
+#include "query/Evaluator.h"
+#include "query/QueryFiles.h"
+
+namespace qemquery {
+
+namespace {
+
+const char* const usage =
+    "usage: qemquery answers [--share K/S] [--out FILE] [--jobs N] DATA\n"
+    "       qemquery answers --add [--out FILE] PARTIAL...\n"
+    "       qemquery --help | --version\n"
+    "The benchmark's workload: every query of the query files of the data set in DATA.\n"
+    "  answers  computes every query's answer from the data set's files alone (each file\n"
+    "           checked as qemload checks it), as docs/queries.md reads the queries: a line\n"
+    "           per query, then a digest; into FILE with --out (replaced once whole), else\n"
+    "           standard output\n"
+    "    --share K/S  only share K of S of the fact and cost files (a run of whole parts of\n"
+    "                 each): their partial sums, to be added with --add\n"
+    "    --add        adds the partial sums of the shares 1 to S of one data set into its answers\n"
+    "    --jobs N     threads reading the files (default: one per processor)\n"
+    "Exit status: 0 done; 1 refused or failed; 2 bad command line.\n";
+
+using Clock = std::chrono::steady_clock;
+
+// A fault of the command line found past its reading (status 2).
+class BadCommandLine : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+double processorSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error(path + ": cannot be read");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw std::runtime_error(path + ": cannot be read");
+    return text;
+}
+
+// The text into FILE (under a temporary name until whole, then in its
+// place) or onto standard output.
+void deliver(const std::string& text, const std::optional<std::string>& out) {
+    if (!out) {
+        fwrite(text.data(), 1, text.size(), stdout);
+        if (fflush(stdout) != 0) throw std::runtime_error("writing the answers to standard output failed");
+        return;
+    }
+    const std::string temp = qem::temporaryNameOf(*out);
+    {
+        std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+        file.write(text.data(), static_cast<std::streamsize>(text.size()));
+        file.flush();
+        if (!file) {
+            std::remove(temp.c_str());
+            throw std::runtime_error("cannot write " + temp);
+        }
+    }
+    if (std::rename(temp.c_str(), out->c_str()) != 0) {
+        std::remove(temp.c_str());
+        throw std::runtime_error("cannot rename " + temp + " to " + *out);
+    }
+}
+
+DataSetIdentity identityOf(const qemdata::DataSet& data) {
+    DataSetIdentity id;
+    id.channels = data.size.channels;
+    id.densityCode = data.size.densityCode;
+    id.users = data.size.users;
+    if (!data.manifests().empty()) id.seed = data.manifests().settings().seed;
+    return id;
+}
+
+std::vector<Answered> answered(const std::vector<Query>& queries) {
+    std::vector<Answered> list;
+    for (const Query& q : queries) list.push_back({q.user, q.position, Shape::of(q)});
+    return list;
+}
+
+int answers(const qemcli::CommandLine& line) {
+    std::optional<std::string> out = line.value("out");
+    if (line.has("add")) {
+        if (line.has("share") || line.has("jobs")) throw BadCommandLine("--add takes no --share or --jobs");
+        if (line.arguments.empty()) throw BadCommandLine("PARTIAL files are needed");
+        // The shares 1 to S of one data set, each once, added up.
+        std::vector<Partial> partials;
+        for (const std::string& path : line.arguments) partials.push_back(parsePartial(readAll(path), path));
+        const Partial& first = partials.front();
+        std::set<int32_t> shares;
+        for (size_t i = 0; i < partials.size(); ++i) {
+            const Partial& p = partials[i];
+            const std::string& name = line.arguments[i];
+            if (!(p.id == first.id) || p.shares != first.shares || p.queries.size() != first.queries.size())
+                throw qemdata::DataSetError(name + ": partial answers of another data set or of other shares than " +
+                                            line.arguments.front() + " (data set: " + p.id.text() + ", " +
+                                            std::to_string(p.shares) + " shares)");
+            if (!shares.insert(p.share).second)
+                throw qemdata::DataSetError(name + ": share " + std::to_string(p.share) + " of " +
+                                            std::to_string(p.shares) + " is given twice");
+            for (size_t q = 0; q < p.queries.size(); ++q)
+                if (p.queries[q].user != first.queries[q].user || p.queries[q].position != first.queries[q].position ||
+                    p.queries[q].shape.kind != first.queries[q].shape.kind)
+                    throw qemdata::DataSetError(name + ": its queries are not those of " + line.arguments.front());
+        }
+        if (static_cast<int32_t>(shares.size()) != first.shares) {
+            std::string missing;
+            for (int32_t k = 1; k <= first.shares; ++k)
+                if (!shares.count(k)) missing += (missing.empty() ? "" : ", ") + std::to_string(k);
+            throw qemdata::DataSetError("shares " + missing + " of " + std::to_string(first.shares) + " are missing");
+        }
+        std::vector<Answered> queries;
+        std::vector<Sums> sums(first.queries.size());
+        for (const Partial::Entry& e : first.queries) queries.push_back({e.user, e.position, e.shape});
+        for (const Partial& p : partials)
+            for (size_t q = 0; q < p.queries.size(); ++q) sums[q] += p.queries[q].sums;
+        deliver(answersText(first.id, queries, sums), out);
+        return 0;
+    }
+    if (line.arguments.size() != 1) throw BadCommandLine(line.arguments.empty() ? "DATA is needed" : "too many arguments");
+    Share share;
+    if (const auto text = line.value("share")) {
+        const size_t slash = text->find('/');
+        long k = 0, s = 0;
+        if (slash == std::string::npos || !qemcli::parseCount(text->substr(0, slash), 1, 9999, k) ||
+            !qemcli::parseCount(text->substr(slash + 1), 1, 9999, s) || k > s)
+            throw BadCommandLine("--share " + *text + ": not K/S with 1 <= K <= S <= 9999");
+        share = {static_cast<int32_t>(k), static_cast<int32_t>(s)};
+    }
+    long jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (const auto text = line.value("jobs"))
+        if (!qemcli::parseCount(*text, 1, 64, jobs)) throw BadCommandLine("--jobs " + *text + ": not a number from 1 to 64");
+
+    const auto started = Clock::now();
+    const double processor = processorSeconds();
+    const std::unique_ptr<qemdata::DataSet> data = qemdata::DataSet::open(line.arguments[0], 0, "qemquery");
+    if (share.of > 1) {
+        const int32_t parts = data->manifests().empty() ? 1 : data->manifests().settings().parts;
+        if (share.of > parts)
+            throw qemdata::DataSetError("--share " + std::to_string(share.k) + "/" + std::to_string(share.of) +
+                                        ": the data set has " + std::to_string(parts) +
+                                        (parts == 1 ? " part" : " parts") +
+                                        "; a share is a run of whole parts, so there are at most as many shares");
+    }
+    const std::vector<Query> queries = readQueries(*data);
+    std::atomic<uint64_t> bytesRead{0};
+    const std::vector<Sums> sums = computeSums(*data, queries, share, static_cast<int>(jobs), bytesRead);
+    const DataSetIdentity id = identityOf(*data);
+    deliver(share.of > 1 ? partialText(id, share.k, share.of, answered(queries), sums)
+                         : answersText(id, answered(queries), sums),
+            out);
+    if (isatty(STDERR_FILENO)) {
+        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+        fprintf(stderr, "qemquery: %zu queries of %lld users over %.2f GB of facts in %.2f s (%.0f MB/s), processor %.2f s\n",
+                queries.size(), static_cast<long long>(id.users), static_cast<double>(bytesRead) / 1e9, seconds,
+                seconds > 0 ? static_cast<double>(bytesRead) / seconds / 1e6 : 0.0, processorSeconds() - processor);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int queryMain(int argc, const char* const argv[]) {
+    const std::vector<qemcli::Command> commands = {
+        {"answers", {{"share", true}, {"out", true}, {"jobs", true}, {"add"}}},
+    };
+    const qemcli::CommandLine line = qemcli::readCommandLine(qemcli::argumentsOf(argc, argv), commands);
+    if (const std::optional<int> status = qemcli::answerCommandLine("qemquery", usage, line.help, line.version, line.error))
+        return *status;
+    try {
+        if (line.command == "answers") return answers(line);
+        return 2;
+    } catch (const BadCommandLine& e) {
+        qemcli::answerCommandLine("qemquery", usage, false, false, e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        fflush(stdout);
+        fprintf(stderr, "qemquery: %s\n", e.what());
+        return 1;
+    }
+}
+
+}  // namespace qemquery
