@@ -95,7 +95,7 @@ void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, 
         for (const char* line = bytes; line < stop; ++piece.lines) {
             const void* found = memchr(line, '\n', static_cast<size_t>(stop - line));
             const char* next = found ? static_cast<const char*>(found) + 1 : stop;
-            piece.sum += qem::lineHash(line, static_cast<size_t>(next - line), f.blank);
+            piece.sum += qem::lineHash(line, static_cast<size_t>(next - line), f.blank, e.lineHash);
             line = next;
         }
         std::string fault;

@@ -189,6 +189,7 @@ DataSetManifests DataSetManifests::read(const std::string& folder) {
                 part.bytes = m.bytes;
                 part.crc = m.crc;
                 part.sum = m.sum;
+                part.lineHash = f->manifest.lineHash();
                 part.compressedBytes = m.compressedBytes;
                 part.compressedCrc = m.compressedCrc;
                 lines += m.lines;

@@ -19,6 +19,7 @@ struct ExpectedPart {
     int64_t lines = 0, bytes = 0;
     uint32_t crc = 0;
     std::optional<uint64_t> sum;  // none in a manifest of version 1
+    qem::LineHash lineHash = qem::currentLineHash;  // the line hash of that manifest's sums
     // The compressed part file's bytes and CRC-32, where the part was
     // written compressed.
     std::optional<int64_t> compressedBytes;
@@ -55,7 +56,7 @@ public:
     // the name of the first manifest, which states them.
     const qem::Manifest& settings() const { return first; }
     const std::string& firstName() const { return firstManifest; }
-    // Whether every manifest carries content sums (version 2).
+    // Whether every manifest carries content sums (version 2 or later).
     bool carriesSums() const { return sums; }
     const std::map<std::string, ExpectedFile>& files() const { return expected; }
     const ExpectedFile* find(const std::string& name) const;

@@ -199,6 +199,10 @@ private:
     void listFolder();
     void readManifests();
     void checkAgreement();
+    LineHash lineHashOf(int32_t phase) const {
+        const auto it = lineHashes.find(phase);
+        return it == lineHashes.end() ? currentLineHash : it->second;
+    }
     void learnFileNames();
     void checkPhases();
     void collectListed();
@@ -231,6 +235,8 @@ private:
     std::vector<std::string> faults;
     std::vector<Row> rows, strayRows, regeneratedRows;
     std::map<int32_t, Regeneration> regenerated;
+    // By phase: the line hash of its manifests' content sums.
+    std::map<int32_t, LineHash> lineHashes;
     double readSeconds = 0, regenerateSeconds = 0;
     bool anyCompressed = false;
     int64_t compressedBytes = 0;  // of the compressed files read
@@ -322,6 +328,19 @@ void Check::checkAgreement() {
             fault(read->name + ": " + differences + ", where " + reference->name + " says channels " +
                   str(r.channels) + ", density code " + str(r.densityCode) + ", users " + str(r.users) + ", seed " +
                   str(r.seed) + ", parts " + str(r.parts) + ": not one data set");
+    }
+    // A phase's files are read, and regenerated, with the line hash of its
+    // manifests (version 1, without sums, takes that of the others): the
+    // sums of a file's parts add up only when one hash made them.
+    std::map<int32_t, const ManifestRead*> hashed;
+    for (const auto& read : manifests) {
+        if (read->m.version == 1) continue;
+        const auto [first, isFirst] = hashed.emplace(read->phase, read.get());
+        lineHashes[read->phase] = first->second->m.lineHash();
+        if (!isFirst && read->m.lineHash() != first->second->m.lineHash())
+            fault(read->name + ": manifest version " + str(read->m.version) + ", where " + first->second->name +
+                  " has version " + str(first->second->m.version) +
+                  ": content sums of different line hashes in one phase");
     }
 }
 
@@ -586,7 +605,7 @@ void Check::regenerate(RegenerationProgress& progress) {
             fault("phase " + str(phase) + " cannot be regenerated: " + problem);
             continue;
         }
-        regenerated[phase] = regeneratePhase(*state, phase, progress);
+        regenerated[phase] = regeneratePhase(*state, phase, progress, lineHashOf(phase));
         if (!regenerated[phase].failure.empty()) fault("phase " + str(phase) + ": " + regenerated[phase].failure);
     }
     regenerateSeconds = std::chrono::duration<double>(Clock::now() - started).count();
@@ -675,7 +694,7 @@ int Check::run(bool progress) {
     checkStray();
     std::vector<FileToRead> paths;
     for (const Listed& l : listed) {
-        paths.push_back({l.path, l.compressed});
+        paths.push_back({l.path, l.compressed, lineHashOf(l.phase)});
         anyCompressed = anyCompressed || l.compressed;
     }
     uint64_t total = 0;

@@ -69,7 +69,7 @@ ssize_t readAt(int fd, char* into, size_t length, int64_t offset) {
 // past the line.
 class TextFigures {
 public:
-    explicit TextFigures(BlankColumns blank) : blank(blank), line(new char[longestLine + 16]()) {}
+    TextFigures(BlankColumns blank, LineHash hash) : blank(blank), hash(hash), line(new char[longestLine + 16]()) {}
 
     void add(const char* text, size_t length) {
         crc.add(text, length);
@@ -82,7 +82,7 @@ public:
             if (!found) break;
             const char* const next = static_cast<const char*>(found) + 1;
             if (end - next < 16) break;
-            figures.sum += lineHashWithSlack(p, static_cast<size_t>(next - p), blank);
+            figures.sum += lineHashWithSlack(p, static_cast<size_t>(next - p), blank, hash);
             ++figures.lines;
             p = next;
         }
@@ -92,7 +92,7 @@ public:
     // After the last block: a last line without its line end counts too.
     FileFigures finish() {
         if (held > 0) {
-            figures.sum += lineHashWithSlack(line.get(), held, blank);
+            figures.sum += lineHashWithSlack(line.get(), held, blank, hash);
             ++figures.lines;
             held = 0;
         }
@@ -122,7 +122,7 @@ private:
         memcpy(line.get() + held, p, n);
         held += n;
         if (found) {
-            figures.sum += lineHashWithSlack(line.get(), held, blank);
+            figures.sum += lineHashWithSlack(line.get(), held, blank, hash);
             ++figures.lines;
             held = 0;
         }
@@ -130,6 +130,7 @@ private:
     }
 
     const BlankColumns blank;
+    const LineHash hash;
     std::unique_ptr<char[]> line;  // a line gathered across blocks, and 16 bytes after it
     size_t held = 0;
     bool skipping = false;  // within an overlong line
@@ -190,7 +191,7 @@ private:
             out.error = strerror(errno);
             return;
         }
-        TextFigures text(blankColumnsOf(files[file].name));
+        TextFigures text(blankColumnsOf(files[file].name), files[file].lineHash);
 #ifdef QEM_HAVE_ZSTD
         ZstdDecoder decoder;
         const ByteSink measure = [&](const char* bytes, size_t length) {
@@ -255,6 +256,7 @@ private:
         // The lines that start in the piece: after the last line end before
         // it (or at the file's start).
         const BlankColumns blank = blankColumnsOf(files[piece.file].name);
+        const LineHash hash = files[piece.file].lineHash;
         const char* const pieceEnd = buffer + lead + length;
         const char* line = buffer + lead;
         if (piece.first > 0 && buffer[0] != '\n') {
@@ -279,7 +281,7 @@ private:
                 }
             }
             const char* const next = found ? static_cast<const char*>(found) + 1 : buffer + held;
-            sum += lineHashWithSlack(line, static_cast<size_t>(next - line), blank);
+            sum += lineHashWithSlack(line, static_cast<size_t>(next - line), blank, hash);
             ++lines;
             line = next;
         }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "integrity/ContentSum.h"
+
 namespace qem {
 
 // What reading a file gives: its bytes, lines (a last line without a line
@@ -33,11 +35,13 @@ struct FileFigures {
 // No line of a data set comes near this many bytes.
 constexpr int64_t longestLine = 64 * 1024;
 
-// A file to read: its name in the folder, and whether it is a Zstandard file
-// (one or more frames) whose text is to be checked.
+// A file to read: its name in the folder, whether it is a Zstandard file
+// (one or more frames) whose text is to be checked, and the line hash of its
+// content sum (that of the manifest it is checked against).
 struct FileToRead {
     std::string name;
     bool compressed = false;
+    LineHash lineHash = currentLineHash;
 };
 
 // Reads files of the folder `folder` (an open descriptor) on `threads`
