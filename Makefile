@@ -5,6 +5,8 @@
 #                                                          measured alongside), of qemverify on phases 1 to 3, of
 #                                                          compressed parts against plain ones (compressbench), and
 #                                                          of qemexport against cat of the same files (exportbench)
+#   make bench-manifests [BENCH_DIR=/dev/shm RUNS=8]       what the manifests cost: qemgen against its build from the
+#                                                          commit before them, in alternating order (bench/manifestbench.sh)
 #   make bench-load [CHANNELS=10 DENSITY=1]                qemload into a throwaway PostgreSQL server, against the
 #                                                          plain binary COPY of the same rows
 #   make load [DATA=data SCHEMA=qem PGFOLDER=pgdata]       a PostgreSQL server of its own in PGFOLDER (started,
@@ -36,7 +38,7 @@ ENSURE = ./scripts/ensure-tools
 # $(call configure,ON|OFF): configure the build folder with or without the tests.
 configure = cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DBUILD_TESTING=$(1) >/dev/null
 
-.PHONY: all build run test bench bench-load load load-stop install clean
+.PHONY: all build run test bench bench-manifests bench-load load load-stop install clean
 # The targets share one build folder: never run two of them at once.
 .NOTPARALLEL:
 
@@ -69,6 +71,14 @@ bench:
 		--runs $(RUNS) $(if $(COMPARE),--compare $(COMPARE))
 	$(BUILD)/compressbench --folder $(BENCH_DIR) --channels $(CHANNELS) --density $(DENSITY) --runs $(RUNS)
 	$(BUILD)/exportbench --folder $(BENCH_DIR) --channels $(CHANNELS) --density $(DENSITY) --users $(USERS) --runs $(RUNS)
+
+# At least 8 pairs: RUNS below 8 is raised to 8.
+bench-manifests:
+	$(ENSURE) build
+	$(call configure,OFF)
+	cmake --build $(BUILD) -j $(JOBS) --target factbench qemgen qemverify
+	BENCH_DIR=$(BENCH_DIR) RUNS=$(if $(filter-out 1 2 3 4 5 6 7,$(RUNS)),$(RUNS),8) CHANNELS=$(CHANNELS) DENSITY=$(DENSITY) \
+		USERS=$(USERS) ./bench/manifestbench.sh $(BUILD)
 
 install:
 	$(ENSURE) build

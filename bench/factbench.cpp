@@ -9,7 +9,9 @@
 //    memory, beside the plain write of the same bytes into the same folder in
 //    the same run, and the same again with the child held to one core, which
 //    gives the speed-up from one core to two. A second program (an older
-//    build) can be measured alongside, its runs interleaved with these.
+//    build) can be measured alongside, its runs interleaved with these in
+//    alternating order (this one first in odd runs, the other in even ones),
+//    with the medians of the paired ratios of their times.
 // 3. qemverify on the data set of all three phases as qemgen writes it,
 //    median of several runs: the check alone (reading every file from the
 //    page cache: GB/s) and with --regenerate, beside qemgen's three runs that
@@ -20,7 +22,8 @@
 //             [--skip-files]
 //
 // Defaults: /tmp, 10 channels, 1 %, 10 users, 5 runs, the qemgen and
-// qemverify beside this program. The folder gets a scratch folder of its own, removed at the end.
+// qemverify beside this program. bench/manifestbench.sh runs it against
+// qemgen built from the commit before the manifests. The folder gets a scratch folder of its own, removed at the end.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -145,7 +148,7 @@ void measureFile(const char* name, const std::function<void()>& produce, Totals&
 // after formatting the line) and the CRC-32 of every block. The text is read
 // into memory first, outside the timing.
 void reportIntegrityCost(const char* label, const std::vector<std::string>& names, const Totals& phase) {
-    double hashSeconds = 0, crcSeconds = 0;
+    double hashSeconds = 0, keyedSeconds = 0, crcSeconds = 0;
     for (const std::string& name : names) {
         std::string text = countLines(name) ? std::string(fs::file_size(name), '\0') : std::string();
         if (FILE* f = fopen(name.c_str(), "rb")) {
@@ -163,6 +166,11 @@ void reportIntegrityCost(const char* label, const std::vector<std::string>& name
         for (size_t at = 0; line > 0 && at + line <= length; at += line)
             sum += lineHashWithSlack(text.data() + at, line, blank);
         hashSeconds += ownCpuSeconds() - cpu;
+        // The line hash of manifests of version 2, for comparison.
+        cpu = ownCpuSeconds();
+        for (size_t at = 0; line > 0 && at + line <= length; at += line)
+            sum += lineHashWithSlack(text.data() + at, line, blank, LineHash::keyed);
+        keyedSeconds += ownCpuSeconds() - cpu;
         cpu = ownCpuSeconds();
         Crc32 crc;
         constexpr size_t block = 1 << 20;  // about a writer's block
@@ -170,8 +178,10 @@ void reportIntegrityCost(const char* label, const std::vector<std::string>& name
         crcSeconds += ownCpuSeconds() - cpu;
         if ((sum ^ crc.value()) == 1) printf(" ");  // keeps the work from being optimised away
     }
-    printf("%-13s content sums %.3f s, CRC-32 %.3f s of CPU: %.1f %% and %.1f %% of the phase's %.2f s CPU\n", label,
-           hashSeconds, crcSeconds, 100 * hashSeconds / phase.cpu, 100 * crcSeconds / phase.cpu, phase.cpu);
+    printf("%-13s content sums %.3f s (the version-2 line hash: %.3f s), CRC-32 %.3f s of CPU: %.1f %% and %.1f %% of "
+           "the phase's %.2f s CPU\n",
+           label, hashSeconds, keyedSeconds, crcSeconds, 100 * hashSeconds / phase.cpu, 100 * crcSeconds / phase.cpu,
+           phase.cpu);
 }
 
 std::vector<std::string> qemFiles() {
@@ -226,7 +236,7 @@ void fileByFile(int channels, double percent) {
 // ---- Part 2: phases 1 and 2 as whole processes.
 
 struct PhaseRun {
-    double wall = 0, cpu = 0, plain = 0;
+    double wall = 0, cpu = 0, user = 0, plain = 0;
     uint64_t bytes = 0;
     long peakKiB = 0;
 };
@@ -280,6 +290,7 @@ PhaseRun runPhase(const std::string& program, const std::string& input, const st
         throw TextException("phase failed");
     }
     r.cpu = cpuSeconds(usage);
+    r.user = static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
     r.peakKiB = usage.ru_maxrss;
     r.bytes = folderBytes() - before;
     r.plain = plainWrite(r.bytes);
@@ -294,10 +305,10 @@ double median(std::vector<double> v) {
 
 // One row of the table: a program, its cores, a phase (or both) over all runs.
 struct Series {
-    std::vector<double> wall, cpu, plain, mb;
+    std::vector<double> wall, cpu, user, plain, mb;
     long peakKiB = 0;
     void add(const PhaseRun& r) {
-        wall.push_back(r.wall), cpu.push_back(r.cpu), plain.push_back(r.plain);
+        wall.push_back(r.wall), cpu.push_back(r.cpu), user.push_back(r.user), plain.push_back(r.plain);
         mb.push_back(static_cast<double>(r.bytes) / 1e6);
         peakKiB = std::max(peakKiB, r.peakKiB);
     }
@@ -313,9 +324,9 @@ void printSeries(const Program& p, int oneCore, int phase) {
     static const char* const phaseNames[] = {"1", "2", "1+2"};
     const Series& s = p.series[oneCore][phase];
     const double wall = median(s.wall), cpu = median(s.cpu), plain = median(s.plain), mb = median(s.mb);
-    printf("%-10s %-5s %-5s %8.1f %7.3f %7.3f %6.2f %8.1f %7.2f | %7.3f %8.1f %6.2f | %6.1f\n", p.label.c_str(),
-           oneCore ? "1" : "all", phaseNames[phase], mb, wall, cpu, cpu / wall, mb / wall, cpu / (mb / 1000), plain,
-           mb / plain, wall / plain, static_cast<double>(s.peakKiB) / 1024);
+    printf("%-10s %-5s %-5s %8.1f %7.3f %7.3f %7.3f %6.2f %8.1f %8.3f %7.3f | %7.3f %8.1f %6.2f | %6.1f\n",
+           p.label.c_str(), oneCore ? "1" : "all", phaseNames[phase], mb, wall, cpu, median(s.user), cpu / wall, mb / wall,
+           wall / (mb / 1000), cpu / (mb / 1000), plain, mb / plain, wall / plain, static_cast<double>(s.peakKiB) / 1024);
 }
 
 void wholeProcesses(std::vector<Program>& programs, int channels, double percent, int users, int runs) {
@@ -325,7 +336,13 @@ void wholeProcesses(std::vector<Program>& programs, int channels, double percent
     printf("Phases 1 and 2 as whole processes, median of %d runs (load average before: %s)\n", runs,
            loadAverage().c_str());
     for (int run = 0; run < runs; ++run) {
-        for (Program& p : programs) {
+        // Two programs take turns at going first, so that neither always
+        // runs on a machine the other has just warmed (or disturbed).
+        std::vector<Program*> order;
+        for (Program& p : programs) order.push_back(&p);
+        if (run % 2) std::reverse(order.begin(), order.end());
+        for (Program* program : order) {
+            Program& p = *program;
             for (int single = 0; single < 2; ++single) {
                 for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
                 const std::vector<int> cores = single ? oneCore : std::vector<int>{};
@@ -333,6 +350,7 @@ void wholeProcesses(std::vector<Program>& programs, int channels, double percent
                 const PhaseRun second = runPhase(p.path, "", cores);
                 PhaseRun both;
                 both.wall = first.wall + second.wall, both.cpu = first.cpu + second.cpu;
+                both.user = first.user + second.user;
                 both.plain = first.plain + second.plain, both.bytes = first.bytes + second.bytes;
                 both.peakKiB = std::max(first.peakKiB, second.peakKiB);
                 p.series[single][0].add(first);
@@ -343,15 +361,44 @@ void wholeProcesses(std::vector<Program>& programs, int channels, double percent
         fprintf(stderr, "run %d of %d done\n", run + 1, runs);
     }
     for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
-    printf("%-10s %-5s %-5s %8s %7s %7s %6s %8s %7s | %7s %8s %6s | %6s\n", "program", "cores", "phase", "MB", "wall s",
-           "cpu s", "cpu/w", "MB/s", "cpu s/GB", "plain s", "MB/s", "ratio", "RSS MB");
+    printf("%-10s %-5s %-5s %8s %7s %7s %7s %6s %8s %8s %7s | %7s %8s %6s | %6s\n", "program", "cores", "phase", "MB",
+           "wall s", "cpu s", "user s", "cpu/w", "MB/s", "wall s/GB", "cpu s/GB", "plain s", "MB/s", "ratio", "RSS MB");
     for (const Program& p : programs)
         for (int single = 0; single < 2; ++single)
             for (int phase = 0; phase < 3; ++phase) printSeries(p, single, phase);
     printf("speed-up from one core to all (wall of phases 1+2, one core / all):");
     for (const Program& p : programs)
         printf("  %s %.2f", p.label.c_str(), median(p.series[1][2].wall) / median(p.series[0][2].wall));
-    printf("\nload average after: %s\n", loadAverage().c_str());
+    printf("\n");
+    if (programs.size() == 2) {
+        // Run by run, this program's time over the other's: the medians of
+        // these pairs are steadier than the ratio of the medians on a shared
+        // machine.
+        for (int single = 0; single < 2; ++single) {
+            const Series &a = programs[0].series[single][2], &b = programs[1].series[single][2];
+            std::vector<double> cpu, wall, user;
+            for (size_t i = 0; i < a.cpu.size(); ++i) {
+                cpu.push_back(a.cpu[i] / b.cpu[i]);
+                wall.push_back(a.wall[i] / b.wall[i]);
+                user.push_back(a.user[i] / b.user[i]);
+            }
+            std::sort(cpu.begin(), cpu.end());
+            printf("%s / %s, %s, phases 1+2, median of %zu paired ratios (spread): processor time %.3f (%.3f to %.3f), "
+                   "wall time %.3f, user time %.3f\n",
+                   programs[0].label.c_str(), programs[1].label.c_str(), single ? "one core" : "all cores", cpu.size(),
+                   median(cpu), cpu.front(), cpu.back(), median(wall), median(user));
+        }
+        for (const Program& p : programs)
+            printf("%s, all cores, phases 1+2: wall time / plain write of the same bytes %.3f (median of the runs' "
+                   "ratios)\n",
+                   p.label.c_str(), [&] {
+                       const Series& s = p.series[0][2];
+                       std::vector<double> r;
+                       for (size_t i = 0; i < s.wall.size(); ++i) r.push_back(s.wall[i] / s.plain[i]);
+                       return median(r);
+                   }());
+    }
+    printf("load average after: %s\n", loadAverage().c_str());
 }
 
 // ---- Part 3: qemverify on the data set that qemgen writes.

@@ -19,7 +19,7 @@ OutputFile::OutputFile(const char* name) : fileName(name), stream(fopen(name, "w
     }
 }
 
-OutputFile::OutputFile(const char* name, CountOnly) : fileName(name), stream(nullptr) {}
+OutputFile::OutputFile(const char* name, CountOnly, LineHash h) : fileName(name), stream(nullptr), hash(h) {}
 
 OutputFile::~OutputFile() {
     if (stream) fclose(stream);
@@ -48,7 +48,8 @@ void OutputFile::write(const char* text, size_t length, uint64_t lines, uint32_t
 void OutputFile::write(const char* text, size_t length, uint64_t lines, const char* failureText) {
     Crc32 crc;
     crc.add(text, length);
-    write(text, length, lines, crc.value(), contentSumOf(text, length, blankColumnsOf(fileName)), failureText);
+    write(text, length, lines, crc.value(), contentSumOf(text, length, blankColumnsOf(fileName), hash),
+          failureText);
 }
 
 void OutputFile::setEncoder(std::unique_ptr<Encoder> e) {

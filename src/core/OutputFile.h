@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "integrity/ContentSum.h"
 #include "integrity/Crc32.h"
 
 namespace qem {
@@ -28,9 +29,13 @@ public:
     const char* name() const { return fileName.c_str(); }
 
     // A file that only counts: nothing is opened or written, but the lines
-    // and content sums are counted as for a real file.
+    // and content sums are counted as for a real file, the sums with the
+    // given line hash (that of the manifest they are checked against).
     struct CountOnly {};
-    OutputFile(const char* name, CountOnly);
+    OutputFile(const char* name, CountOnly, LineHash hash = currentLineHash);
+
+    // The line hash of this file's content sum.
+    LineHash lineHash() const { return hash; }
 
     // Whether the bytes reach a file (and their CRC-32 is wanted).
     bool writesBytes() const { return stream != nullptr; }
@@ -85,6 +90,7 @@ private:
 
     std::string fileName;
     FILE* stream;
+    LineHash hash = currentLineHash;
     std::atomic<uint64_t> writtenBytes{0};
     std::atomic<uint64_t> writtenLines{0};
     std::mutex order;  // one write at a time, so the CRC-32 follows the file's order

@@ -94,6 +94,48 @@ void RecordWriter::sortOrder(std::ptrdiff_t k) {
     sortedSlots = k;
 }
 
+template <LineHash hash, bool blanked>
+char* RecordWriter::formatBlock(std::ptrdiff_t k, uint64_t& contentSum) {
+    const BlankColumns lineBlank = blanked ? blank : BlankColumns{};
+    std::optional<BlankedLines> blankedLines;
+    if constexpr (blanked && hash == LineHash::xxh3) blankedLines.emplace(blank);
+    const auto hashLine = [&](const char* line, size_t n) {
+        if constexpr (blanked && hash == LineHash::xxh3) return blankedLines->hashWithSlack(line, n);
+        else return lineHash<true>(line, n, lineBlank, hash);
+    };
+    char* out = text.get();
+    // The shuffled order reads the slots at random: ask for each slot a few
+    // lines ahead of its use.
+    constexpr std::ptrdiff_t prefetchDistance = 8;
+    // Each line is hashed for the content sum while it is still in the
+    // cache, a few lines after it was formatted: the hash reads whole words,
+    // which right after the formatter's byte stores would wait for each of
+    // them to reach the cache.
+    constexpr std::ptrdiff_t hashLag = 16;
+    char* ends[hashLag];  // the ends of the last lines formatted, by i % hashLag
+    const char* unhashed = out;
+    uint64_t sum = 0;
+    for (std::ptrdiff_t i = 0; i < k; ++i) {
+        if (i + prefetchDistance < k) __builtin_prefetch(order[i + prefetchDistance]);
+        char* const next = writeRecord(*order[i], out);
+        if (next - out > maxLine) throw TextException("Assert 002 failed");
+        if (i >= hashLag) {
+            const char* const end = ends[i % hashLag];
+            sum += hashLine(unhashed, static_cast<size_t>(end - unhashed));
+            unhashed = end;
+        }
+        ends[i % hashLag] = next;
+        out = next;
+    }
+    for (std::ptrdiff_t i = std::max<std::ptrdiff_t>(k - hashLag, 0); i < k; ++i) {
+        const char* const end = ends[i % hashLag];
+        sum += hashLine(unhashed, static_cast<size_t>(end - unhashed));
+        unhashed = end;
+    }
+    contentSum = sum;
+    return out;
+}
+
 void RecordWriter::flushRecords(WriterRecord* end) {
     // A full buffer keeps the order of the keys drawn at construction; a
     // partial one draws keys of its own.
@@ -107,37 +149,15 @@ void RecordWriter::flushRecords(WriterRecord* end) {
     // Outside a window nothing is written (the keys above were drawn all the same).
     if (buffer < windowFirst || buffer >= windowEnd) return;
     char* const block = text.get();
-    char* out = block;
-    // The shuffled order reads the slots at random: ask for each slot a few
-    // lines ahead of its use.
-    constexpr std::ptrdiff_t prefetchDistance = 8;
-    // Each line is hashed for the content sum while it is still in the
-    // cache, a few lines after it was formatted: the hash reads whole words,
-    // which right after the formatter's byte stores would wait for each of
-    // them to reach the cache. The block's CRC-32 is taken here too, so that
-    // under the lock only the copy into the file remains.
-    constexpr std::ptrdiff_t hashLag = 16;
-    char* ends[hashLag];  // the ends of the last lines formatted, by i % hashLag
-    const char* unhashed = block;
     uint64_t contentSum = 0;
-    for (std::ptrdiff_t i = 0; i < k; ++i) {
-        if (i + prefetchDistance < k) __builtin_prefetch(order[i + prefetchDistance]);
-        char* const next = writeRecord(*order[i], out);
-        if (next - out > maxLine) throw TextException("Assert 002 failed");
-        if (i >= hashLag) {
-            const char* const end = ends[i % hashLag];
-            contentSum += lineHashWithSlack(unhashed, static_cast<size_t>(end - unhashed), blank);
-            unhashed = end;
-        }
-        ends[i % hashLag] = next;
-        out = next;
-    }
-    for (std::ptrdiff_t i = std::max<std::ptrdiff_t>(k - hashLag, 0); i < k; ++i) {
-        const char* const end = ends[i % hashLag];
-        contentSum += lineHashWithSlack(unhashed, static_cast<size_t>(end - unhashed), blank);
-        unhashed = end;
-    }
+    char* const out = file.lineHash() == LineHash::xxh3
+                          ? (blank.any() ? formatBlock<LineHash::xxh3, true>(k, contentSum)
+                                         : formatBlock<LineHash::xxh3, false>(k, contentSum))
+                          : (blank.any() ? formatBlock<LineHash::keyed, true>(k, contentSum)
+                                         : formatBlock<LineHash::keyed, false>(k, contentSum));
     const size_t length = static_cast<size_t>(out - block);
+    // The block's CRC-32 is taken here too, so that under the lock only the
+    // copy into the file remains.
     Crc32 crc;
     if (file.writesBytes()) crc.add(block, length);
     {

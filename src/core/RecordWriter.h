@@ -120,6 +120,11 @@ private:
     // Formats the slots before end in shuffled order into the text block,
     // then writes the block under the lock if any and calls endOfBuffer().
     void flushRecords(WriterRecord* end);
+    // Formats the first k slots of `order` into the text block, each line
+    // hashed for the content sum (their sum in contentSum) by the file's line
+    // hash; returns the end of the text.
+    template <LineHash hash, bool blanked>
+    char* formatBlock(std::ptrdiff_t k, uint64_t& contentSum);
 
     const int32_t capacity;
     const int32_t maxLine;

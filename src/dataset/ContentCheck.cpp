@@ -94,7 +94,7 @@ void ContentCheck::fault(FileState& f, PartState* part, const std::string&, cons
     (void)f;
 }
 
-uint64_t ContentCheck::line(const FileState& f, const char* text, size_t length, uint64_t offset,
+uint64_t ContentCheck::line(const FileState& f, qem::LineHash hash, const char* text, size_t length, uint64_t offset,
                             std::string& fault) const {
     if (f.inventory && fault.empty()) {
         const size_t n = static_cast<size_t>(f.lineLength);
@@ -106,7 +106,7 @@ uint64_t ContentCheck::line(const FileState& f, const char* text, size_t length,
             }
         }
     }
-    return qem::lineHash(text, length, f.blank);
+    return qem::lineHash(text, length, f.blank, hash);
 }
 
 void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, size_t length) {
@@ -150,10 +150,10 @@ void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, 
                 const size_t n = static_cast<size_t>(next - line);
                 const uint64_t at = from + static_cast<uint64_t>(line - bytes);
                 if (f.inventory)
-                    piece.sum += this->line(f, line, n, at, lineFault);
+                    piece.sum += this->line(f, e.lineHash, line, n, at, lineFault);
                 else
-                    piece.sum += dataEnd - next >= 16 ? qem::lineHashWithSlack(line, n, f.blank)
-                                                      : qem::lineHash(line, n, f.blank);
+                    piece.sum += dataEnd - next >= 16 ? qem::lineHashWithSlack(line, n, f.blank, e.lineHash)
+                                                      : qem::lineHash(line, n, f.blank, e.lineHash);
                 ++piece.lines;
                 line = next;
             }
@@ -185,7 +185,7 @@ std::string ContentCheck::complete(FileState& f, PartState& part) const {
     uint64_t cutAt = e.offset;
     bool overlong = false;
     auto whole = [&](const std::string& text, uint64_t offset) {
-        sum += line(f, text.data(), text.size(), offset, lineFault);
+        sum += line(f, e.lineHash, text.data(), text.size(), offset, lineFault);
         ++lines;
     };
     for (Piece& piece : part.pieces) {

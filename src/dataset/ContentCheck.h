@@ -122,7 +122,8 @@ private:
     };
 
     // The hash and the inventory fields of one line at `offset` of the file.
-    uint64_t line(const FileState& f, const char* text, size_t length, uint64_t offset, std::string& fault) const;
+    uint64_t line(const FileState& f, qem::LineHash hash, const char* text, size_t length, uint64_t offset,
+                  std::string& fault) const;
     // Puts a part's pieces together and checks the part; "" or its fault.
     std::string complete(FileState& f, PartState& part) const;
     void fault(FileState& f, PartState* part, const std::string& where, const std::string& text) const;

@@ -140,6 +140,19 @@ ManifestSet ManifestSet::read(const Folder& folder, const Scope& scope, Faults& 
     for (int32_t phase = 1; phase <= 2; ++phase)
         for (const std::string& name : phaseFileNames(phase, 0)) set.namedPhase.emplace(name, phase);
 
+    // One phase, one line hash: the sums of a file's parts add up only when
+    // one hash made them (version 1, without sums, goes with either).
+    std::map<int32_t, const Read*> hashed;
+    for (const Read* r : agreeing) {
+        if (r->m.version == 1) continue;
+        const auto [at, isFirst] = hashed.emplace(r->phase, r);
+        if (!isFirst && r->m.lineHash() != at->second->m.lineHash())
+            faults.push_back(r->name + ": manifest version " + str(r->m.version) + ", where " + at->second->name +
+                             " has version " + str(at->second->m.version) +
+                             ": content sums of different line hashes in one phase");
+    }
+    for (const auto& [phase, r] : hashed) set.lineHashes[phase] = r->m.lineHash();
+
     // Every phase whole or in all of its parts.
     bool partForm = false;
     for (const Read* r : agreeing) partForm = partForm || r->part != 0;
@@ -253,6 +266,7 @@ ManifestSet ManifestSet::read(const Folder& folder, const Scope& scope, Faults& 
                 part.bytes = m.bytes;
                 part.crc = m.crc;
                 part.sum = m.sum;
+                part.lineHash = r->m.lineHash();
                 part.compressedBytes = m.compressedBytes;
                 part.compressedCrc = m.compressedCrc;
                 lines += m.lines;
@@ -294,6 +308,11 @@ int32_t ManifestSet::partsOf(int32_t phase) const {
     const auto it = byPhase.find(phase);
     if (it == byPhase.end() || it->second.empty()) return 0;
     return it->second.front()->part == 0 ? 1 : it->second.front()->m.parts;
+}
+
+qem::LineHash ManifestSet::lineHashOf(int32_t phase) const {
+    const auto it = lineHashes.find(phase);
+    return it == lineHashes.end() ? qem::currentLineHash : it->second;
 }
 
 bool ManifestSet::wholePhase(int32_t phase) const {

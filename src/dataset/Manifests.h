@@ -32,6 +32,7 @@ struct ExpectedPart {
     int64_t lines = 0, bytes = 0;
     uint32_t crc = 0;
     std::optional<uint64_t> sum;  // none in a manifest of version 1
+    qem::LineHash lineHash = qem::currentLineHash;  // the line hash of that manifest's sums
     // The compressed part file's bytes and CRC-32, where the part was
     // written compressed.
     std::optional<int64_t> compressedBytes;
@@ -86,6 +87,9 @@ public:
     // phase without a manifest.
     int32_t partsOf(int32_t phase) const;
     bool wholePhase(int32_t phase) const;
+    // The line hash of a phase's content sums (its manifests' versions:
+    // one phase, one line hash).
+    qem::LineHash lineHashOf(int32_t phase) const;
     // The manifests read, by phase and part (0: a whole phase's).
     struct Read {
         std::string name;
@@ -103,6 +107,7 @@ private:
     std::map<std::string, int32_t> namedPhase;  // the files of phases 1 and 2
     int64_t users = 0;
     bool sums = true;
+    std::map<int32_t, qem::LineHash> lineHashes;
 };
 
 // The file names of a phase in writing order (phase 3: the query files of

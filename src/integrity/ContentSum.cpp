@@ -21,13 +21,13 @@ BlankColumns blankColumnsOf(std::string_view fileName) {
     return {};
 }
 
-uint64_t contentSumOf(const char* text, size_t length, BlankColumns blank) {
+uint64_t contentSumOf(const char* text, size_t length, BlankColumns blank, LineHash hash) {
     uint64_t sum = 0;
     const char* const end = text + length;
     for (const char* line = text; line < end;) {
         const void* found = memchr(line, '\n', static_cast<size_t>(end - line));
         const char* next = found ? static_cast<const char*>(found) + 1 : end;
-        sum += lineHash(line, static_cast<size_t>(next - line), blank);
+        sum += lineHash(line, static_cast<size_t>(next - line), blank, hash);
         line = next;
     }
     return sum;

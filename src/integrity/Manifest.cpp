@@ -9,6 +9,7 @@ namespace qem {
 
 namespace {
 
+const char* const header3 = "qem manifest 3";
 const char* const header2 = "qem manifest 2";
 const char* const header1 = "qempart manifest 1";
 
@@ -36,7 +37,7 @@ std::string hex(uint64_t value, int digits) {
 }
 
 std::string Manifest::text() const {
-    std::string t = std::string(header2) + "\n";
+    std::string t = std::string(version == 2 ? header2 : header3) + "\n";
     t += "program " + program + "\n";
     t += "channels " + std::to_string(channels) + "\n";
     t += "density-code " + std::to_string(densityCode) + "\n";
@@ -61,11 +62,11 @@ std::optional<Manifest> Manifest::parse(const std::string& text, std::string& er
     Manifest m;
     std::istringstream in(text);
     std::string line;
-    if (!std::getline(in, line) || (line != header2 && line != header1)) {
-        error = "not a manifest (its first line is not \"" + std::string(header2) + "\")";
+    if (!std::getline(in, line) || (line != header3 && line != header2 && line != header1)) {
+        error = "not a manifest (its first line is not \"" + std::string(header3) + "\")";
         return std::nullopt;
     }
-    m.version = line == header2 ? 2 : 1;
+    m.version = line == header3 ? 3 : line == header2 ? 2 : 1;
     if (m.version == 1) m.program = "qempart";
     int64_t fileCount = -1;
     bool seen[7] = {};
@@ -79,16 +80,16 @@ std::optional<Manifest> Manifest::parse(const std::string& text, std::string& er
         if (f[0] == "file") {
             ManifestFile file;
             uint64_t crc = 0, sum = 0, fileSum = 0;
-            const size_t expected = m.version == 2 ? (m.compression.empty() ? 9 : 11) : 7;
+            const size_t expected = m.version >= 2 ? (m.compression.empty() ? 9 : 11) : 7;
             if (f.size() != expected) {
                 error = where + ": a file line needs " + std::to_string(expected - 1) + " fields";
                 return std::nullopt;
             }
             file.name = f[1];
-            const size_t wholeAt = m.version == 2 ? 6 : 5;
+            const size_t wholeAt = m.version >= 2 ? 6 : 5;
             bool ok = parseInteger(f[2], file.lines) && parseInteger(f[3], file.bytes) && parseHex(f[4], 8, crc) &&
                       parseInteger(f[wholeAt], file.fileLines) && parseInteger(f[wholeAt + 1], file.fileBytes);
-            if (ok && m.version == 2) {
+            if (ok && m.version >= 2) {
                 ok = parseHex(f[5], 16, sum) && (f[8] == "-" || parseHex(f[8], 16, fileSum));
                 file.sum = sum;
                 if (f[8] != "-") file.fileSum = fileSum;
@@ -112,11 +113,11 @@ std::optional<Manifest> Manifest::parse(const std::string& text, std::string& er
             error = where + ": unreadable";
             return std::nullopt;
         }
-        if (f[0] == "program" && m.version == 2) {
+        if (f[0] == "program" && m.version >= 2) {
             m.program = f[1];
             continue;
         }
-        if (f[0] == "compression" && m.version == 2) {
+        if (f[0] == "compression" && m.version >= 2) {
             if (!m.files.empty()) {
                 error = where + ": the compression must come before the files";
                 return std::nullopt;

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "integrity/ContentSum.h"
+
 namespace qem {
 
 // What a phase's manifest says: the answers and seed of the data set, which
@@ -12,9 +14,10 @@ namespace qem {
 // and for every file of the phase the part's lines, bytes, CRC-32 of the
 // bytes as written and content sum, with the whole file's lines and bytes
 // (and its content sum where the writer knows it: when it wrote the file
-// whole). The text, version 2:
+// whole). The text, version 3 (version 2 the same but for its first line and
+// the line hash of its sums, see integrity/ContentSum.h):
 //
-//   qem manifest 2
+//   qem manifest 3
 //   program qemgen|qempart
 //   channels N
 //   density-code D
@@ -47,7 +50,8 @@ struct ManifestFile {
 };
 
 struct Manifest {
-    int version = 2;
+    // 3 for the manifests written now; 2 (text() writes it too) and 1 are read.
+    int version = 3;
     std::string program = "qempart";
     int64_t channels = 0, densityCode = 0, users = 0, seed = 0;
     int32_t phase = 1, parts = 1, part = 1;
@@ -59,8 +63,12 @@ struct Manifest {
     // Reads a manifest's text; on a fault returns nothing and says why (no
     // line end) in `error`.
     static std::optional<Manifest> parse(const std::string& text, std::string& error);
+    // The line hash of this manifest's content sums (version 2: keyed,
+    // version 3: XXH3-64; version 1 has no sums, and gets the current one).
+    LineHash lineHash() const { return version == 2 ? LineHash::keyed : LineHash::xxh3; }
     // Whether two manifests belong to one data set: the same answers, seed
-    // and parts.
+    // and parts (their versions may differ: each file's sums are checked
+    // with the line hash of the manifest that gives them).
     bool sameDataSet(const Manifest& other) const;
 };
 

@@ -1,5 +1,9 @@
 #include "query/Answers.h"
 
+// XXH3-64 compiled from its header, as the content sums use it.
+#ifndef XXH_INLINE_ALL
+#define XXH_INLINE_ALL
+#endif
 #include <xxhash.h>
 
 #include <cinttypes>

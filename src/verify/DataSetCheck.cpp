@@ -261,7 +261,7 @@ void Check::regenerate(RegenerationProgress& progress) {
             fault("phase " + str(phase) + " cannot be regenerated: " + problem);
             continue;
         }
-        regenerated[phase] = regeneratePhase(*state, phase, progress);
+        regenerated[phase] = regeneratePhase(*state, phase, progress, m.lineHashOf(phase));
         if (!regenerated[phase].failure.empty()) fault("phase " + str(phase) + ": " + regenerated[phase].failure);
     }
     regenerateSeconds = std::chrono::duration<double>(Clock::now() - started).count();
@@ -458,6 +458,8 @@ void Check::finishJoin() {
             phase.users = m.settings().users;
             phase.seed = m.settings().seed;
             phase.phase = number;
+            // The sums are of the line hash of the phase's manifests.
+            phase.version = m.lineHashOf(number) == LineHash::keyed ? 2 : 3;
             if (command.joinZstdLevel > 0) phase.compression = "zstd:" + std::to_string(command.joinZstdLevel);
             qem::PieceFile& out = joined->add(manifestName(number));
             out.create();

@@ -18,8 +18,9 @@ void showFile(RegenerationProgress& progress, const OutputFile* file) {
     progress.file = file;
 }
 
-RegeneratedFile regenerateFile(const PhaseFile& f, RegenerationProgress& progress, std::string& failure) {
-    OutputFile out(f.name.c_str(), OutputFile::CountOnly{});
+RegeneratedFile regenerateFile(const PhaseFile& f, RegenerationProgress& progress, LineHash hash,
+                               std::string& failure) {
+    OutputFile out(f.name.c_str(), OutputFile::CountOnly{}, hash);
     showFile(progress, &out);
     bool finished = false;
     try {
@@ -39,7 +40,8 @@ RegeneratedFile regenerateFile(const PhaseFile& f, RegenerationProgress& progres
 
 }  // namespace
 
-Regeneration regeneratePhase(const GeneratorState& state, int32_t phase, RegenerationProgress& progress) {
+Regeneration regeneratePhase(const GeneratorState& state, int32_t phase, RegenerationProgress& progress,
+                             LineHash hash) {
     Regeneration result;
     {
         const std::lock_guard lock(progress.mutex);
@@ -56,7 +58,7 @@ Regeneration regeneratePhase(const GeneratorState& state, int32_t phase, Regener
         const std::vector<PhaseFile> files = phase == 3 ? std::vector<PhaseFile>{} : phaseFiles(phase);
         for (int64_t i = 0; i < count && result.failure.empty(); ++i)
             result.files.push_back(regenerateFile(phase == 3 ? phaseFile(3, i) : files[static_cast<size_t>(i)],
-                                                  progress, result.failure));
+                                                  progress, hash, result.failure));
     } catch (const ReportedFailure&) {
         result.failure = "the answers cannot be regenerated";
     } catch (...) {

@@ -37,7 +37,9 @@ struct Regeneration {
 // then each file's writers run as qemgen runs them (runFileWriters: the four
 // writers of a batch on threads) into a file that only counts its lines,
 // bytes and content sum. The sums do not depend on the order in which the
-// threads reach the file, nor on the random inventory values.
-Regeneration regeneratePhase(const GeneratorState& state, int32_t phase, RegenerationProgress& progress);
+// threads reach the file, nor on the random inventory values. The sums are
+// taken with `hash`, the line hash of the manifests they are compared with.
+Regeneration regeneratePhase(const GeneratorState& state, int32_t phase, RegenerationProgress& progress,
+                             LineHash hash = currentLineHash);
 
 }  // namespace qem

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "../integrity/ManifestVersions.h"
 #include "LoadEnvironment.h"
 #include "integrity/Crc32.h"
 #include "export/TextRows.h"
@@ -299,6 +300,31 @@ TEST_F(ExportTest, RefusesADamagedDataSetAndLeavesNothingUnderAFinalName) {
         EXPECT_EQ(left, kept.empty() ? std::vector<std::string>{} : std::vector<std::string>{kept});
         if (!kept.empty()) {
             EXPECT_EQ(readBytes(out + "/" + kept), "mine\n");
+        }
+    }
+}
+
+// Manifests of version 2 are read with their own line hash: the data set
+// exports; a version-2 first line over version-3 sums is refused.
+TEST_F(ExportTest, ReadsManifestsOfVersionTwo) {
+    for (const bool sumsOfVersionTwo : {true, false}) {
+        SCOPED_TRACE(sumsOfVersionTwo ? "version-2 sums" : "version-3 sums");
+        scratch::TempFolder copy("qemexport-version2");
+        for (const auto& entry : fs::directory_iterator(dataSet())) {
+            const fs::path target = fs::path(copy.path()) / entry.path().filename();
+            if (!entry.path().filename().string().starts_with("phase")) {
+                fs::create_symlink(entry.path(), target);
+                continue;
+            }
+            std::string text = readBytes(entry.path());
+            text = sumsOfVersionTwo ? qemtest::asVersionTwo(text, dataSet(), false) : text.replace(13, 1, "2");
+            std::ofstream(target, std::ios::binary) << text;
+        }
+        scratch::TempFolder folder("qemexport-version2-out");
+        const scratch::Outcome o = qemexport({copy.path(), folder.path() + "/out"});
+        EXPECT_EQ(o.status, sumsOfVersionTwo ? 0 : 1) << o.err;
+        if (!sumsOfVersionTwo) {
+            EXPECT_NE(o.err.find("content sum"), std::string::npos) << o.err;
         }
     }
 }

@@ -16,6 +16,7 @@
 #include "integrity/ContentSum.h"
 #include "integrity/Crc32.h"
 #include "integrity/Manifest.h"
+#include "integrity/ManifestVersions.h"
 #include "run/ProgramRun.h"
 
 namespace qemtest {
@@ -320,6 +321,33 @@ TEST_F(Verify, ManifestChecksAloneTrustTheManifests) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.err.find("qemverify: qry001.qem: the answers and seed give the content sum"), std::string::npos)
         << outcome.err;
+}
+
+// Manifests of version 2 are checked with their own line hash, regenerated too; a version-2 first line over
+// version-3 sums is found out, and so is a phase whose parts' manifests mix the two.
+TEST_F(Verify, VersionTwoManifestsAreCheckedWithTheirLineHash) {
+    const fs::path whole = copyOf("whole");
+    for (const char* name : {"phase1.manifest", "phase2.manifest", "phase3.manifest"})
+        changeFile(whole / name, [&](std::string& b) { b = asVersionTwo(b, whole, false); });
+    Outcome outcome = verify(whole, {"--regenerate"});
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    changeFile(whole / "phase2.manifest", [](std::string& b) { b.replace(0, 14, "qem manifest 3"); });
+    outcome = verify(whole, {"--phases", "2"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("qemverify: budget.qem: content sum "), std::string::npos) << outcome.err;
+
+    const fs::path parts = copyOf("parts");
+    changeFile(parts / "phase3.manifest.part0002", [&](std::string& b) { b = asVersionTwo(b, parts, true); });
+    outcome = verify(parts, {"--phases", "3"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("phase3.manifest.part0002: manifest version 2, where phase3.manifest.part0001 has "
+                               "version 3: content sums of different line hashes in one phase"),
+              std::string::npos)
+        << outcome.err;
+    for (const char* name : {"phase3.manifest.part0001", "phase3.manifest.part0003"})
+        changeFile(parts / name, [&](std::string& b) { b = asVersionTwo(b, parts, true); });
+    outcome = verify(parts, {"--regenerate", "--phases", "3"});
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
 }
 
 TEST_F(Verify, BadCommandLinesEndWithStatusTwo) {
