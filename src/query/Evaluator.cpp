@@ -66,12 +66,23 @@ public:
             entries.push_back(e);
             customers.push_back(e.customer);
         }
+        int32_t customerCount = 0;
+        for (const Entry& e : entries) customerCount = std::max(customerCount, e.customer + 1);
+        const size_t words = (static_cast<size_t>(customerCount) + 63) / 64;
+        bitsAt.assign(start.size(), noBits);
         for (size_t b = 0; b + 1 < start.size(); ++b) {
             uint32_t at = start[b];
             while (at < start[b + 1] && entries[at].customerLevel < 0) ++at;
             stores[b] = at;
             while (at < start[b + 1] && entries[at].customerLevel == 0) ++at;
             retailers[b] = at;
+            // A bucket of many entries gets the set of its customers, so that
+            // a line whose customer it does not name costs one look.
+            if (start[b + 1] - stores[b] <= 8) continue;
+            bitsAt[b] = static_cast<uint32_t>(bits.size());
+            bits.resize(bits.size() + words, 0);
+            for (uint32_t i = stores[b]; i < start[b + 1]; ++i)
+                bits[bitsAt[b] + static_cast<size_t>(entries[i].customer) / 64] |= 1ull << (entries[i].customer % 64);
         }
         pending.clear();
         pending.shrink_to_fit();
@@ -99,6 +110,16 @@ private:
         const uint32_t begin = start[b], end = start[b + 1];
         if (begin == end) return;
         for (uint32_t i = begin; i < stores[b]; ++i) f(entries[i]);
+        if (bitsAt[b] != noBits) {
+            const uint64_t* set = bits.data() + bitsAt[b];
+            const auto named = [&](int32_t k) {
+                return k >= 0 && static_cast<size_t>(k) / 64 < bits.size() - bitsAt[b] &&
+                       (set[static_cast<size_t>(k) / 64] >> (k % 64) & 1u);
+            };
+            if (named(c)) each(stores[b], retailers[b], c, f);
+            if (named(r)) each(retailers[b], end, r, f);
+            return;
+        }
         each(stores[b], retailers[b], c, f);
         each(retailers[b], end, r, f);
     }
@@ -128,6 +149,9 @@ private:
     std::vector<uint32_t> start, stores, retailers;
     std::vector<Entry> entries;
     std::vector<int32_t> customers;  // of the entries, in their order
+    static constexpr uint32_t noBits = UINT32_MAX;
+    std::vector<uint32_t> bitsAt;    // by bucket: where its set of customers begins in `bits`, or noBits
+    std::vector<uint64_t> bits;
 };
 
 // The indexes of the tables: sales (Actual), budget, inventory, and the
