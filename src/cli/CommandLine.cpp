@@ -63,16 +63,15 @@ CommandLine readOptions(const std::vector<std::string>& args, const std::vector<
         }
         const int known = code == '?' || code == ':' ? optopt : code;
         if (known == 0 || (known < longCode && indexOfLetter(known) == options.size())) {
-            line.unknownOption = known == 0 ? writtenName(argv[at]) : "-" + std::string(1, static_cast<char>(known));
-            line.error = "unknown option '" + line.unknownOption + "'";
+            line.error = "unknown option '" +
+                         (known == 0 ? writtenName(argv[at]) : "-" + std::string(1, static_cast<char>(known))) + "'";
             break;
         }
         const size_t index = known >= longCode ? static_cast<size_t>(known - longCode) : indexOfLetter(known);
         const std::string name = known >= longCode ? "--" + options[index].name : "-" + std::string(1, static_cast<char>(known));
         // getopt_long takes a prefix of one option's name as that option.
         if (known >= longCode && writtenName(argv[at]) != name) {
-            line.unknownOption = writtenName(argv[at]);
-            line.error = "unknown option '" + line.unknownOption + "'";
+            line.error = "unknown option '" + writtenName(argv[at]) + "'";
             break;
         }
         if (code == ':') {

@@ -37,10 +37,9 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     // The first fault, or "": "unknown option '--colour'", "--jobs needs a
-    // value", "--replace takes no value", "--part is given twice"; where the
-    // fault is an unknown option, that option as written (up to its "=").
+    // value", "--replace takes no value", "--part is given twice" (an
+    // unknown option as written, up to its "=").
     std::string error;
-    std::string unknownOption;
 
     bool has(const std::string& name) const;
     // The value of the option, where it is given.

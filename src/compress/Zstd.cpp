@@ -7,15 +7,6 @@
 
 namespace qem {
 
-int zstdLevelOf(const std::string& value) {
-    if (value == "zstd") return defaultZstdLevel;
-    if (value.rfind("zstd:", 0) != 0) return 0;
-    const std::string level = value.substr(5);
-    if (level.empty() || level.size() > 2 || level.find_first_not_of("0123456789") != std::string::npos) return 0;
-    const int n = std::stoi(level);
-    return n >= leastZstdLevel && n <= mostZstdLevel ? n : 0;
-}
-
 struct ZstdEncoder::Context {
     ZSTD_CCtx* stream = ZSTD_createCCtx();
     std::vector<char> out = std::vector<char>(ZSTD_CStreamOutSize());

@@ -17,7 +17,14 @@ namespace qem {
 // compresses the data set's text about 6 times.
 inline constexpr int leastZstdLevel = 1, mostZstdLevel = 19, defaultZstdLevel = 1;
 // The level of "zstd" (the default) or "zstd:LEVEL"; 0 for anything else.
-int zstdLevelOf(const std::string& value);
+inline int zstdLevelOf(const std::string& value) {
+    if (value == "zstd") return defaultZstdLevel;
+    if (value.rfind("zstd:", 0) != 0) return 0;
+    const std::string level = value.substr(5);
+    if (level.empty() || level.size() > 2 || level.find_first_not_of("0123456789") != std::string::npos) return 0;
+    const int n = std::stoi(level);
+    return n >= leastZstdLevel && n <= mostZstdLevel ? n : 0;
+}
 
 // Where encoded or decoded bytes go: returns 0, or an error number that ends
 // the work.

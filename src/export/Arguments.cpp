@@ -2,6 +2,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Numbers.h"
+#include "compress/Zstd.h"
 
 namespace qemexport {
 
@@ -35,7 +36,7 @@ Arguments parseArguments(const std::vector<std::string>& args) {
     const qemcli::CommandLine line = qemcli::readCommandLine(args, {{"format", true}, {"compress", true}, {"jobs", true}});
     a.help = line.help;
     a.version = line.version;
-    a.error = line.unknownOption.empty() ? line.error : "unknown option " + line.unknownOption;
+    a.error = line.error;
     if (a.help || a.version || !a.error.empty()) return a;
     for (const auto& [name, value] : line.options) {
         if (name == "format") {
@@ -46,14 +47,8 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             else
                 a.error = "--format " + value + ": not csv or tsv";
         } else if (name == "compress") {
-            long level = 1;
-            if (value.rfind("zstd:", 0) == 0) {
-                if (!qemcli::parseCount(value.substr(5), 1, 19, level)) level = 0;
-            } else if (value != "zstd") {
-                level = 0;
-            }
-            if (level == 0) a.error = "--compress " + value + ": not zstd or zstd:LEVEL with a level from 1 to 19";
-            a.options.zstdLevel = static_cast<int>(level);
+            a.options.zstdLevel = qem::zstdLevelOf(value);
+            if (a.options.zstdLevel == 0) a.error = "--compress " + value + ": not zstd or zstd:LEVEL with a level from 1 to 19";
         } else if (name == "jobs") {
             long jobs = 0;
             if (!qemcli::parseCount(value, 1, 64, jobs)) a.error = "--jobs " + value + ": not a number from 1 to 64";

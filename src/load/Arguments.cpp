@@ -51,7 +51,7 @@ Arguments parseArguments(const std::vector<std::string>& args) {
         args, {{"schema", true}, {"replace"}, {"users", true}, {"jobs", true}, {"sort-memory", true}, {"sort-limit", true}});
     a.help = line.help;
     a.version = line.version;
-    a.error = line.unknownOption.empty() ? line.error : "unknown option " + line.unknownOption;
+    a.error = line.error;
     if (a.help || a.version || !a.error.empty()) return a;
     for (const auto& [name, text] : line.options) {
         if (name == "replace") {

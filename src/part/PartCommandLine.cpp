@@ -87,18 +87,13 @@ bool parsePartCommand(int argc, const char* const argv[], PartCommand& command, 
     r.parts = static_cast<int32_t>(*parts);
     r.part = static_cast<int32_t>(*part);
     if (given.count("compress")) {
-        const std::string& value = given["compress"];
-        std::optional<int64_t> level = int64_t{defaultZstdLevel};
-        if (value.rfind("zstd:", 0) == 0)
-            level = qemcli::integerIn(value.substr(5), leastZstdLevel, mostZstdLevel);
-        else if (value != "zstd")
-            level.reset();
-        if (!level) return fault("compress", "not zstd or zstd:LEVEL with a level from 1 to 19");
+        const int level = zstdLevelOf(given["compress"]);
+        if (level == 0) return fault("compress", "not zstd or zstd:LEVEL with a level from 1 to 19");
         if (!canCompress()) {
             error = "--compress: this qempart was built without Zstandard (install libzstd-dev and build again)";
             return false;
         }
-        r.zstdLevel = static_cast<int32_t>(*level);
+        r.zstdLevel = static_cast<int32_t>(level);
     }
     if (given.count("out")) command.folder = given["out"];
     if (command.sizes) return true;

@@ -53,7 +53,7 @@ TEST_F(PiecesOnServerTest, CommandLineErrorsAndPasswordsStayOutOfMessages) {
         {{}, 2, "CONNINFO is missing"},
         {{"--jobs", "0", "x"}, 2, "--jobs needs a number from 1 to 64"},
         {{"--schema", "a;b", "x"}, 2, "schema name 'a;b' may hold only letters, digits and underscores"},
-        {{"--frobnicate", "x"}, 2, "unknown option --frobnicate"},
+        {{"--frobnicate", "x"}, 2, "unknown option '--frobnicate'"},
         {{"host=" + socket + " user=qem password=" + secret + " dbname=nosuch", dataSet()}, 1, "\"nosuch\" does not exist"},
         {{"postgresql://qem:" + secret + "@/nosuch?host=" + socket, dataSet()}, 1, "\"nosuch\" does not exist"},
         {{"host=" + socket + " password=" + secret + " junk", dataSet()}, 1, "CONNINFO is neither"},
