@@ -82,16 +82,15 @@ ContentCheck::ContentCheck(const std::vector<Checked>& list, Faults faults) : po
         for (PartState& part : state->parts)
             if (part.expected->bytes == 0) {
                 const std::string text = complete(*state, part);
-                if (!text.empty()) fault(*state, &part, "", text);
+                if (!text.empty()) fault(part, text);
             }
         files.emplace(file, std::move(state));
     }
 }
 
-void ContentCheck::fault(FileState& f, PartState* part, const std::string&, const std::string& text) const {
+void ContentCheck::fault(PartState& part, const std::string& text) const {
     if (policy == Faults::thrown) throw DataSetError(text);
-    if (part && part->faults.size() < keptFaults) part->faults.push_back(text);
-    (void)f;
+    if (part.faults.size() < keptFaults) part.faults.push_back(text);
 }
 
 uint64_t ContentCheck::line(const FileState& f, qem::LineHash hash, const char* text, size_t length, uint64_t offset,
@@ -164,9 +163,9 @@ void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, 
             std::lock_guard<std::mutex> lock(f.mutex);
             part->pieces.push_back(std::move(piece));
             part->bytesIn += to - from;
-            if (!lineFault.empty()) fault(f, &*part, "", lineFault);
+            if (!lineFault.empty()) fault(*part, lineFault);
             if (part->bytesIn == static_cast<uint64_t>(e.bytes)) completed = complete(f, *part);
-            if (!completed.empty()) fault(f, &*part, "", completed);
+            if (!completed.empty()) fault(*part, completed);
         }
     }
 }
@@ -270,7 +269,7 @@ void ContentCheck::finish(const std::function<bool(const DataFile&, const Expect
         for (PartState& part : f->parts) {
             if (part.checked || !wanted(*part.expected)) continue;
             const ExpectedPart& e = *part.expected;
-            fault(*f, &part, "",
+            fault(part,
                   FolderCheck::whereIs(*file, *f->expected, e) + ": only " + str(static_cast<int64_t>(part.bytesIn)) +
                       " of its " + str(e.bytes) + " bytes were read, so it was not checked against " + e.manifest);
         }

@@ -126,7 +126,8 @@ private:
                   std::string& fault) const;
     // Puts a part's pieces together and checks the part; "" or its fault.
     std::string complete(FileState& f, PartState& part) const;
-    void fault(FileState& f, PartState* part, const std::string& where, const std::string& text) const;
+    // Throws the fault, or keeps it with its part.
+    void fault(PartState& part, const std::string& text) const;
 
     const Faults policy;
     std::map<const DataFile*, std::unique_ptr<FileState>> files;
