@@ -8,7 +8,7 @@
 
 #include "dataset/DataSetError.h"
 
-namespace qemload {
+namespace qempg {
 
 // A failed statement: the server's message and detail (what()), with its
 // SQLSTATE and the detail on their own.
@@ -67,4 +67,4 @@ private:
 void rememberSecrets(const std::string& conninfo);
 std::string redact(std::string text);
 
-}  // namespace qemload
+}  // namespace qempg

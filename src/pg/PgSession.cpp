@@ -1,9 +1,9 @@
-#include "load/PgSession.h"
+#include "pg/PgSession.h"
 
 #include <cstdlib>
 #include <cstring>
 
-namespace qemload {
+namespace qempg {
 
 using namespace qemdata;
 
@@ -179,4 +179,4 @@ std::string PgSession::quoteLiteral(const std::string& text) const {
     return result;
 }
 
-}  // namespace qemload
+}  // namespace qempg
