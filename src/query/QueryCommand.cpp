@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -25,16 +26,21 @@
 #include "query/Answers.h"
 #include "query/Evaluator.h"
 #include "query/QueryFiles.h"
+#include "query/Sql.h"
 
 namespace qemquery {
 
 namespace {
 
 const char* const usage =
-    "usage: qemquery answers [--share K/S] [--out FILE] [--jobs N] DATA\n"
+    "usage: qemquery sql [--user N] [--dialect postgresql|sqlite] [--schema NAME] DATA\n"
+    "       qemquery answers [--share K/S] [--out FILE] [--jobs N] DATA\n"
     "       qemquery answers --add [--out FILE] PARTIAL...\n"
     "       qemquery --help | --version\n"
     "The benchmark's workload: every query of the query files of the data set in DATA.\n"
+    "  sql      prints every query (of user N only with --user) as one SQL statement over the\n"
+    "           tables qemload and qemexport make, after a comment naming its user, position\n"
+    "           and kind; PostgreSQL's tables in schema NAME (default qem), SQLite's unqualified\n"
     "  answers  computes every query's answer from the data set's files alone (each file\n"
     "           checked as qemload checks it), as docs/queries.md reads the queries: a line\n"
     "           per query, then a digest; into FILE with --out (replaced once whole), else\n"
@@ -104,6 +110,60 @@ std::vector<Answered> answered(const std::vector<Query>& queries) {
     std::vector<Answered> list;
     for (const Query& q : queries) list.push_back({q.user, q.position, Shape::of(q)});
     return list;
+}
+
+// A count of an option, from 1 to `most`, or `fallback` when it is not given.
+long countOption(const qemcli::CommandLine& line, const char* name, long most, long fallback) {
+    const std::optional<std::string> text = line.value(name);
+    if (!text) return fallback;
+    long n = 0;
+    if (!qemcli::parseCount(*text, 1, most, n))
+        throw BadCommandLine(std::string("--") + name + " " + *text + ": not a number from 1 to " + std::to_string(most));
+    return n;
+}
+
+// --schema: PostgreSQL's schema, named as qemload takes it.
+std::string schemaOption(const qemcli::CommandLine& line) {
+    const std::string schema = line.value("schema").value_or("qem");
+    bool valid = !schema.empty() && schema.size() <= 63 && (isalpha(static_cast<unsigned char>(schema[0])) || schema[0] == '_');
+    for (const char c : schema) valid = valid && (isalnum(static_cast<unsigned char>(c)) || c == '_');
+    if (!valid) throw BadCommandLine("--schema " + schema + ": letters, digits and underscores, not starting with a digit");
+    return schema;
+}
+
+int sql(const qemcli::CommandLine& line) {
+    if (line.arguments.size() != 1) throw BadCommandLine(line.arguments.empty() ? "DATA is needed" : "too many arguments");
+    SqlOptions options;
+    const std::string dialect = line.value("dialect").value_or("postgresql");
+    if (dialect == "sqlite") {
+        options.dialect = Dialect::sqlite;
+        if (line.has("schema")) throw BadCommandLine("--schema is PostgreSQL's: SQLite's tables are unqualified");
+    } else if (dialect != "postgresql") {
+        throw BadCommandLine("--dialect " + dialect + ": postgresql or sqlite");
+    }
+    options.schema = schemaOption(line);
+    const int32_t user = static_cast<int32_t>(countOption(line, "user", INT32_MAX, 0));
+    const std::unique_ptr<qemdata::DataSet> data = qemdata::DataSet::open(line.arguments[0], 0, "qemquery");
+    const std::vector<Query> queries = readQueries(*data, user);
+    if (user > 0 && queries.empty())
+        throw qemdata::DataSetError(line.arguments[0] + " has no query file of user " + std::to_string(user) + " (" +
+                                    qemdata::queryFileName(user) + ")");
+    // The statements come from bytes that match the manifests.
+    data->content->finish([&](const qemdata::DataFile& f, const qemdata::ExpectedPart&) {
+        const int32_t of = qemdata::queryFileUser(f.name());
+        return (of > 0 && (user == 0 || of == user)) || data->dimensionFiles.count(f.name()) > 0;
+    });
+    std::string text;
+    for (const Query& q : queries) {
+        text += queryComment(q) + "\n" + querySql(q, data->dims, options) + "\n\n";
+        if (text.size() >= (1u << 20)) {
+            fwrite(text.data(), 1, text.size(), stdout);
+            text.clear();
+        }
+    }
+    fwrite(text.data(), 1, text.size(), stdout);
+    if (fflush(stdout) != 0 || ferror(stdout)) throw std::runtime_error("writing the statements to standard output failed");
+    return 0;
 }
 
 int answers(const qemcli::CommandLine& line) {
@@ -190,12 +250,14 @@ int answers(const qemcli::CommandLine& line) {
 
 int queryMain(int argc, const char* const argv[]) {
     const std::vector<qemcli::Command> commands = {
+        {"sql", {{"user", true}, {"dialect", true}, {"schema", true}}},
         {"answers", {{"share", true}, {"out", true}, {"jobs", true}, {"add"}}},
     };
     const qemcli::CommandLine line = qemcli::readCommandLine(qemcli::argumentsOf(argc, argv), commands);
     if (const std::optional<int> status = qemcli::answerCommandLine("qemquery", usage, line.help, line.version, line.error))
         return *status;
     try {
+        if (line.command == "sql") return sql(line);
         if (line.command == "answers") return answers(line);
         return 2;
     } catch (const BadCommandLine& e) {
