@@ -57,8 +57,9 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     allowed["qemverify.cpp"] = {"verify", "cli"};
     allowed["qemload.cpp"] = {"load", "pg", "cli"};
     allowed["qemexport.cpp"] = {"export", "cli"};
-    // The workload reads a data set through the reader.
-    allowed["query"] = {"dataset", "schema", "publish", "sizes", "integrity", "compress", "cli"};
+    // The workload reads a data set through the reader, and runs against
+    // PostgreSQL through the client layer.
+    allowed["query"] = {"dataset", "schema", "publish", "pg", "sizes", "integrity", "compress", "cli"};
     allowed["qemquery.cpp"] = {"query"};
     return allowed;
 }

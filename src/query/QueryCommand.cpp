@@ -24,6 +24,7 @@
 #include "dataset/DataSetError.h"
 #include "publish/Publication.h"
 #include "query/Answers.h"
+#include "query/Driver.h"
 #include "query/Evaluator.h"
 #include "query/QueryFiles.h"
 #include "query/Sql.h"
@@ -36,6 +37,8 @@ const char* const usage =
     "usage: qemquery sql [--user N] [--dialect postgresql|sqlite] [--schema NAME] DATA\n"
     "       qemquery answers [--share K/S] [--out FILE] [--jobs N] DATA\n"
     "       qemquery answers --add [--out FILE] PARTIAL...\n"
+    "       qemquery run [--schema NAME] [--users U] [--passes P | --duration SECONDS] [--limit N]\n"
+    "                    [--check ANSWERS] [--timings FILE.csv] CONNINFO DATA\n"
     "       qemquery --help | --version\n"
     "The benchmark's workload: every query of the query files of the data set in DATA.\n"
     "  sql      prints every query (of user N only with --user) as one SQL statement over the\n"
@@ -49,6 +52,18 @@ const char* const usage =
     "                 each): their partial sums, to be added with --add\n"
     "    --add        adds the partial sums of the shares 1 to S of one data set into its answers\n"
     "    --jobs N     threads reading the files (default: one per processor)\n"
+    "  run      runs the workload against a database: CONNINFO is a PostgreSQL connection\n"
+    "           string, or sqlite:PATH for an SQLite database made from qemexport's files;\n"
+    "           a session per query file (the first U with --users), each through its file in\n"
+    "           order, every query timed from sending it to its last row; the summary (queries\n"
+    "           per hour, per kind the 50th, 95th and 99th percentile and the errors) on\n"
+    "           standard output\n"
+    "    --passes P        through each file P times (default 1)\n"
+    "    --duration S      through the files again and again until S seconds have passed\n"
+    "    --limit N         only the first N queries of each file\n"
+    "    --check ANSWERS   compares every answer with qemquery answers' file; lists every one\n"
+    "                      that disagrees (exit status 1)\n"
+    "    --timings FILE    a CSV row per query: user,position,kind,start,seconds,rows,ok\n"
     "Exit status: 0 done; 1 refused or failed; 2 bad command line.\n";
 
 using Clock = std::chrono::steady_clock;
@@ -166,6 +181,36 @@ int sql(const qemcli::CommandLine& line) {
     return 0;
 }
 
+int run(const qemcli::CommandLine& line) {
+    if (line.arguments.size() != 2)
+        throw BadCommandLine(line.arguments.size() < 2 ? "CONNINFO and DATA are needed" : "too many arguments");
+    RunOptions o;
+    o.conninfo = line.arguments[0];
+    o.data = line.arguments[1];
+    if (o.conninfo.rfind("sqlite:", 0) == 0) {
+        if (o.conninfo.size() == 7) throw BadCommandLine("sqlite: names no database file (sqlite:PATH)");
+        if (line.has("schema")) throw BadCommandLine("--schema is PostgreSQL's: SQLite's tables are unqualified");
+    }
+    o.schema = schemaOption(line);
+    o.users = static_cast<int32_t>(countOption(line, "users", 1000000, 0));
+    o.passes = countOption(line, "passes", 1000000, 1);
+    if (const auto text = line.value("duration")) {
+        if (line.has("passes")) throw BadCommandLine("--passes and --duration: one or the other");
+        long seconds = 0;
+        if (!qemcli::parseCount(*text, 1, 100000000, seconds))
+            throw BadCommandLine("--duration " + *text + ": not a number of seconds from 1 to 100000000");
+        o.duration = static_cast<double>(seconds);
+    }
+    o.limit = countOption(line, "limit", 1000000000, 0);
+    o.check = line.value("check");
+    o.timings = line.value("timings");
+#ifdef QEM_HAVE_RUN
+    return runWorkload(o);
+#else
+    throw std::runtime_error("run is not built here: it needs libpq and libsqlite3 (Debian: libpq-dev, libsqlite3-dev)");
+#endif
+}
+
 int answers(const qemcli::CommandLine& line) {
     std::optional<std::string> out = line.value("out");
     if (line.has("add")) {
@@ -252,6 +297,9 @@ int queryMain(int argc, const char* const argv[]) {
     const std::vector<qemcli::Command> commands = {
         {"sql", {{"user", true}, {"dialect", true}, {"schema", true}}},
         {"answers", {{"share", true}, {"out", true}, {"jobs", true}, {"add"}}},
+        {"run",
+         {{"schema", true}, {"users", true}, {"passes", true}, {"duration", true}, {"limit", true}, {"check", true},
+          {"timings", true}}},
     };
     const qemcli::CommandLine line = qemcli::readCommandLine(qemcli::argumentsOf(argc, argv), commands);
     if (const std::optional<int> status = qemcli::answerCommandLine("qemquery", usage, line.help, line.version, line.error))
@@ -259,6 +307,7 @@ int queryMain(int argc, const char* const argv[]) {
     try {
         if (line.command == "sql") return sql(line);
         if (line.command == "answers") return answers(line);
+        if (line.command == "run") return run(line);
         return 2;
     } catch (const BadCommandLine& e) {
         qemcli::answerCommandLine("qemquery", usage, false, false, e.what());
