@@ -9,6 +9,11 @@
 #                                                          commit before them, in alternating order (bench/manifestbench.sh)
 #   make bench-load [CHANNELS=10 DENSITY=1]                qemload into a throwaway PostgreSQL server, against the
 #                                                          plain binary COPY of the same rows
+#   make bench-queries [CHANNELS=10 DENSITY=1 USERS=10 DATA=data SCHEMA=qem PGFOLDER=pgdata LIMIT=]
+#                                                          the workload against make load's server: the data set
+#                                                          (written unless DATA holds a finished one) loaded, its
+#                                                          answers computed from the files (timed), every query
+#                                                          run with its answer checked; queries per hour
 #   make load [DATA=data SCHEMA=qem PGFOLDER=pgdata]       a PostgreSQL server of its own in PGFOLDER (started,
 #                                                          or reused when running), the data set of DATA loaded
 #                                                          into schema SCHEMA (replacing qemload's own schema)
@@ -33,12 +38,13 @@ JOBS ?= $(shell nproc)
 BENCH_DIR ?= $(firstword $(wildcard /dev/shm) /tmp)
 RUNS ?= 5
 COMPARE ?=
+LIMIT ?=
 
 ENSURE = ./scripts/ensure-tools
 # $(call configure,ON|OFF): configure the build folder with or without the tests.
 configure = cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DBUILD_TESTING=$(1) >/dev/null
 
-.PHONY: all build run test bench bench-manifests bench-load load load-stop install clean
+.PHONY: all build run test bench bench-manifests bench-load bench-queries load load-stop install clean
 # The targets share one build folder: never run two of them at once.
 .NOTPARALLEL:
 
@@ -92,18 +98,28 @@ bench-load:
 	cmake --build $(BUILD) -j $(JOBS) --target loadbench
 	$(BUILD)/loadbench $(CHANNELS) $(DENSITY)
 
+bench-queries:
+	$(ENSURE) build load
+	$(call configure,OFF)
+	cmake --build $(BUILD) -j $(JOBS) --target qemgen qemload qemquery localpg
+	CHANNELS=$(CHANNELS) DENSITY=$(DENSITY) USERS=$(USERS) DATA=$(DATA) SCHEMA=$(SCHEMA) PGFOLDER=$(PGFOLDER) \
+		LIMIT=$(LIMIT) ./bench/querybench.sh $(BUILD)
+
 # The server is the loader tests' own kind (build/localpg): a Unix socket in
 # PGFOLDER only, run as 'nobody' when called as root. A second load replaces
 # the schema, as qemload --replace does: only a schema qemload published.
 load:
 	$(ENSURE) build load
 	$(call configure,OFF)
-	cmake --build $(BUILD) -j $(JOBS) --target qemload localpg
+	cmake --build $(BUILD) -j $(JOBS) --target qemload localpg qemquery
 	conninfo="$$($(BUILD)/localpg start $(PGFOLDER))" && \
 	  $(BUILD)/qemload --replace --schema $(SCHEMA) "$$conninfo" $(DATA)
 	@echo
 	@echo "The data set of $(DATA) is in schema $(SCHEMA) of the server in $(abspath $(PGFOLDER)). Connect with:"
 	@echo "    psql \"host=$(abspath $(PGFOLDER)) user=qem dbname=postgres options=-csearch_path=$(SCHEMA)\""
+	@echo "Run the benchmark's queries against it, every answer checked (docs/queries.md):"
+	@echo "    $(BUILD)/qemquery answers $(DATA) --out answers.txt"
+	@echo "    $(BUILD)/qemquery run$(if $(filter-out qem,$(SCHEMA)), --schema $(SCHEMA)) \"host=$(abspath $(PGFOLDER)) user=qem dbname=postgres\" $(DATA) --check answers.txt"
 	@echo "Stop the server with:"
 	@echo "    make load-stop$(if $(filter-out pgdata,$(PGFOLDER)), PGFOLDER=$(PGFOLDER))"
 	@echo "(make load starts it again; to drop the database, stop it and remove $(PGFOLDER) and what it links to, if it is a link.)"

@@ -8,7 +8,7 @@
 #include "cli/Interrupts.h"
 #include "load/Arguments.h"
 #include "load/Loader.h"
-#include "load/PgSession.h"
+#include "pg/PgSession.h"
 
 namespace qemload {
 namespace {
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         return 0;
     } catch (const std::exception& e) {
         fflush(stdout);
-        fprintf(stderr, "qemload: %s\nnothing was published\n", redact(e.what()).c_str());
+        fprintf(stderr, "qemload: %s\nnothing was published\n", qempg::redact(e.what()).c_str());
         return 1;
     }
 }

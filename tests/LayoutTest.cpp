@@ -43,9 +43,11 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     // qemverify reads a data set through the reader, and regenerates it with
     // the generator's own writers.
     allowed["verify"].insert({"dataset", "publish"});
+    // The PostgreSQL client layer (libpq): the loader's and the workload's sessions.
+    allowed["pg"] = {"dataset", "sizes", "integrity", "compress"};
     // The programs that read a data set: the loader (PostgreSQL) and the
     // export (delimited text) read it through the reader alone.
-    allowed["load"] = {"dataset", "schema", "sizes", "integrity", "compress", "cli"};
+    allowed["load"] = {"pg", "dataset", "schema", "sizes", "integrity", "compress", "cli"};
     allowed["export"] = {"load", "dataset", "schema", "publish", "sizes", "integrity", "compress", "cli"};
     // The programs' entry points are thin: each starts its program's folder
     // (and reads its command line with cli). The generator's two end with
@@ -53,10 +55,11 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     allowed["qemgen.cpp"] = {"run", "core"};
     allowed["qempart.cpp"] = {"part", "context", "core", "cli"};
     allowed["qemverify.cpp"] = {"verify", "cli"};
-    allowed["qemload.cpp"] = {"load", "cli"};
+    allowed["qemload.cpp"] = {"load", "pg", "cli"};
     allowed["qemexport.cpp"] = {"export", "cli"};
-    // The workload reads a data set through the reader.
-    allowed["query"] = {"dataset", "schema", "publish", "sizes", "integrity", "compress", "cli"};
+    // The workload reads a data set through the reader, and runs against
+    // PostgreSQL through the client layer.
+    allowed["query"] = {"dataset", "schema", "publish", "pg", "sizes", "integrity", "compress", "cli"};
     allowed["qemquery.cpp"] = {"query"};
     return allowed;
 }

@@ -36,7 +36,7 @@
 #include "dataset/Dimensions.h"
 #include "dataset/Lines.h"
 #include "load/Loader.h"
-#include "load/PgSession.h"
+#include "pg/PgSession.h"
 #include "dataset/TableLines.h"
 #include "dataset/Tables.h"
 #include "load/CopyRows.h"
@@ -47,6 +47,7 @@ namespace fs = std::filesystem;
 namespace qemload {
 
 using namespace qemdata;
+using namespace qempg;
 
 namespace {
 

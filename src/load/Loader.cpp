@@ -26,7 +26,7 @@
 #include "dataset/Lines.h"
 #include "dataset/Manifests.h"
 #include "dataset/Pieces.h"
-#include "load/PgSession.h"
+#include "pg/PgSession.h"
 #include "schema/SchemaSql.h"
 #include "load/Schemas.h"
 #include "load/SortRuns.h"

@@ -4,9 +4,15 @@
 #include <vector>
 
 #include "dataset/LineCounts.h"
-#include "load/PgSession.h"
+#include "pg/PgSession.h"
 
 namespace qemload {
+
+// The loader's sessions are the PostgreSQL client layer's.
+using qempg::PgSession;
+using qempg::redact;
+using qempg::rememberSecrets;
+using qempg::SqlError;
 
 // The schemas qemload makes and the marks it leaves on them, so that it
 // replaces or drops only what is its own.

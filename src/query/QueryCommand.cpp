@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -23,18 +24,26 @@
 #include "dataset/DataSetError.h"
 #include "publish/Publication.h"
 #include "query/Answers.h"
+#include "query/Driver.h"
 #include "query/Evaluator.h"
 #include "query/QueryFiles.h"
+#include "query/Sql.h"
 
 namespace qemquery {
 
 namespace {
 
 const char* const usage =
-    "usage: qemquery answers [--share K/S] [--out FILE] [--jobs N] DATA\n"
+    "usage: qemquery sql [--user N] [--dialect postgresql|sqlite] [--schema NAME] DATA\n"
+    "       qemquery answers [--share K/S] [--out FILE] [--jobs N] DATA\n"
     "       qemquery answers --add [--out FILE] PARTIAL...\n"
+    "       qemquery run [--schema NAME] [--users U] [--passes P | --duration SECONDS] [--limit N]\n"
+    "                    [--check ANSWERS] [--timings FILE.csv] CONNINFO DATA\n"
     "       qemquery --help | --version\n"
     "The benchmark's workload: every query of the query files of the data set in DATA.\n"
+    "  sql      prints every query (of user N only with --user) as one SQL statement over the\n"
+    "           tables qemload and qemexport make, after a comment naming its user, position\n"
+    "           and kind; PostgreSQL's tables in schema NAME (default qem), SQLite's unqualified\n"
     "  answers  computes every query's answer from the data set's files alone (each file\n"
     "           checked as qemload checks it), as docs/queries.md reads the queries: a line\n"
     "           per query, then a digest; into FILE with --out (replaced once whole), else\n"
@@ -43,6 +52,18 @@ const char* const usage =
     "                 each): their partial sums, to be added with --add\n"
     "    --add        adds the partial sums of the shares 1 to S of one data set into its answers\n"
     "    --jobs N     threads reading the files (default: one per processor)\n"
+    "  run      runs the workload against a database: CONNINFO is a PostgreSQL connection\n"
+    "           string, or sqlite:PATH for an SQLite database made from qemexport's files;\n"
+    "           a session per query file (the first U with --users), each through its file in\n"
+    "           order, every query timed from sending it to its last row; the summary (queries\n"
+    "           per hour, per kind the 50th, 95th and 99th percentile and the errors) on\n"
+    "           standard output\n"
+    "    --passes P        through each file P times (default 1)\n"
+    "    --duration S      through the files again and again until S seconds have passed\n"
+    "    --limit N         only the first N queries of each file\n"
+    "    --check ANSWERS   compares every answer with qemquery answers' file; lists every one\n"
+    "                      that disagrees (exit status 1)\n"
+    "    --timings FILE    a CSV row per query: user,position,kind,start,seconds,rows,ok\n"
     "Exit status: 0 done; 1 refused or failed; 2 bad command line.\n";
 
 using Clock = std::chrono::steady_clock;
@@ -104,6 +125,90 @@ std::vector<Answered> answered(const std::vector<Query>& queries) {
     std::vector<Answered> list;
     for (const Query& q : queries) list.push_back({q.user, q.position, Shape::of(q)});
     return list;
+}
+
+// A count of an option, from 1 to `most`, or `fallback` when it is not given.
+long countOption(const qemcli::CommandLine& line, const char* name, long most, long fallback) {
+    const std::optional<std::string> text = line.value(name);
+    if (!text) return fallback;
+    long n = 0;
+    if (!qemcli::parseCount(*text, 1, most, n))
+        throw BadCommandLine(std::string("--") + name + " " + *text + ": not a number from 1 to " + std::to_string(most));
+    return n;
+}
+
+// --schema: PostgreSQL's schema, named as qemload takes it.
+std::string schemaOption(const qemcli::CommandLine& line) {
+    const std::string schema = line.value("schema").value_or("qem");
+    bool valid = !schema.empty() && schema.size() <= 63 && (isalpha(static_cast<unsigned char>(schema[0])) || schema[0] == '_');
+    for (const char c : schema) valid = valid && (isalnum(static_cast<unsigned char>(c)) || c == '_');
+    if (!valid) throw BadCommandLine("--schema " + schema + ": letters, digits and underscores, not starting with a digit");
+    return schema;
+}
+
+int sql(const qemcli::CommandLine& line) {
+    if (line.arguments.size() != 1) throw BadCommandLine(line.arguments.empty() ? "DATA is needed" : "too many arguments");
+    SqlOptions options;
+    const std::string dialect = line.value("dialect").value_or("postgresql");
+    if (dialect == "sqlite") {
+        options.dialect = Dialect::sqlite;
+        if (line.has("schema")) throw BadCommandLine("--schema is PostgreSQL's: SQLite's tables are unqualified");
+    } else if (dialect != "postgresql") {
+        throw BadCommandLine("--dialect " + dialect + ": postgresql or sqlite");
+    }
+    options.schema = schemaOption(line);
+    const int32_t user = static_cast<int32_t>(countOption(line, "user", INT32_MAX, 0));
+    const std::unique_ptr<qemdata::DataSet> data = qemdata::DataSet::open(line.arguments[0], 0, "qemquery");
+    const std::vector<Query> queries = readQueries(*data, user);
+    if (user > 0 && queries.empty())
+        throw qemdata::DataSetError(line.arguments[0] + " has no query file of user " + std::to_string(user) + " (" +
+                                    qemdata::queryFileName(user) + ")");
+    // The statements come from bytes that match the manifests.
+    data->content->finish([&](const qemdata::DataFile& f, const qemdata::ExpectedPart&) {
+        const int32_t of = qemdata::queryFileUser(f.name());
+        return (of > 0 && (user == 0 || of == user)) || data->dimensionFiles.count(f.name()) > 0;
+    });
+    std::string text;
+    for (const Query& q : queries) {
+        text += queryComment(q) + "\n" + querySql(q, data->dims, options) + "\n\n";
+        if (text.size() >= (1u << 20)) {
+            fwrite(text.data(), 1, text.size(), stdout);
+            text.clear();
+        }
+    }
+    fwrite(text.data(), 1, text.size(), stdout);
+    if (fflush(stdout) != 0 || ferror(stdout)) throw std::runtime_error("writing the statements to standard output failed");
+    return 0;
+}
+
+int run(const qemcli::CommandLine& line) {
+    if (line.arguments.size() != 2)
+        throw BadCommandLine(line.arguments.size() < 2 ? "CONNINFO and DATA are needed" : "too many arguments");
+    RunOptions o;
+    o.conninfo = line.arguments[0];
+    o.data = line.arguments[1];
+    if (o.conninfo.rfind("sqlite:", 0) == 0) {
+        if (o.conninfo.size() == 7) throw BadCommandLine("sqlite: names no database file (sqlite:PATH)");
+        if (line.has("schema")) throw BadCommandLine("--schema is PostgreSQL's: SQLite's tables are unqualified");
+    }
+    o.schema = schemaOption(line);
+    o.users = static_cast<int32_t>(countOption(line, "users", 1000000, 0));
+    o.passes = countOption(line, "passes", 1000000, 1);
+    if (const auto text = line.value("duration")) {
+        if (line.has("passes")) throw BadCommandLine("--passes and --duration: one or the other");
+        long seconds = 0;
+        if (!qemcli::parseCount(*text, 1, 100000000, seconds))
+            throw BadCommandLine("--duration " + *text + ": not a number of seconds from 1 to 100000000");
+        o.duration = static_cast<double>(seconds);
+    }
+    o.limit = countOption(line, "limit", 1000000000, 0);
+    o.check = line.value("check");
+    o.timings = line.value("timings");
+#ifdef QEM_HAVE_RUN
+    return runWorkload(o);
+#else
+    throw std::runtime_error("run is not built here: it needs libpq and libsqlite3 (Debian: libpq-dev, libsqlite3-dev)");
+#endif
 }
 
 int answers(const qemcli::CommandLine& line) {
@@ -190,13 +295,19 @@ int answers(const qemcli::CommandLine& line) {
 
 int queryMain(int argc, const char* const argv[]) {
     const std::vector<qemcli::Command> commands = {
+        {"sql", {{"user", true}, {"dialect", true}, {"schema", true}}},
         {"answers", {{"share", true}, {"out", true}, {"jobs", true}, {"add"}}},
+        {"run",
+         {{"schema", true}, {"users", true}, {"passes", true}, {"duration", true}, {"limit", true}, {"check", true},
+          {"timings", true}}},
     };
     const qemcli::CommandLine line = qemcli::readCommandLine(qemcli::argumentsOf(argc, argv), commands);
     if (const std::optional<int> status = qemcli::answerCommandLine("qemquery", usage, line.help, line.version, line.error))
         return *status;
     try {
+        if (line.command == "sql") return sql(line);
         if (line.command == "answers") return answers(line);
+        if (line.command == "run") return run(line);
         return 2;
     } catch (const BadCommandLine& e) {
         qemcli::answerCommandLine("qemquery", usage, false, false, e.what());

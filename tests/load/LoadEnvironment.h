@@ -9,11 +9,12 @@
 #include <string>
 
 #include "ScratchServer.h"
-#include "load/PgSession.h"
+#include "pg/PgSession.h"
 
 namespace qemload {
 
 using namespace qemdata;
+using namespace qempg;
 
 class LoadEnvironment : public ::testing::Environment {
 public:

@@ -10,11 +10,12 @@
 #include <string>
 
 #include "ScratchServer.h"
-#include "load/PgSession.h"
+#include "pg/PgSession.h"
 
 // The loader's code and test support, wherever their namespace lies.
 namespace qemload {}
 using namespace qemload;
+using namespace qempg;
 namespace fs = std::filesystem;
 using scratch::Outcome;
 

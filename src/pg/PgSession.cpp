@@ -1,9 +1,9 @@
-#include "load/PgSession.h"
+#include "pg/PgSession.h"
 
 #include <cstdlib>
 #include <cstring>
 
-namespace qemload {
+namespace qempg {
 
 using namespace qemdata;
 
@@ -131,6 +131,20 @@ std::vector<std::string> PgSession::queryRows(const std::string& sql, const std:
     return rows;
 }
 
+PgSession::Table PgSession::queryTable(const std::string& sql) {
+    PGresult* r = PQexec(conn, sql.c_str());
+    check(r, PGRES_TUPLES_OK);
+    Table rows(static_cast<size_t>(PQntuples(r)));
+    for (int i = 0; i < PQntuples(r); ++i)
+        for (int j = 0; j < PQnfields(r); ++j)
+            rows[static_cast<size_t>(i)].push_back(PQgetisnull(r, i, j) ? std::nullopt
+                                                                       : std::optional<std::string>(PQgetvalue(r, i, j)));
+    PQclear(r);
+    return rows;
+}
+
+bool PgSession::connected() const { return conn && PQstatus(conn) == CONNECTION_OK; }
+
 void PgSession::beginCopy(const std::string& sql) {
     PGresult* r = PQexec(conn, sql.c_str());
     check(r, PGRES_COPY_IN);
@@ -179,4 +193,4 @@ std::string PgSession::quoteLiteral(const std::string& text) const {
     return result;
 }
 
-}  // namespace qemload
+}  // namespace qempg

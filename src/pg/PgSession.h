@@ -3,12 +3,13 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "dataset/DataSetError.h"
 
-namespace qemload {
+namespace qempg {
 
 // A failed statement: the server's message and detail (what()), with its
 // SQLSTATE and the detail on their own.
@@ -37,6 +38,12 @@ public:
     std::string queryValue(const std::string& sql, const std::vector<std::string>& params = {});
     // All rows as text, columns separated by ", " (NULL as "NULL").
     std::vector<std::string> queryRows(const std::string& sql, const std::vector<std::string>& params = {});
+    // A statement sent as it is written (PQexec, as psql sends one), and
+    // every row it returns: each value as text, or nothing for NULL.
+    using Table = std::vector<std::vector<std::optional<std::string>>>;
+    Table queryTable(const std::string& sql);
+    // Whether the connection still stands (false once the server has closed it).
+    bool connected() const;
 
     void beginCopy(const std::string& sql);
     void putCopy(const char* data, size_t size);
@@ -67,4 +74,4 @@ private:
 void rememberSecrets(const std::string& conninfo);
 std::string redact(std::string text);
 
-}  // namespace qemload
+}  // namespace qempg
