@@ -716,7 +716,7 @@ void printFigures(FILE* out, const LoadFigures& f, const std::string& schema) {
             "checking the manifests, dimension files and line counts %.2f s, loading %.2f s, keys after the last load %.2f s, "
             "publishing %.2f s\n",
             f.checkSeconds, f.loadSeconds, f.keysAfterLoad, f.publishSeconds);
-    fprintf(out, "level columns of the dimensions: %d indexes built in %.2f s (in the dimensions' key s)\n",
+    fprintf(out, "level columns of the dimensions: %d indexes built in %.2f s (within the dimension tables' \"key s\")\n",
             f.levelIndexes, f.levelIndexSeconds);
     fprintf(out, "%s\n",
             f.foreignKeysBeforeLoading
