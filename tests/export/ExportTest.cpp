@@ -215,17 +215,7 @@ TEST_F(ExportTest, LoadsIntoSqlite) {
     if (!fs::exists("/usr/bin/sqlite3")) FAIL() << "sqlite3 is missing (scripts/ensure-tools test installs it)";
     const std::string out = csvExport();
     scratch::TempFolder folder("qemexport-sqlite");
-    const std::string script =
-        "set -e\ncd '" + out + "'\nDB='" + folder.path() + "/qem.db'\n" +
-        "sqlite3 \"$DB\" < schema.sql\n"
-        "for t in product customer channel time histsale histinv budget currsale currinv prodcos custship query; do\n"
-        "  sqlite3 -bail \"$DB\" <<EOF\n"
-        ".import --csv --schema temp $t.csv staging\n"
-        "INSERT INTO $t SELECT $(head -n 1 $t.csv | sed 's/[^,]*/NULLIF(\"&\", '\"''\"')/g') FROM temp.staging;\n"
-        "EOF\n"
-        "done\n"
-        "sqlite3 \"$DB\" 'PRAGMA foreign_key_check'\n";
-    const scratch::Outcome loaded = scratch::run({"/bin/bash", "-c", script});
+    const scratch::Outcome loaded = scratch::importIntoSqlite(out, folder.path() + "/qem.db");
     ASSERT_EQ(loaded.status, 0) << loaded.err;
     EXPECT_EQ(loaded.out, "") << "foreign keys that name no row";
     const auto manifest = manifestFiles(out);

@@ -186,6 +186,20 @@ void makePartSet(const std::string& folder, const std::string& from, const std::
         }
 }
 
+Outcome importIntoSqlite(const std::string& exported, const std::string& dbPath) {
+    const std::string script =
+        "set -e\ncd '" + exported + "'\nDB='" + dbPath + "'\n" +
+        "sqlite3 \"$DB\" < schema.sql\n"
+        "for t in product customer channel time histsale histinv budget currsale currinv prodcos custship query; do\n"
+        "  sqlite3 -bail \"$DB\" <<EOF\n"
+        ".import --csv --schema temp $t.csv staging\n"
+        "INSERT INTO $t SELECT $(head -n 1 $t.csv | sed 's/[^,]*/NULLIF(\"&\", '\"''\"')/g') FROM temp.staging;\n"
+        "EOF\n"
+        "done\n"
+        "sqlite3 \"$DB\" 'PRAGMA foreign_key_check'\n";
+    return run({"/bin/bash", "-c", script});
+}
+
 ScratchServer::ScratchServer(const std::vector<std::string>& settings)
     : temp(std::make_unique<TempFolder>("qemload-pg")), dir(temp->path()), bin(serverBin()), user(nobodyUser()) {
     if (user.switchUser && chown(dir.c_str(), user.uid, user.gid) != 0)

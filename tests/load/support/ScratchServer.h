@@ -40,6 +40,12 @@ void makeDataSet(const std::string& folder, int channels, const std::string& den
 void makePartSet(const std::string& folder, const std::string& from, const std::string& density, int parts,
                  const std::string& compress = "");
 
+// Loads qemexport's CSV files in folder `exported` (with its schema.sql)
+// into a new SQLite database at dbPath as docs/loading.md does it (empty
+// fields as NULL), then lists the foreign keys that name no row on its
+// standard output (empty when every key holds).
+Outcome importIntoSqlite(const std::string& exported, const std::string& dbPath);
+
 // The folder of a server that outlives the program that starts it (make load).
 struct KeptFolder {
     std::string path;
