@@ -112,7 +112,7 @@ double plainWrite(uint64_t bytes) {
     return elapsed;
 }
 
-// ---- Part 1: the large files one by one, in this process.
+// ---- Section 1: the large files one by one, in this process.
 
 struct Totals {
     uint64_t bytes = 0, lines = 0;
@@ -233,7 +233,7 @@ void fileByFile(int channels, double percent) {
     for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
 }
 
-// ---- Part 2: phases 1 and 2 as whole processes.
+// ---- Section 2: phases 1 and 2 as whole processes.
 
 struct PhaseRun {
     double wall = 0, cpu = 0, user = 0, plain = 0;
@@ -401,7 +401,7 @@ void wholeProcesses(std::vector<Program>& programs, int channels, double percent
     printf("load average after: %s\n", loadAverage().c_str());
 }
 
-// ---- Part 3: qemverify on the data set that qemgen writes.
+// ---- Section 3: qemverify on the data set that qemgen writes.
 
 void verifyRuns(const std::string& qemgen, const std::string& qemverify, int channels, double percent, int users,
                 int runs) {
