@@ -48,7 +48,7 @@ std::map<std::string, std::set<std::string>> allowedIncludes() {
     // The programs that read a data set: the loader (PostgreSQL) and the
     // export (delimited text) read it through the reader alone.
     allowed["load"] = {"pg", "dataset", "schema", "sizes", "integrity", "compress", "cli"};
-    allowed["export"] = {"load", "dataset", "schema", "publish", "sizes", "integrity", "compress", "cli"};
+    allowed["export"] = {"dataset", "schema", "publish", "sizes", "integrity", "compress", "cli"};
     // The programs' entry points are thin: each starts its program's folder
     // (and reads its command line with cli). The generator's two end with
     // the failure a run carries up (core/Failure.h).
