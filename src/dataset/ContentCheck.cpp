@@ -93,8 +93,8 @@ void ContentCheck::fault(PartState& part, const std::string& text) const {
     if (part.faults.size() < keptFaults) part.faults.push_back(text);
 }
 
-uint64_t ContentCheck::line(const FileState& f, qem::LineHash hash, const char* text, size_t length, uint64_t offset,
-                            std::string& fault) const {
+uint64_t ContentCheck::line(const FileState& f, qem::LineHash hash, qem::BlankedLines* blanked, bool slack,
+                            const char* text, size_t length, uint64_t offset, std::string& fault) const {
     if (f.inventory && fault.empty()) {
         const size_t n = static_cast<size_t>(f.lineLength);
         if (length == n + 1 || (length == n + 2 && text[n] == '\r')) {
@@ -105,7 +105,9 @@ uint64_t ContentCheck::line(const FileState& f, qem::LineHash hash, const char* 
             }
         }
     }
-    return qem::lineHash(text, length, f.blank, hash);
+    // slack: 16 more bytes can be read after the line.
+    if (slack && blanked && hash == qem::LineHash::xxh3) return blanked->hashWithSlack(text, length);
+    return slack ? qem::lineHashWithSlack(text, length, f.blank, hash) : qem::lineHash(text, length, f.blank, hash);
 }
 
 void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, size_t length) {
@@ -113,6 +115,9 @@ void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, 
     if (it == files.end() || length == 0) return;
     const ProcessorTime time(nanoseconds);
     FileState& f = *it->second;
+    // The blank columns' copy of a line, kept from line to line.
+    std::optional<qem::BlankedLines> blanked;
+    if (f.blank.any()) blanked.emplace(f.blank);
     const uint64_t end = offset + length;
     const char* const dataEnd = data + length;
     // The first part that holds byte `offset`, then every part up to `end`.
@@ -148,11 +153,8 @@ void ContentCheck::add(const DataFile& file, uint64_t offset, const char* data, 
                 const char* const next = static_cast<const char*>(found) + 1;
                 const size_t n = static_cast<size_t>(next - line);
                 const uint64_t at = from + static_cast<uint64_t>(line - bytes);
-                if (f.inventory)
-                    piece.sum += this->line(f, e.lineHash, line, n, at, lineFault);
-                else
-                    piece.sum += dataEnd - next >= 16 ? qem::lineHashWithSlack(line, n, f.blank, e.lineHash)
-                                                      : qem::lineHash(line, n, f.blank, e.lineHash);
+                piece.sum += this->line(f, e.lineHash, blanked ? &*blanked : nullptr, dataEnd - next >= 16, line, n, at,
+                                        lineFault);
                 ++piece.lines;
                 line = next;
             }
@@ -184,7 +186,7 @@ std::string ContentCheck::complete(FileState& f, PartState& part) const {
     uint64_t cutAt = e.offset;
     bool overlong = false;
     auto whole = [&](const std::string& text, uint64_t offset) {
-        sum += line(f, e.lineHash, text.data(), text.size(), offset, lineFault);
+        sum += line(f, e.lineHash, nullptr, false, text.data(), text.size(), offset, lineFault);
         ++lines;
     };
     for (Piece& piece : part.pieces) {

@@ -122,8 +122,8 @@ private:
     };
 
     // The hash and the inventory fields of one line at `offset` of the file.
-    uint64_t line(const FileState& f, qem::LineHash hash, const char* text, size_t length, uint64_t offset,
-                  std::string& fault) const;
+    uint64_t line(const FileState& f, qem::LineHash hash, qem::BlankedLines* blanked, bool slack, const char* text,
+                  size_t length, uint64_t offset, std::string& fault) const;
     // Puts a part's pieces together and checks the part; "" or its fault.
     std::string complete(FileState& f, PartState& part) const;
     // Throws the fault, or keeps it with its part.

@@ -1,7 +1,12 @@
 #include "dataset/Folder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "dataset/DataSetError.h"
@@ -66,17 +71,47 @@ Folder Folder::list(const std::string& path) {
     }
     if (f.statePresent) {
         // Six little-endian 32-bit integers; the phase done is the last.
-        if (FILE* state = fopen(f.pathOf(stateFileName).c_str(), "rb")) {
-            unsigned char bytes[25];
-            if (fread(bytes, 1, sizeof bytes, state) == 24) {
-                const int32_t phase = static_cast<int32_t>(bytes[20] | bytes[21] << 8 | bytes[22] << 16 |
-                                                           static_cast<uint32_t>(bytes[23]) << 24);
-                if (phase == 1 || phase == 2) f.stateRecorded = phase;
-            }
-            fclose(state);
+        std::string error;
+        const std::optional<std::string> state = readSmallFile(f.pathOf(stateFileName), error);
+        if (state && state->size() >= 24) {
+            const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>((*state)[i])); };
+            const int32_t phase = static_cast<int32_t>(byte(20) | byte(21) << 8 | byte(22) << 16 | byte(23) << 24);
+            if (phase == 1 || phase == 2) f.stateRecorded = phase;
         }
     }
     return f;
+}
+
+std::optional<std::string> readSmallFile(const std::string& path, std::string& error) {
+    // Without waiting: a named pipe in a manifest's place must be refused,
+    // not wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = strerror(errno);
+        return std::nullopt;
+    }
+    struct stat status {};
+    const bool statted = fstat(fd, &status) == 0;
+    if (!statted || !S_ISREG(status.st_mode)) {
+        error = statted ? "not a regular file" : strerror(errno);
+        close(fd);
+        return std::nullopt;
+    }
+    std::string text;
+    char block[1 << 16];
+    for (;;) {
+        const ssize_t n = read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = strerror(errno);
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        text.append(block, static_cast<size_t>(n));
+    }
+    close(fd);
+    return text;
 }
 
 std::string Folder::pathOf(const std::string& entry) const { return (fs::path(folder) / entry).string(); }

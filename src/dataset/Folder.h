@@ -72,4 +72,8 @@ private:
     std::optional<int32_t> stateRecorded;
 };
 
+// The whole of a small regular file (a manifest, the state file); nothing,
+// with the reason, when it cannot be read.
+std::optional<std::string> readSmallFile(const std::string& path, std::string& error);
+
 }  // namespace qemdata

@@ -118,7 +118,9 @@ private:
                                                               " add up to";
             auto p = part(compressed ? f.wholeCompressed : f.whole, compressed, e.bytes(), says);
             if (!p) return std::nullopt;
-            return DataFile(e.name, {std::move(*p)}, false);
+            DataFile file(e.name, {std::move(*p)}, false);
+            if (!compressedSizesAgree(e, file)) return std::nullopt;
+            return file;
         }
 
         // In parts: those the manifests describe, 1 to P (in a part's scope, K).
@@ -149,14 +151,27 @@ private:
             const bool compressed = forms.plain.empty();
             auto p = part(compressed ? forms.compressed : forms.plain, compressed, static_cast<uint64_t>(x.bytes),
                           x.manifest + " says");
-            if (!p) continue;
-            if (compressed && x.compressedBytes && p->storedBytes != static_cast<uint64_t>(*x.compressedBytes))
-                fault(forms.compressed + ": " + str(static_cast<int64_t>(p->storedBytes)) + " bytes, where " +
-                      x.manifest + " says " + str(*x.compressedBytes) + " compressed bytes");
-            list.push_back(std::move(*p));
+            if (p) list.push_back(std::move(*p));
         }
         if (check.faults.size() != before) return std::nullopt;
-        return DataFile(e.name, std::move(list), true);
+        DataFile file(e.name, std::move(list), true);
+        if (!compressedSizesAgree(e, file)) return std::nullopt;
+        return file;
+    }
+
+    // The size of every stored file that its manifest describes compressed,
+    // before a byte is read.
+    bool compressedSizesAgree(const ExpectedFile& e, const DataFile& file) {
+        bool agree = true;
+        for (size_t k = 0; k < file.parts().size(); ++k) {
+            const auto c = FolderCheck::compressedOf(e, file, k);
+            const uint64_t stored = file.parts()[k].storedBytes;
+            if (!c || stored == c->bytes) continue;
+            fault(file.storedName(k) + ": " + str(static_cast<int64_t>(stored)) + " bytes, where " + c->source + " " +
+                  str(static_cast<int64_t>(c->bytes)) + " compressed bytes");
+            agree = false;
+        }
+        return agree;
     }
 
     FolderCheck& check;
@@ -192,20 +207,16 @@ std::optional<FolderCheck::Compressed> FolderCheck::compressedOf(const ExpectedF
         const ExpectedPart& p = e.parts.front();
         return Compressed{static_cast<uint64_t>(*p.compressedBytes), p.compressedCrc, p.manifest + " says"};
     }
-    for (const ExpectedPart& p : e.parts)
-        if (qem::partFileName(e.name, p.part) + qem::compressedEnding == file.storedName(stored) && p.compressedBytes)
-            return Compressed{static_cast<uint64_t>(*p.compressedBytes), p.compressedCrc, p.manifest + " says"};
-    return std::nullopt;
+    // A file in parts holds them in the order of the manifests' parts.
+    if (stored >= e.parts.size() || !e.parts[stored].compressedBytes) return std::nullopt;
+    const ExpectedPart& p = e.parts[stored];
+    return Compressed{static_cast<uint64_t>(*p.compressedBytes), p.compressedCrc, p.manifest + " says"};
 }
 
 std::string FolderCheck::whereIs(const DataFile& file, const ExpectedFile& e, const ExpectedPart& part) {
     if (file.storedInParts()) {
-        for (size_t k = 0; k < file.parts().size(); ++k) {
-            const std::string name = file.storedName(k);
-            if (name == qem::partFileName(e.name, part.part) ||
-                name == qem::partFileName(e.name, part.part) + qem::compressedEnding)
-                return name;
-        }
+        for (size_t k = 0; k < file.parts().size() && k < e.parts.size(); ++k)
+            if (e.parts[k].part == part.part) return file.storedName(k);
         return qem::partFileName(e.name, part.part);
     }
     const std::string name = file.parts().empty() ? e.name : file.storedName(0);

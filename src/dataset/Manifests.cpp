@@ -1,13 +1,9 @@
 #include "dataset/Manifests.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
+#include "compress/Zstd.h"
+#include "dataset/Folder.h"
 #include "dataset/Tables.h"
 
 namespace qemdata {
@@ -16,42 +12,10 @@ namespace {
 
 std::string str(int64_t value) { return std::to_string(value); }
 
-// The whole of a small file; nothing, with the reason, when it cannot be read.
-std::optional<std::string> readSmallFile(const std::string& path, std::string& error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = strerror(errno);
-        return std::nullopt;
-    }
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = S_ISREG(status.st_mode) ? strerror(errno) : "not a regular file";
-        close(fd);
-        return std::nullopt;
-    }
-    std::string text;
-    char block[1 << 16];
-    for (;;) {
-        const ssize_t n = read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = strerror(errno);
-            close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        text.append(block, static_cast<size_t>(n));
-    }
-    close(fd);
-    return text;
-}
 
 // "zstd:LEVEL", LEVEL 1 to 19: the compression qempart writes.
 bool knownCompression(const std::string& compression) {
-    if (!compression.starts_with("zstd:")) return false;
-    const std::string level = compression.substr(5);
-    if (level.empty() || level.size() > 2 || level.find_first_not_of("0123456789") != std::string::npos) return false;
-    return std::stoi(level) >= 1 && std::stoi(level) <= 19;
+    return compression.starts_with("zstd:") && qem::zstdLevelOf(compression) != 0;
 }
 
 // "channels 10, seed 7": the settings in which b differs from a, as b says them.

@@ -209,7 +209,10 @@ void Publication::prepare(const std::vector<std::string>& names, const std::stri
             if (!entry.starts_with(name + temporaryMark)) continue;
             const std::optional<Writer> w = writerOf(entry.substr(name.size() + strlen(temporaryMark)));
             if (!w) continue;
-            const bool gone = w->host == here && kill(static_cast<pid_t>(w->pid), 0) != 0 && errno == ESRCH;
+            // A number of this process's own was a process that is gone: this
+            // one has written nothing here yet.
+            const bool gone = w->host == here && (w->pid == static_cast<long>(getpid()) ||
+                                                  (kill(static_cast<pid_t>(w->pid), 0) != 0 && errno == ESRCH));
             if (!gone)
                 throw OutputError(it->path().string() + ": a file being written by process " + std::to_string(w->pid) +
                                   " on " + (w->host == here ? "this host" : "host " + w->host) +

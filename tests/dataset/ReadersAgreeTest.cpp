@@ -3,6 +3,8 @@
 // the rest naming the same file with the same message. And qemverify --join
 // turns a folder of parts in any mix into its whole files, or refuses and
 // leaves nothing behind.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -107,6 +109,12 @@ TEST_F(ReadersAgree, OnEveryShapeOfAFolder) {
         {"a temporary file of a part being written", [&] { return partSet(); },
          [](Shape& s) { writeBytes(s.path("histsale.qem.part0002.tmp"), "half a line"); },
          "histsale.qem.part0002.tmp: a temporary file of a write that has not finished"},
+        {"a named pipe in a manifest's place", [&] { return dataSet(); },
+         [](Shape& s) {
+             fs::remove(s.path("phase2.manifest"));
+             ASSERT_EQ(mkfifo(s.path("phase2.manifest").c_str(), 0600), 0);
+         },
+         "phase2.manifest: not a readable manifest: not a regular file"},
         {"an inventory value changed, with its CRC-32 in the manifest", [&] { return dataSet(); },
          [](Shape& s) {
              std::string bytes = readBytes(s.path("histinv.qem"));

@@ -125,8 +125,16 @@ protected:
             fs::create_directory(out);
             const std::string left[] = {temporaryOf("histsale.csv", gone), "budget.csv.tmp-" + std::to_string(gone)};
             for (const std::string& name : left) std::ofstream(out + "/" + name) << "half a file";
-            const scratch::Outcome o = qemexport({"--jobs", "2", dataSet(), out});
+            // And one in the number of the export itself, which a process
+            // that is gone had (the shell's number, kept by exec).
+            const std::string own = temporaryOf("currsale.csv", 0);
+            const std::string ownLead = own.substr(0, own.size() - 1);
+            const scratch::Outcome o = scratch::run({"/bin/sh", "-c", "echo half > \"$0/" + ownLead + "$$\" && exec \"$@\"",
+                                                     out, QEMEXPORT_PATH, "--jobs", "2", dataSet(), out});
             EXPECT_EQ(o.status, 0) << o.err;
+            EXPECT_NE(o.err.find("qemexport: removed " + out + "/" + ownLead), std::string::npos) << o.err;
+            for (const auto& entry : fs::directory_iterator(out))
+                EXPECT_FALSE(entry.path().filename().string().starts_with(ownLead)) << entry.path();
             for (const std::string& name : left) {
                 EXPECT_FALSE(fs::exists(out + "/" + name));
                 EXPECT_NE(o.err.find("qemexport: removed " + out + "/" + name + ", left by a run that did not finish"),
