@@ -34,7 +34,9 @@ trap 'rm -rf "$scratch"' EXIT
 echo "building qemgen of $(git -C "$root" log -1 --format='%h (%s)' "$base" | cut -c1-80) in $scratch" >&2
 mkdir "$scratch/src"
 git -C "$root" archive "$base" | tar -x -C "$scratch/src"
-cmake -S "$scratch/src" -B "$scratch/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+# Built as this tree's build was (its build type), so that both are compiled alike.
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+cmake -S "$scratch/src" -B "$scratch/build" -G Ninja -DCMAKE_BUILD_TYPE="${build_type:-RelWithDebInfo}" -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$scratch/build" --target qemgen >/dev/null
 
 echo "this tree: $(git -C "$root" describe --always --dirty); compared: $(git -C "$root" rev-parse --short "$base")"

@@ -1,17 +1,14 @@
 #include "dataset/DataFile.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <map>
 
 #include "integrity/Crc32.h"
-#include "integrity/Manifest.h"
 #include "dataset/DataSetError.h"
 #ifdef QEM_HAVE_ZSTD
 #include "compress/Zstd.h"
@@ -237,29 +234,6 @@ std::string DataFile::where(uint64_t offset, uint64_t line) const {
         if (offset >= part.offset && offset < part.offset + part.size)
             text += " (in " + fs::path(part.path).filename().string() + ")";
     return text;
-}
-
-FileBytes::FileBytes(const DataFile& file, const CompressedRead& whole) : length(static_cast<size_t>(file.size())) {
-    if (file.parts().size() == 1 && !file.anyCompressed()) {
-        if (length == 0) return;
-        const std::string& path = file.parts().front().path;
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw DataSetError("cannot open '" + path + "': " + systemText());
-        void* m = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
-        close(fd);
-        if (m != MAP_FAILED) {
-            mapping = m;
-            bytes = static_cast<const char*>(m);
-            return;
-        }
-    }
-    copy.reset(new char[length + 1]);
-    file.read(0, copy.get(), length, whole);
-    bytes = copy.get();
-}
-
-FileBytes::~FileBytes() {
-    if (mapping) munmap(mapping, length);
 }
 
 }  // namespace qemdata

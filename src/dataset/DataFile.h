@@ -100,23 +100,4 @@ private:
     bool inParts = false;
 };
 
-// All bytes of a data file at once: the file mapped into memory when it is one
-// plain piece (no copy), read into memory (decompressed) otherwise.
-class FileBytes {
-public:
-    explicit FileBytes(const DataFile& file, const CompressedRead& whole = nullptr);
-    ~FileBytes();
-    FileBytes(const FileBytes&) = delete;
-    FileBytes& operator=(const FileBytes&) = delete;
-
-    const char* data() const { return bytes; }
-    size_t size() const { return length; }
-
-private:
-    void* mapping = nullptr;
-    std::unique_ptr<char[]> copy;
-    const char* bytes = "";
-    size_t length = 0;
-};
-
 }  // namespace qemdata

@@ -6,6 +6,7 @@
 
 #include "dataset/DataSetError.h"
 #include "dataset/Lines.h"
+#include "dataset/Pieces.h"
 #include "integrity/Manifest.h"
 
 namespace qemdata {
@@ -107,8 +108,7 @@ std::string compressedFileOf(const DataFile& file) {
 std::optional<std::string> earlierBadLine(const Source& src, const TableDef& def, uint64_t upTo) {
     std::vector<char> data;
     // Whole lines at a time: each piece starts on a line.
-    const uint64_t stride = src.stride(def);
-    const uint64_t step = std::max<uint64_t>(1, faultPiece / stride) * stride;
+    const uint64_t step = lineStep(faultPiece, src.stride(def));
     DataFile::Reader reader(*src.file, 0);
     for (uint64_t offset = 0; offset < upTo; offset += step) {
         const uint64_t n = std::min<uint64_t>(step, upTo - offset);

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -28,6 +29,10 @@ struct PieceTask {
     size_t pieces = 1;
     int kind = 0;  // the caller's kind of task
 };
+
+// A step of whole lines of `stride` bytes, about `about` bytes long (one
+// line at least): the pieces a reader reads a file's lines in.
+inline uint64_t lineStep(uint64_t about, uint64_t stride) { return std::max<uint64_t>(1, about / stride) * stride; }
 
 // The tasks of a file's text: plain stored text in pieces of `step` bytes,
 // each its own task; a compressed stored file one task of several pieces

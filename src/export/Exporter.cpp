@@ -44,8 +44,6 @@ double processorSeconds() {
 // that the jobs share a file evenly and hold little memory.
 constexpr uint64_t pieceBytes = 2u << 20;
 
-// The pieces of a source: whole lines of about pieceBytes.
-uint64_t stepOf(uint64_t stride) { return std::max<uint64_t>(1, pieceBytes / stride) * stride; }
 
 // A table's output file and the pieces of its rows.
 struct TableOutput {
@@ -108,7 +106,7 @@ public:
         };
         size_t piece = task.firstPiece;
         if (task.begin == task.end) t.out->put(piece, "", 0, 0, window, waiting);
-        qemdata::readPieces(reader, task, stepOf(src.stride(def)), input, [&](uint64_t at, const char* text, size_t n) {
+        qemdata::readPieces(reader, task, qemdata::lineStep(pieceBytes, src.stride(def)), input, [&](uint64_t at, const char* text, size_t n) {
             waiting();
             data.content->add(*src.file, at, text, n);
             rows.clear();
@@ -254,7 +252,7 @@ private:
             for (size_t s = 0; s < t.sources.size(); ++s) {
                 const qemdata::Source& src = t.sources[s];
                 for (const qemdata::PieceTask& task : qemdata::planPieces(
-                         *src.file, i, s, stepOf(src.stride(*t.def)), src.stride(*t.def), tables[i].pieces)) {
+                         *src.file, i, s, qemdata::lineStep(pieceBytes, src.stride(*t.def)), src.stride(*t.def), tables[i].pieces)) {
                     scheduler.add(task);
                     tables[i].pieces = task.firstPiece + task.pieces;
                 }

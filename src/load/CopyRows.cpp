@@ -42,14 +42,4 @@ void BinaryRows::decimal(int64_t scaled, int scale) {
     for (int i = first; i < count; ++i) put16(digits[i]);
 }
 
-void CsvRows::decimal(int64_t scaled, int scale) {
-    const bool negative = scaled < 0;
-    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
-    std::string digits = std::to_string(magnitude);
-    if (digits.size() <= static_cast<size_t>(scale)) digits.insert(0, static_cast<size_t>(scale) + 1 - digits.size(), '0');
-    if (scale > 0) digits.insert(digits.size() - static_cast<size_t>(scale), 1, '.');
-    if (negative) out.push_back('-');
-    out.append(digits).push_back(',');
-}
-
 }  // namespace qemload

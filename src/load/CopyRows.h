@@ -17,10 +17,9 @@ using qemdata::MemberRef;
 
 // Rows for COPY ... FROM STDIN, appended field by field. BinaryRows writes the
 // binary COPY format (big-endian lengths and integers, numeric in base-10000
-// digits); CsvRows writes the same rows as CSV; KeyedRows writes them as
-// BinaryRows does and takes the sort key of each line besides. The line
-// parsers are templates over the three, so all hold the same values by
-// construction. ordinal() gives the rank of a value that is not a member in
+// digits); KeyedRows writes them as BinaryRows does and takes the sort key
+// of each line besides. The line parsers are templates over these and over
+// qemexport's TextRows, so all hold the same values by construction. ordinal() gives the rank of a value that is not a member in
 // its table's key order (a cost line's scenario): only the key uses it.
 
 class BinaryRows {
@@ -103,33 +102,6 @@ private:
 
     std::unique_ptr<char[]> buffer;
     size_t capacity = 0, used = 0;
-};
-
-class CsvRows {
-public:
-    const char* data() const { return out.data(); }
-    size_t size() const { return out.size(); }
-    void clear() { out.clear(); }
-
-    void begin(int) {
-        if (!out.empty() && out.back() == ',') out.back() = '\n';
-    }
-    // Member codes and names hold letters and digits only: no quoting needed.
-    void text(std::string_view s) { out.append(s).push_back(','); }
-    void member(const MemberRef& m) { text(m.code); }
-    void null() { out.push_back(','); }
-    void int16(int16_t v) { int32(v); }
-    void int32(int32_t v) { out.append(std::to_string(v)).push_back(','); }
-    void boolean(bool v) { out.append(v ? "t," : "f,"); }
-    void ordinal(uint32_t, uint32_t) {}
-    void decimal(int64_t scaled, int scale);
-    // Ends the last row.
-    void finish() {
-        if (!out.empty() && out.back() == ',') out.back() = '\n';
-    }
-
-private:
-    std::string out;
 };
 
 // The rows of lines, as BinaryRows writes them, with each line's sort key:

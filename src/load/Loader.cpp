@@ -49,8 +49,6 @@ double since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 // per-COPY cost vanishes, small enough that the jobs share a file evenly.
 constexpr uint64_t chunkBytes = 16u << 20;
 
-// The pieces of a source: whole lines of about chunkBytes.
-uint64_t stepOf(uint64_t stride) { return std::max<uint64_t>(1, chunkBytes / stride) * stride; }
 // COPY data is handed to the connection in pieces of about this size.
 constexpr size_t sendBytes = 1u << 20;
 // The memory the server sorts a primary key's entries in
@@ -219,7 +217,7 @@ private:
     // pieces of whole lines, each piece's bytes shown to the manifest checks.
     template <typename Each>
     void readLines(DataFile::Reader& reader, const Source& src, const TableDef& def, const PieceTask& task, Each each) {
-        readPieces(reader, task, stepOf(src.stride(def)), input, [&](uint64_t at, const char* text, size_t n) {
+        readPieces(reader, task, lineStep(chunkBytes, src.stride(def)), input, [&](uint64_t at, const char* text, size_t n) {
             content.add(*src.file, at, text, n);
             lines::forEach(*src.file, text, n, at, def.lineLength, src.lineEnd, each);
         });
@@ -521,7 +519,7 @@ private:
                     continue;
                 }
                 for (const PieceTask& task :
-                     planPieces(*src.file, i, s, stepOf(src.stride(def)), src.stride(def))) {
+                     planPieces(*src.file, i, s, lineStep(chunkBytes, src.stride(def)), src.stride(def))) {
                     scheduler.add(task);
                     ++work[i].chunksLeft;
                 }

@@ -92,7 +92,7 @@ class PartManifest {
 public:
     explicit PartManifest(const PartRequest& r)
         : name(manifestName(r.phase, r.part)),
-          sideName(name + ".new"),
+          sideName(name + sideFileEnding),
           side(open(sideName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666)) {
         if (side.fd < 0) failFile("error opening '%s'\n%s\n", sideName.c_str(), errno);
         int rc;

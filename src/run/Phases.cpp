@@ -117,7 +117,7 @@ void writePhase(int32_t phase, const RunOptions& options) {
     manifest.seed = context.state.seed;
     manifest.phase = phase;
     manifest.files = writePhaseFiles(phase, 0, phaseFileCount(phase), options);
-    const std::string text = manifest.text(), name = manifestName(phase), side = name + ".new";
+    const std::string text = manifest.text(), name = manifestName(phase), side = name + sideFileEnding;
     replaceFile(name.c_str(), side.c_str(), text.data(), text.size(), "error writing '%s'\n%s\n");
 }
 

@@ -381,6 +381,13 @@ void Check::startJoin() {
     joined = std::make_unique<Publication>(command.join, "qemverify");
     try {
         joined->prepare(names, command.folder);
+        // A fault found before reading dooms the join: nothing is written.
+        if (!faults.empty()) {
+            joined->discard();
+            joined.reset();
+            joinOutcome = "; nothing joined into " + command.join;
+            return;
+        }
         for (const DataFile& f : folder->files) {
             Joined j;
             j.out = &joined->add(f.name() + ending);

@@ -212,6 +212,13 @@ TEST_F(ReadersAgree, JoinGivesTheWholeFilesOrNothing) {
     EXPECT_NE(bad.err.find("qemverify: histsale.qem.part0002: CRC-32 "), std::string::npos) << bad.err;
     EXPECT_NE(bad.out.find("nothing joined into " + refused), std::string::npos) << bad.out;
     EXPECT_FALSE(fs::exists(refused));
+
+    // A part missing, found before reading: refused the same way.
+    fs::remove(mixed.path("histsale.qem.part0002"));
+    const scratch::Outcome missing = run(QEMVERIFY_PATH, {"--join", refused, mixed.folder.path()});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("nothing joined into " + refused), std::string::npos) << missing.out;
+    EXPECT_FALSE(fs::exists(refused));
 }
 
 }  // namespace qemload

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "LoadEnvironment.h"
+#include "export/TextRows.h"
 #include "load/CopyRows.h"
 
 namespace qemload {
@@ -23,7 +24,7 @@ TEST_F(PiecesOnServerTest, DecimalsArriveExactly) {
                                                 {-100000, 3},  {5000, 3}};
     BinaryRows binary;
     binary.raw(BinaryRows::header());
-    CsvRows csv;
+    qemexport::TextRows csv(qemexport::TextRows::csv);
     for (const auto& [scaled, scale] : values) {
         binary.begin(1);
         binary.decimal(scaled, scale);
