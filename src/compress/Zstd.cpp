@@ -39,6 +39,15 @@ int ZstdEncoder::encode(const char* text, size_t length, const ByteSink& sink) {
 
 int ZstdEncoder::finish(const ByteSink& sink) { return run(nullptr, 0, true, sink); }
 
+bool ZstdEncoder::frame(const char* text, size_t length, std::string& out) {
+    out.clear();
+    const ByteSink sink = [&](const char* bytes, size_t n) {
+        out.append(bytes, n);
+        return 0;
+    };
+    return encode(text, length, sink) == 0 && finish(sink) == 0;
+}
+
 struct ZstdDecoder::Context {
     ZSTD_DCtx* stream = ZSTD_createDCtx();
     std::vector<char> out = std::vector<char>(ZSTD_DStreamOutSize());

@@ -42,6 +42,9 @@ public:
     int encode(const char* text, size_t length, const ByteSink& sink);
     // Ends the frame: the rest goes to sink.
     int finish(const ByteSink& sink);
+    // The whole text as one frame into `out` (replacing what it held);
+    // false where the library fails.
+    bool frame(const char* text, size_t length, std::string& out);
 
 private:
     int run(const char* text, size_t length, bool end, const ByteSink& sink);

@@ -68,13 +68,7 @@ TextRows::Format formatOf(const ExportOptions& o) { return o.format == ExportOpt
 std::string compressed(const std::string& text, int level) {
 #ifdef QEM_HAVE_ZSTD
     std::string out;
-    qem::ZstdEncoder encoder(level);
-    const qem::ByteSink sink = [&](const char* b, size_t n) {
-        out.append(b, n);
-        return 0;
-    };
-    if (encoder.encode(text.data(), text.size(), sink) != 0 || encoder.finish(sink) != 0)
-        throw DataSetError("compressing failed");
+    if (!qem::ZstdEncoder(level).frame(text.data(), text.size(), out)) throw DataSetError("compressing failed");
     return out;
 #else
     (void)level;
@@ -117,13 +111,7 @@ public:
             size_t size = rows.size();
 #ifdef QEM_HAVE_ZSTD
             if (encoder && size > 0) {
-                packed.clear();
-                const qem::ByteSink sink = [&](const char* b, size_t bytes) {
-                    packed.append(b, bytes);
-                    return 0;
-                };
-                if (encoder->encode(out, size, sink) != 0 || encoder->finish(sink) != 0)
-                    throw DataSetError("compressing " + t.out->path + " failed");
+                if (!encoder->frame(out, size, packed)) throw DataSetError("compressing " + t.out->path + " failed");
                 out = packed.data();
                 size = packed.size();
             }

@@ -188,7 +188,6 @@ void Check::read(bool progress) {
     if (!content) return;
     const std::vector<DataFile>& files = folder->files;
     qemdata::PieceScheduler scheduler;
-    std::vector<qemdata::PieceTask> plain;
     uint64_t total = 0;
     if (!command.join.empty()) startJoin();
     for (size_t i = 0; i < files.size(); ++i) {
@@ -202,14 +201,9 @@ void Check::read(bool progress) {
             scheduler.add(whole);
             continue;
         }
-        for (const qemdata::PieceTask& t : qemdata::planPieces(files[i], 0, i, pieceBytes, 1)) {
-            if (t.pieces > 1)
-                scheduler.add(t);
-            else
-                plain.push_back(t);
-        }
+        for (const qemdata::PieceTask& t : qemdata::planPieces(files[i], 0, i, pieceBytes, 1))
+            scheduler.add(t, t.pieces > 1);
     }
-    for (const qemdata::PieceTask& t : plain) scheduler.add(t);
     std::atomic<uint64_t> bytesRead{0};
     RegenerationProgress regeneration;
     const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));

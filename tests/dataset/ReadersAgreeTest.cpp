@@ -21,10 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using scratch::readBytes;
 
 void writeBytes(const std::string& path, const std::string& bytes) {
     fs::remove(path);  // never through a link into the original
@@ -57,10 +54,7 @@ std::string firstFault(const scratch::Outcome& o, const std::string& program) {
 void compress(const Shape& s, const std::string& name) {
     const std::string text = readBytes(s.path(name));
     std::string packed;
-    const qem::ByteSink keep = [&](const char* b, size_t n) { return packed.append(b, n), 0; };
-    qem::ZstdEncoder encoder(3);
-    ASSERT_EQ(encoder.encode(text.data(), text.size(), keep), 0);
-    ASSERT_EQ(encoder.finish(keep), 0);
+    ASSERT_TRUE(qem::ZstdEncoder(3).frame(text.data(), text.size(), packed));
     fs::remove(s.path(name));
     writeBytes(s.path(name + ".zst"), packed);
 }

@@ -53,10 +53,7 @@ std::string withDecimals(long long scaled, int decimals) {
     return digits.substr(0, point) + "." + digits.substr(point);
 }
 
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using scratch::readBytes;
 
 // A copy of a data set (the files linked, not copied) in which files may be
 // rewritten. (Every file must keep the lines the data set implies, so a copy

@@ -112,10 +112,7 @@ void changeCompressedText(const fs::path& folder, const std::string& name, const
     ASSERT_EQ(decoder.decode(packed.data(), packed.size(), [&](const char* b, size_t n) { return text.append(b, n), 0; }), "");
     text[5] ^= 1;
     std::string repacked;
-    const qem::ByteSink keep = [&](const char* b, size_t n) { return repacked.append(b, n), 0; };
-    qem::ZstdEncoder encoder(1);
-    ASSERT_EQ(encoder.encode(text.data(), text.size(), keep), 0);
-    ASSERT_EQ(encoder.finish(keep), 0);
+    ASSERT_TRUE(qem::ZstdEncoder(1).frame(text.data(), text.size(), repacked));
     changeFile(folder / name, [&](std::string& b) { b = repacked; });
     changeFile(folder / manifestName, [&](std::string& b) {
         std::string error;

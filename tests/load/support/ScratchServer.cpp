@@ -186,6 +186,8 @@ void makePartSet(const std::string& folder, const std::string& from, const std::
         }
 }
 
+std::string readBytes(const std::string& path) { return readAll(path); }
+
 Outcome importIntoSqlite(const std::string& exported, const std::string& dbPath) {
     const std::string script =
         "set -e\ncd '" + exported + "'\nDB='" + dbPath + "'\n" +

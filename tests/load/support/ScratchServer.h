@@ -16,6 +16,9 @@ struct Outcome {
 // folder cwd ("" = the current one); waits for it.
 Outcome run(const std::vector<std::string>& argv, const std::string& input = "", const std::string& cwd = "");
 
+// The bytes of a file ("" when it cannot be read).
+std::string readBytes(const std::string& path);
+
 // A fresh folder under /tmp, removed with everything in it by the destructor.
 class TempFolder {
 public:
