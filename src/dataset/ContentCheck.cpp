@@ -89,7 +89,7 @@ ContentCheck::ContentCheck(const std::vector<Checked>& list, Faults faults) : po
 }
 
 void ContentCheck::fault(PartState& part, const std::string& text) const {
-    if (policy == Faults::thrown) throw DataSetError(text);
+    if (policy == Faults::thrown) throw ReadFault(text);
     if (part.faults.size() < keptFaults) part.faults.push_back(text);
 }
 
@@ -250,7 +250,7 @@ void ContentCheck::addCompressed(const DataFile& file, size_t stored, uint64_t b
         text = file.storedName(stored) + ": " + text + " (the compressed file is not the one written)";
         c.result.fault = text;
     }
-    if (policy == Faults::thrown) throw DataSetError(text);
+    if (policy == Faults::thrown) throw ReadFault(text);
 }
 
 void ContentCheck::finish(const std::function<bool(const DataFile&, const ExpectedPart&)>& needed) {
@@ -266,7 +266,7 @@ void ContentCheck::finish(const std::function<bool(const DataFile&, const Expect
             if (!c.expected || c.result.read || !any) continue;
             c.result.fault = file->storedName(k) + ": was not read whole, so its compressed bytes were not checked (" +
                              c.expected->source + " " + str(static_cast<int64_t>(c.expected->bytes)) + ")";
-            if (policy == Faults::thrown) throw DataSetError(c.result.fault);
+            if (policy == Faults::thrown) throw ReadFault(c.result.fault);
         }
         for (PartState& part : f->parts) {
             if (part.checked || !wanted(*part.expected)) continue;

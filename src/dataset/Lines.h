@@ -29,7 +29,7 @@ inline bool endsAt(const char* p, int lineEnd) {
 
 // Calls f(line, lineNumber) for each line in data, which holds the file's bytes
 // from offset (a multiple of the line stride) on. A LineError thrown by f, and
-// a line of the wrong length, become a DataSetError naming file and line.
+// a line of the wrong length, become a ReadFault naming file and line.
 template <typename F>
 void forEach(const DataFile& file, const char* data, size_t size, uint64_t offset, int length, int lineEnd, F&& f) {
     const size_t stride = static_cast<size_t>(length + lineEnd);
@@ -37,11 +37,11 @@ void forEach(const DataFile& file, const char* data, size_t size, uint64_t offse
     for (size_t pos = 0; pos < size; pos += stride, ++line) {
         const char* p = data + pos;
         if (size - pos < stride || !endsAt(p + length, lineEnd))
-            throw DataSetError(file.where(offset + pos, line) + ": " + describeBadLine(file, offset + pos, length, lineEnd));
+            throw ReadFault(file.where(offset + pos, line) + ": " + describeBadLine(file, offset + pos, length, lineEnd));
         try {
             f(p, line);
         } catch (const LineError& e) {
-            throw DataSetError(file.where(offset + pos, line) + ": " + e.what());
+            throw ReadFault(file.where(offset + pos, line) + ": " + e.what());
         }
     }
 }

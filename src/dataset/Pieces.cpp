@@ -77,13 +77,14 @@ void PieceScheduler::done(const PieceTask& task) {
     changed.notify_all();
 }
 
-void PieceScheduler::fail(const std::string& message, const PieceTask* task) {
+void PieceScheduler::fail(const std::string& message, const PieceTask* task, bool reading) {
     std::lock_guard<std::mutex> lock(mutex);
     if (task) --running;
     if (!stopped) {
         stopped = true;
         failure = message;
         if (task) failedOne = *task;
+        failedReading_ = task && reading;
     }
     changed.notify_all();
 }
@@ -112,6 +113,8 @@ void runJobs(PieceScheduler& scheduler, int jobs, const std::function<void(int, 
                     scheduler.done(task);
                 } catch (const Stopped&) {
                     scheduler.fail("stopped", &task);
+                } catch (const ReadFault& e) {
+                    scheduler.fail(e.what(), &task, true);
                 } catch (const std::bad_alloc&) {
                     scheduler.fail("out of memory", &task);
                 } catch (const std::exception& e) {
@@ -128,19 +131,34 @@ void runJobs(PieceScheduler& scheduler, int jobs, const std::function<void(int, 
         if (const std::string stop = tick(); !stop.empty()) scheduler.fail(stop, nullptr);
 }
 
+namespace {
+
+// What the reader cannot read is a fault of the file.
+void readFrom(DataFile::Reader& reader, char* out, size_t length) {
+    try {
+        reader.read(out, length);
+    } catch (const ReadFault&) {
+        throw;
+    } catch (const DataSetError& e) {
+        throw ReadFault(e.what());
+    }
+}
+
+}  // namespace
+
 void readPieces(DataFile::Reader& reader, const PieceTask& task, uint64_t step, std::vector<char>& buffer,
                 const std::function<void(uint64_t, const char*, size_t)>& each) {
     for (uint64_t at = task.begin; at < task.end;) {
         const size_t length = static_cast<size_t>(std::min(step, task.end - at));
         if (buffer.size() < length) buffer.resize(length);
-        reader.read(buffer.data(), length);
+        readFrom(reader, buffer.data(), length);
         each(at, buffer.data(), length);
         at += length;
     }
     // A compressed file that ends here (an empty one too) is read to its end
     // and checked.
     char none = 0;
-    reader.read(buffer.empty() ? &none : buffer.data(), 0);
+    readFrom(reader, buffer.empty() ? &none : buffer.data(), 0);
 }
 
 std::string faultOfTask(const std::string& message, const Source& src, const TableDef& def, uint64_t begin,
@@ -149,6 +167,15 @@ std::string faultOfTask(const std::string& message, const Source& src, const Tab
     if (src.file->anyCompressed()) fault = compressedFault(*src.file, content);
     if (!fault && begin > 0) fault = earlierBadLine(src, def, begin);
     return fault ? *fault : message;
+}
+
+std::string failureOf(const PieceScheduler& scheduler, bool interrupted, const SourceOfTask& sourceOf,
+                      ContentCheck& content) {
+    if (interrupted) return "interrupted";
+    const std::optional<PieceTask>& task = scheduler.failedTask();
+    if (!task || !scheduler.failedReading()) return scheduler.error();
+    const auto [src, def] = sourceOf(*task);
+    return faultOfTask(scheduler.error(), *src, *def, task->begin, content);
 }
 
 }  // namespace qemdata

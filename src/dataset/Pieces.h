@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "dataset/DataFile.h"
@@ -58,14 +59,16 @@ public:
     bool next(PieceTask& task);
     // A task is done: onDone (if set) is called under the scheduler's lock.
     void done(const PieceTask& task);
-    // The first failure wins; `task` is the task that failed, if any.
-    void fail(const std::string& message, const PieceTask* task);
+    // The first failure wins; `task` is the task that failed, if any;
+    // `reading`: it failed reading its file (a ReadFault).
+    void fail(const std::string& message, const PieceTask* task, bool reading = false);
     bool failed();
     // Waits until every task is done or one failed, at most `timeout`.
     bool waitFinished(std::chrono::milliseconds timeout);
     // The first failure's text and task, once all jobs have stopped.
     const std::string& error() const { return failure; }
     const std::optional<PieceTask>& failedTask() const { return failedOne; }
+    bool failedReading() const { return failedReading_; }
 
     // Called with each task done, under `mutex` (which the caller may take
     // for what it keeps beside, e.g. figures); it may add() more tasks.
@@ -81,13 +84,14 @@ private:
     bool stopped = false;
     std::string failure;
     std::optional<PieceTask> failedOne;
+    bool failedReading_ = false;
 };
 
 // Runs `jobs` threads that take the scheduler's tasks until none is left:
 // work(job, task) does one (job: 0 .. jobs - 1), and whatever it throws fails
 // the scheduler with its text ("out of memory" for a failed allocation,
-// "stopped" for Stopped, `stopText()` when given and not empty). The calling
-// thread calls tick() every `period` until all are done (for a progress line
+// "stopped" for Stopped; a ReadFault as a task that failed reading its
+// file). The calling thread calls tick() every `period` until all are done (for a progress line
 // or a stop request); tick returns a failure text to stop everything, or "".
 // After a failure, cancel() (when given) is called before the jobs are
 // waited for, to cut short what they are in the middle of.
@@ -110,5 +114,12 @@ void readPieces(DataFile::Reader& reader, const PieceTask& task, uint64_t step, 
 // every line after it, so that line is the fault.
 std::string faultOfTask(const std::string& message, const Source& src, const TableDef& def, uint64_t begin,
                         ContentCheck& content);
+
+// The text to end a failed run with: "interrupted" when it was; for a task
+// that failed reading its file, faultOfTask's (sourceOf gives the task's
+// source and table); else the first failure's.
+using SourceOfTask = std::function<std::pair<const Source*, const TableDef*>(const PieceTask&)>;
+std::string failureOf(const PieceScheduler& scheduler, bool interrupted, const SourceOfTask& sourceOf,
+                      ContentCheck& content);
 
 }  // namespace qemdata

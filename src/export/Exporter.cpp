@@ -269,13 +269,13 @@ private:
             },
             std::chrono::milliseconds(50));
         if (o.progress) fprintf(stderr, "\r%100s\r", "");
-        if (scheduler.failed()) {
-            const auto& failed = scheduler.failedTask();
-            if (!failed || exportStopRequest()) throw DataSetError(exportStopRequest() ? "interrupted" : scheduler.error());
-            const TableOutput& t = tables[failed->table];
-            throw DataSetError(qemdata::faultOfTask(scheduler.error(), t.files->sources[failed->source], *t.files->def,
-                                                    failed->begin, *data->content));
-        }
+        if (scheduler.failed())
+            throw DataSetError(qemdata::failureOf(
+                scheduler, exportStopRequest(),
+                [&](const qemdata::PieceTask& task) {
+                    return std::pair{&tables[task.table].files->sources[task.source], tables[task.table].files->def};
+                },
+                *data->content));
         // Every part of every file was read and matched its manifest.
         data->content->finish();
         for (TableOutput& t : tables) {

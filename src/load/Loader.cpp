@@ -569,15 +569,11 @@ private:
                 for (auto& job : jobs) job->session.cancel();
             });
         if (o.progress) fprintf(stderr, "\r%100s\r", "");
-        if (scheduler.failed()) {
-            const std::optional<PieceTask>& failed = scheduler.failedTask();
-            // A file loaded whole was decompressed whole before its lines were read.
-            if (!failed || failed->kind == makeKeys || loadStopRequest())
-                throw DataSetError(loadStopRequest() ? "interrupted" : scheduler.error());
-            const TableWork& t = work[failed->table];
-            throw DataSetError(
-                faultOfTask(scheduler.error(), t.sources[failed->source], *t.def, failed->begin, *data.content));
-        }
+        if (scheduler.failed())
+            throw DataSetError(failureOf(
+                scheduler, loadStopRequest(),
+                [&](const PieceTask& task) { return std::pair{&work[task.table].sources[task.source], work[task.table].def}; },
+                *data.content));
         if (progress.firstLoad) {
             figures.loadSeconds = std::chrono::duration<double>(progress.lastLoad - *progress.firstLoad).count();
             figures.keysAfterLoad =
