@@ -28,21 +28,6 @@ void checkMonths(const Dimensions& dims) {
     }
 }
 
-std::string queryFileName(int32_t user) {
-    char name[32];
-    snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(user));
-    return name;
-}
-
-int32_t queryFileUser(std::string_view name) {
-    if (name.size() < 10 || !name.starts_with("qry") || !name.ends_with(".qem")) return 0;
-    const std::string_view digits = name.substr(3, name.size() - 7);
-    if (digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string_view::npos) return 0;
-    const int64_t user = std::stoll(std::string(digits));
-    if (user < 1 || user > INT32_MAX || queryFileName(static_cast<int32_t>(user)) != name) return 0;
-    return static_cast<int32_t>(user);
-}
-
 const std::vector<TableDef>& factTables() {
     static const std::vector<TableDef> tables{
         {"histsale", "histsale.qem", 62, 1,

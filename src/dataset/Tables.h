@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dataset/Dimensions.h"
+#include "integrity/Manifest.h"
 
 namespace qemdata {
 
@@ -69,10 +70,9 @@ struct LineContext {
 // The fact, cost and query tables, the largest first.
 const std::vector<TableDef>& factTables();
 
-// Query file name of a user: "qry%3.3ld.qem".
-std::string queryFileName(int32_t user);
-// The user whose query file has this name; 0 for any other name.
-int32_t queryFileUser(std::string_view name);
+// Query file names: "qry%3.3ld.qem".
+using qem::queryFileName;
+using qem::queryFileUser;
 
 // The month codes "199501" .. "199612" by month number 0 .. 23.
 const std::vector<std::string>& monthCodes();

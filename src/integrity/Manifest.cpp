@@ -178,6 +178,21 @@ std::string manifestName(int32_t phase) { return "phase" + std::to_string(phase)
 
 std::string manifestName(int32_t phase, int32_t part) { return partFileName(manifestName(phase), part); }
 
+std::string queryFileName(int64_t user) {
+    char name[32];
+    snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(user));
+    return name;
+}
+
+int32_t queryFileUser(std::string_view name) {
+    if (name.size() < 10 || !name.starts_with("qry") || !name.ends_with(".qem")) return 0;
+    const std::string_view digits = name.substr(3, name.size() - 7);
+    if (digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string_view::npos) return 0;
+    const int64_t user = std::stoll(std::string(digits));
+    if (user < 1 || user > INT32_MAX || queryFileName(user) != name) return 0;
+    return static_cast<int32_t>(user);
+}
+
 std::string partFileName(const std::string& name, int32_t part) {
     char suffix[32];
     snprintf(suffix, sizeof suffix, ".part%04d", static_cast<int>(part));

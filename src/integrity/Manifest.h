@@ -78,6 +78,11 @@ std::string manifestName(int32_t phase);
 std::string manifestName(int32_t phase, int32_t part);
 // "histsale.qem.part0003": part 3 of a file.
 std::string partFileName(const std::string& name, int32_t part);
+// "qry001.qem": user u's query file ("qry%3.3ld.qem": qry999.qem, qry1000.qem ...).
+std::string queryFileName(int64_t user);
+// The user (1 to 2147483647) whose query file `name` is, by the name the
+// programs give it (no other count of leading zeros), or 0.
+int32_t queryFileUser(std::string_view name);
 // The ending of a compressed file's name: "histsale.qem.part0003.zst".
 inline constexpr const char* compressedEnding = ".zst";
 // The ending of a part file's name while it is written:

@@ -14,16 +14,13 @@
 #include <vector>
 
 #include "context/Context.h"
-#include "integrity/Manifest.h"
-#ifdef QEM_HAVE_ZSTD
-#include "compress/Zstd.h"
-#endif
 #include "core/Failure.h"
 #include "core/OutputFile.h"
 #include "core/RandomGenerator.h"
 #include "core/RecordWriter.h"
 #include "core/Report.h"
 #include "core/StableStorage.h"
+#include "integrity/Manifest.h"
 #include "phase/DataSetSize.h"
 #include "phase/PhaseFiles.h"
 #include "part/PartPlan.h"

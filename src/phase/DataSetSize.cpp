@@ -19,17 +19,10 @@ FileSize sizeOf(const PhaseFile& f) {
 
 FileSize querySize() { return {static_cast<uint64_t>(dataSetShape().queryFileLines()), QueryWriter::lineLength}; }
 
-// The user whose query file `name` is, or 0.
+// The user of this data set whose query file `name` is, or 0.
 int64_t queryUser(std::string_view name) {
-    constexpr std::string_view prefix = "qry", suffix = ".qem";
-    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) return 0;
-    int64_t user = 0;
-    for (const char c : name.substr(prefix.size(), name.size() - prefix.size() - suffix.size())) {
-        if (c < '0' || c > '9' || user > context.state.userCount) return 0;
-        user = user * 10 + (c - '0');
-    }
-    // Only the name the program gives the user (no other count of leading zeros).
-    return user >= 1 && user <= context.state.userCount && queryFileName(user) == name ? user : 0;
+    const int64_t user = queryFileUser(name);
+    return user <= context.state.userCount ? user : 0;
 }
 
 }  // namespace

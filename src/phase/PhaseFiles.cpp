@@ -109,12 +109,6 @@ int64_t byteCount(const SplitFile& file) {
     return records * file.lineLength;
 }
 
-std::string queryFileName(int64_t user) {
-    char name[32];
-    snprintf(name, sizeof name, "qry%3.3ld.qem", static_cast<long>(user));
-    return name;
-}
-
 PhaseFile historicalSalesFile(int64_t cells) {
     return salesFile<HistoricalSalesWriter>("histsale.qem", cells, historicalMonthCount);
 }

@@ -9,6 +9,7 @@
 
 #include "core/OutputFile.h"
 #include "core/RecordWriter.h"
+#include "integrity/Manifest.h"
 
 namespace qem {
 
@@ -57,8 +58,5 @@ std::vector<PhaseFile> phaseFiles(int32_t phase, std::optional<int32_t> inventor
 // The sales files of `cells` records instead of the answers' (tests).
 PhaseFile historicalSalesFile(int64_t cells);
 PhaseFile currentSalesFile(int64_t cells);
-
-// The name of user u's query file, "qry%3.3ld.qem": qry001.qem ... qry999.qem, qry1000.qem ...
-std::string queryFileName(int64_t user);
 
 }  // namespace qem
