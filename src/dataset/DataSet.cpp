@@ -198,14 +198,25 @@ std::unique_ptr<DataSet> DataSet::open(const std::string& folder, int32_t users,
     return d;
 }
 
-std::unique_ptr<DataSet> DataSet::inspect(const std::string& folder, Faults& faults) {
+std::unique_ptr<DataSet> DataSet::inspect(const std::string& folder, const Scope& scope, Faults& faults) {
     std::unique_ptr<DataSet> d(new DataSet);
-    d->check = FolderCheck::run(folder, Scope{});
+    d->check = FolderCheck::run(folder, scope);
     faults.insert(faults.end(), d->check.faults.begin(), d->check.faults.end());
     try {
         if (d->check.manifests.empty()) {
-            faults.push_back("no manifests (phaseN.manifest, or phaseN.manifest.partKKKK for a data set in parts): "
-                             "nothing proves the data set whole");
+            std::string phases;
+            for (const int32_t p : scope.phases) phases += (phases.empty() ? "" : ",") + std::to_string(p);
+            faults.push_back(
+                scope.whole()
+                    ? "no manifests (phaseN.manifest, or phaseN.manifest.partKKKK for a data set in parts): nothing "
+                      "proves the data set whole"
+                    : "no manifests of phase" + std::string(scope.phases.size() == 1 ? " " : "s ") + phases +
+                          (scope.part ? " of part " + std::to_string(scope.part) : "") +
+                          " (phaseN.manifest, or phaseN.manifest.partKKKK for a data set in parts)");
+            return d;
+        }
+        if (!scope.whole()) {
+            d->content = ContentCheck::of(d->check.manifests, d->check.files, ContentCheck::Faults::kept);
             return d;
         }
         d->openFiles(0, "qemverify", true);

@@ -52,8 +52,9 @@ public:
     // data set as far as it could be opened. Its content check keeps its
     // faults too, and no file has been read through it: the caller reads
     // every file of check.files. The dimensions and line counts are checked
-    // only when the folder itself holds no fault.
-    static std::unique_ptr<DataSet> inspect(const std::string& folder, Faults& faults);
+    // only for the whole data set and when the folder itself holds no fault;
+    // for some of its phases, or one part, the folder and manifests alone.
+    static std::unique_ptr<DataSet> inspect(const std::string& folder, const Scope& scope, Faults& faults);
 
     DataSet(const DataSet&) = delete;
     DataSet& operator=(const DataSet&) = delete;

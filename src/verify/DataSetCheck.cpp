@@ -94,11 +94,9 @@ private:
 
     const VerifyCommand& command;
     qemdata::Scope scope;
-    std::unique_ptr<qemdata::DataSet> data;  // the whole data set
-    qemdata::FolderCheck partial;            // or some of its phases, or a part
+    std::unique_ptr<qemdata::DataSet> data;  // the data set, or some of its phases, or a part
     const qemdata::FolderCheck* folder = nullptr;
     ContentCheck* content = nullptr;
-    std::unique_ptr<ContentCheck> ownContent;
     std::vector<std::string> notes, faults;
     std::map<const DataFile*, std::string> readErrors;
     std::mutex readMutex;
@@ -123,26 +121,11 @@ private:
 void Check::open() {
     scope.phases = command.phases;
     scope.part = command.part;
-    if (scope.whole()) {
-        // The whole data set: every check that every reader makes.
-        data = qemdata::DataSet::inspect(command.folder, faults);
-        folder = &data->check;
-        content = data->content.get();
-        return;
-    }
-    partial = qemdata::FolderCheck::run(command.folder, scope);
-    folder = &partial;
-    faults.insert(faults.end(), partial.faults.begin(), partial.faults.end());
-    if (partial.manifests.empty()) {
-        std::string phases;
-        for (const int32_t p : command.phases) phases += (phases.empty() ? "" : ",") + str(p);
-        fault("no manifests of phase" + std::string(command.phases.size() == 1 ? " " : "s ") + phases +
-              (command.part ? " of part " + str(command.part) : "") +
-              " (phaseN.manifest, or phaseN.manifest.partKKKK for a data set in parts)");
-        return;
-    }
-    ownContent = ContentCheck::of(partial.manifests, partial.files, ContentCheck::Faults::kept);
-    content = ownContent.get();
+    // The checks every reader makes (of the whole data set, or of the phases
+    // or the part asked for).
+    data = qemdata::DataSet::inspect(command.folder, scope, faults);
+    folder = &data->check;
+    content = data->content.get();
 }
 
 // Every manifest lists each whole file with the lines and bytes that its
@@ -478,10 +461,8 @@ void Check::finishJoin() {
 
 int Check::run(bool progress) {
     open();
-    if (folder) {
-        for (const std::string& n : folder->manifests.notes()) notes.push_back(n);
-        checkAnswers();
-    }
+    for (const std::string& n : folder->manifests.notes()) notes.push_back(n);
+    checkAnswers();
     read(progress);
     collectRows();
     compareRegenerated();
