@@ -104,4 +104,20 @@ std::vector<Query> readQueries(qemdata::DataSet& data, int32_t onlyUser) {
     return queries;
 }
 
+void finishQueryFiles(qemdata::DataSet& data, int32_t user) {
+    data.content->finish([&](const qemdata::DataFile& f, const qemdata::ExpectedPart&) {
+        const int32_t of = qemdata::queryFileUser(f.name());
+        return (of > 0 && (user == 0 || of == user)) || data.dimensionFiles.count(f.name()) > 0;
+    });
+}
+
+DataSetIdentity identityOf(const qemdata::DataSet& data) {
+    DataSetIdentity id;
+    id.channels = data.size.channels;
+    id.densityCode = data.size.densityCode;
+    id.users = data.size.users;
+    if (!data.manifests().empty()) id.seed = data.manifests().settings().seed;
+    return id;
+}
+
 }  // namespace qemquery
