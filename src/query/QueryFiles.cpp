@@ -90,7 +90,12 @@ std::vector<Query> readQueries(qemdata::DataSet& data, int32_t onlyUser) {
                 if (code.empty()) continue;
                 const qemdata::Dimension& dim = dims[dimsOf[d]];
                 int32_t level = 0;
-                q.member[d].position = dim.find(code, level);
+                const int32_t position = dim.find(code, level);
+                // The dimension's top (above every level column) holds all
+                // its leaves: a query that names it restricts nothing there,
+                // as one that names no member of it.
+                if (static_cast<size_t>(level) > dim.layout.levelColumnCount()) continue;
+                q.member[d].position = position;
                 q.member[d].level = level;
             }
             if (q.member[timeDim].named()) q.time = timeMonths[static_cast<size_t>(q.member[timeDim].position)];
