@@ -23,8 +23,17 @@ for tool in qemgen qemload qemquery localpg; do
   [ -x "$build/$tool" ] || { echo "$0: $build/$tool missing: build it first (make bench-queries does)" >&2; exit 2; }
 done
 
-if [ -f "$data/phase3.manifest" ] && [ ! -e "$data/qem1r2genstate" ]; then
-  echo "querybench: the finished data set in $data:" $(sed -n 's/^\(channels\|density-code\|users\) //p' "$data/phase1.manifest" |
+# The manifests of phase N in DATA: phaseN.manifest of a data set written
+# whole, phaseN.manifest.partKKKK of one written in parts (not the side files
+# .new of a manifest being written).
+manifests() {
+  compgen -G "$data/phase$1.manifest" || true
+  compgen -G "$data/phase$1.manifest.part[0-9][0-9][0-9][0-9]" | sort || true
+}
+
+if [ -n "$(manifests 3)" ] && [ ! -e "$data/qem1r2genstate" ]; then
+  phase1=$(manifests 1 | head -n 1)
+  echo "querybench: the finished data set in $data:" $(sed -n 's/^\(channels\|density-code\|users\) //p' "$phase1" |
     paste -sd' ' | awk '{print $1 " channels, density code " $2 ", " $3 " users"}')
 else
   echo "querybench: writing a data set of $channels channels, $density %, $users users into $data"

@@ -6,10 +6,11 @@
 #endif
 #include <xxhash.h>
 
-#include <cinttypes>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
+
+#include "integrity/Manifest.h"
 
 namespace qemquery {
 
@@ -22,12 +23,6 @@ const char* const partialHeader = "qem partial answers 1";
 int64_t rounded(__int128 num, __int128 den) {
     const __int128 magnitude = (2 * (num < 0 ? -num : num) + den) / (2 * den);
     return static_cast<int64_t>(num < 0 ? -magnitude : magnitude);
-}
-
-std::string hex16(uint64_t v) {
-    char text[24];
-    snprintf(text, sizeof text, "%016" PRIx64, v);
-    return text;
 }
 
 std::string headerOf(const char* first, const DataSetIdentity& id) {
@@ -80,10 +75,6 @@ bool readPlace(const std::string& line, int32_t& user, int64_t& position, int& k
     return true;
 }
 
-std::string placeOf(int32_t user, int64_t position, int kind) {
-    return "user " + std::to_string(user) + " position " + std::to_string(position) + " kind " + std::to_string(kind);
-}
-
 std::vector<std::string> words(const std::string& text) {
     std::vector<std::string> w;
     std::istringstream in(text);
@@ -92,6 +83,10 @@ std::vector<std::string> words(const std::string& text) {
 }
 
 }  // namespace
+
+std::string placeOf(int32_t user, int64_t position, int kind) {
+    return "user " + std::to_string(user) + " position " + std::to_string(position) + " kind " + std::to_string(kind);
+}
 
 Sums& Sums::operator+=(const Sums& o) {
     for (int s = 0; s < 2; ++s) {
@@ -221,7 +216,7 @@ std::string answersText(const DataSetIdentity& id, const std::vector<Answered>& 
         for (size_t c = 0; c < columns.size(); ++c) text += " " + valueText(values[c], columns[c].decimals);
         text += "\n";
     }
-    return text + "digest " + hex16(XXH3_64bits(text.data(), text.size())) + "\n";
+    return text + "digest " + qem::hex(XXH3_64bits(text.data(), text.size()), 16) + "\n";
 }
 
 std::string partialText(const DataSetIdentity& id, int32_t share, int32_t shares, const std::vector<Answered>& queries,
@@ -283,7 +278,7 @@ ExpectedAnswers parseAnswers(const std::string& text, const std::string& name) {
     a.id = readHeader(lines, answersHeader, name);
     if (lines.back().rfind("digest ", 0) != 0) unreadable(name, 0, "cut short (no digest at its end)");
     const size_t digestAt = text.rfind("digest ");
-    if (lines.back() != "digest " + hex16(XXH3_64bits(text.data(), digestAt)))
+    if (lines.back() != "digest " + qem::hex(XXH3_64bits(text.data(), digestAt), 16))
         unreadable(name, lines.size(), "its digest does not match its lines (changed since it was written?)");
     for (size_t i = 3; i + 1 < lines.size(); ++i) {
         int32_t user = 0;

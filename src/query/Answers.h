@@ -57,6 +57,11 @@ std::vector<Value> answerOf(const Shape& q, const Sums& s);
 // "1234", "5678.00", "-0.125", "NULL": a value as the answers print it.
 std::string valueText(const Value& v, int decimals);
 
+// "user 1 position 17 kind 3": a query's place, as the answers and the
+// messages name it.
+std::string placeOf(int32_t user, int64_t position, int kind);
+inline std::string placeOf(const Query& q) { return placeOf(q.user, q.position, q.kind); }
+
 // The data set an answers file is of.
 struct DataSetIdentity {
     int64_t channels = 0, densityCode = 0, users = 0, seed = 0;

@@ -7,8 +7,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <thread>
@@ -17,11 +15,11 @@
 #include "cli/Interrupts.h"
 #include "dataset/DataSet.h"
 #include "dataset/DataSetError.h"
-#include "publish/Publication.h"
 #include "query/Answers.h"
 #include "query/QueryFiles.h"
 #include "query/Session.h"
 #include "query/Sql.h"
+#include "query/TextFiles.h"
 
 namespace qemquery {
 
@@ -51,19 +49,6 @@ std::string oneLine(const std::string& text) {
         line += c;
     }
     return line;
-}
-
-std::string placeOf(const Query& q) {
-    return "user " + std::to_string(q.user) + " position " + std::to_string(q.position) + " kind " +
-           std::to_string(q.kind);
-}
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw DataSetError(path + ": cannot be read");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw DataSetError(path + ": cannot be read");
-    return text;
 }
 
 // A decimal number as a database or an answers file prints it, or nothing.
@@ -110,6 +95,7 @@ struct Worker {
     int32_t user = 0;
     std::unique_ptr<Session> session;
     std::vector<const Query*> queries;
+    std::vector<std::string> statements;  // by queries' index: the comment and the SQL
     std::vector<Ran> ran;
     std::vector<Problem> errors, mismatches;
     Clock::time_point end;  // when it finished
@@ -137,13 +123,16 @@ public:
 
 private:
     // The data set's queries (every file's bytes checked against its
-    // manifests), each session's share, and the answers to check against.
+    // manifests), each session's share and its statements, and the answers
+    // to check against.
     void prepare() {
+        const bool sqlite = o.conninfo.rfind("sqlite:", 0) == 0;
+        sql.dialect = sqlite ? Dialect::sqlite : Dialect::postgresql;
+        sql.schema = o.schema;
+        database = sqlite ? "SQLite" : "PostgreSQL";
         data = qemdata::DataSet::open(o.data, 0, "qemquery");
         queries = readQueries(*data);
-        data->content->finish([&](const qemdata::DataFile& f, const qemdata::ExpectedPart&) {
-            return qemdata::queryFileUser(f.name()) > 0 || data->dimensionFiles.count(f.name()) > 0;
-        });
+        finishQueryFiles(*data);
         std::map<int32_t, std::vector<const Query*>> byUser;
         for (const Query& q : queries) byUser[q.user].push_back(&q);
         const int32_t users = o.users > 0 ? o.users : static_cast<int32_t>(byUser.size());
@@ -156,16 +145,13 @@ private:
             w->user = u;
             w->queries = at->second;
             if (o.limit > 0 && static_cast<int64_t>(w->queries.size()) > o.limit) w->queries.resize(static_cast<size_t>(o.limit));
+            for (const Query* q : w->queries) w->statements.push_back(queryComment(*q) + "\n" + querySql(*q, data->dims, sql));
             workers.push_back(std::move(w));
         }
         if (workers.empty()) throw DataSetError(o.data + " holds no query files");
         if (!o.check) return;
         answers = parseAnswers(readAll(*o.check), *o.check);
-        DataSetIdentity id;
-        id.channels = data->size.channels;
-        id.densityCode = data->size.densityCode;
-        id.users = data->size.users;
-        if (!data->manifests().empty()) id.seed = data->manifests().settings().seed;
+        const DataSetIdentity id = identityOf(*data);
         if (!(answers.id == id))
             throw DataSetError(*o.check + ": the answers of another data set (" + answers.id.text() + ") than " + o.data +
                                " (" + id.text() + ")");
@@ -184,10 +170,7 @@ private:
     // A session per user, and the database's tables checked through the
     // first: its query table holds the data set's queries.
     void connect() {
-        const bool sqlite = o.conninfo.rfind("sqlite:", 0) == 0;
-        sql.dialect = sqlite ? Dialect::sqlite : Dialect::postgresql;
-        sql.schema = o.schema;
-        database = sqlite ? "SQLite" : "PostgreSQL";
+        const bool sqlite = sql.dialect == Dialect::sqlite;
         for (const auto& w : workers)
             w->session = sqlite ? openSqlite(o.conninfo.substr(7))
                                 : openPostgres(o.conninfo, "qemquery user " + std::to_string(w->user));
@@ -216,15 +199,15 @@ private:
     void work(Worker& w) {
         const auto* expected = o.check ? &answers.answers : nullptr;
         for (int64_t pass = 0; o.duration > 0 || pass < o.passes; ++pass) {
-            for (const Query* q : w.queries) {
+            for (size_t i = 0; i < w.queries.size(); ++i) {
+                const Query* q = w.queries[i];
                 if (stopping()) return finish(w);
-                const std::string statement = queryComment(*q) + "\n" + querySql(*q, data->dims, sql);
                 Ran r{q, 0, 0, 0, false, false};
                 Session::Table rows;
                 std::string failure;
                 const auto sent = Clock::now();
                 try {
-                    rows = w.session->run(statement);
+                    rows = w.session->run(w.statements[i]);
                 } catch (const StatementError& e) {
                     failure = oneLine(e.what());
                 }
@@ -291,27 +274,15 @@ private:
         for (const auto& w : workers)
             for (const Ran& r : w->ran) all.push_back(&r);
         std::stable_sort(all.begin(), all.end(), [](const Ran* a, const Ran* b) { return a->start < b->start; });
-        const std::string temp = qem::temporaryNameOf(*o.timings);
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            out << "user,position,kind,start,seconds,rows,ok\n";
-            char line[160];
-            for (const Ran* r : all) {
-                snprintf(line, sizeof line, "%d,%lld,%d,%.6f,%.6f,%lld,%d\n", r->query->user,
-                         static_cast<long long>(r->query->position), r->query->kind, r->start, r->seconds,
-                         static_cast<long long>(r->rows), r->failed || r->disagreed ? 0 : 1);
-                out << line;
-            }
-            out.flush();
-            if (!out) {
-                std::remove(temp.c_str());
-                throw DataSetError("cannot write " + temp);
-            }
+        std::string text = "user,position,kind,start,seconds,rows,ok\n";
+        char line[160];
+        for (const Ran* r : all) {
+            snprintf(line, sizeof line, "%d,%lld,%d,%.6f,%.6f,%lld,%d\n", r->query->user,
+                     static_cast<long long>(r->query->position), r->query->kind, r->start, r->seconds,
+                     static_cast<long long>(r->rows), r->failed || r->disagreed ? 0 : 1);
+            text += line;
         }
-        if (std::rename(temp.c_str(), o.timings->c_str()) != 0) {
-            std::remove(temp.c_str());
-            throw DataSetError("cannot rename " + temp + " to " + *o.timings);
-        }
+        writeWhole(*o.timings, text);
     }
 
     // The percentile p (0 to 1) of sorted times, by nearest rank.

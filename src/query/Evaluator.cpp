@@ -1,6 +1,8 @@
 #include "query/Evaluator.h"
 
 #include <algorithm>
+#include <set>
+#include <string>
 #include <string_view>
 
 #include "dataset/DataSetError.h"
@@ -19,6 +21,9 @@ using qemdata::TableId;
 // Text read at a time: large enough that handing a piece over costs nothing,
 // small enough that the jobs share a file evenly.
 constexpr uint64_t pieceBytes = 2u << 20;
+
+// The month of every line of currsale.qem and currinv.qem.
+const int32_t currentMonth = monthOf(qemdata::table_lines::currentMonth);
 
 // Where a row goes in a query's sums.
 enum class Target : uint8_t { actualSales, budgetSales, actualWindow, budgetWindow, inventory, stdCost };
@@ -44,7 +49,9 @@ struct Entry {
 // then those of a store by its position, then those of a retailer.
 class Index {
 public:
-    Index(const Dimension& product) : product(product), open(static_cast<int32_t>(product.members.size())) {}
+    Index(const Dimension& product)
+        : product(product), open(static_cast<int32_t>(product.members.size())),
+          columns(static_cast<int>(product.layout.levelColumnCount())) {}
 
     void add(int32_t productMember, const Entry& e) {
         pending.emplace_back(productMember < 0 ? open : productMember, e);
@@ -68,7 +75,7 @@ public:
         }
         int32_t customerCount = 0;
         for (const Entry& e : entries) customerCount = std::max(customerCount, e.customer + 1);
-        const size_t words = (static_cast<size_t>(customerCount) + 63) / 64;
+        words = (static_cast<size_t>(customerCount) + 63) / 64;
         bitsAt.assign(start.size(), noBits);
         for (size_t b = 0; b + 1 < start.size(); ++b) {
             uint32_t at = start[b];
@@ -91,12 +98,13 @@ public:
     bool empty() const { return entries.empty(); }
 
     // Calls f with every entry whose product member is one of the line's
-    // product leaf `p` ancestors (by `ancestors`: level 1 to 5 at 0 to 4)
-    // and whose customer member is the store `c` or its retailer `r`.
+    // product leaf `p` ancestors (by `ancestors`, the leaf's row of
+    // Dimension::ancestors: level 1 and up at 0 and up) and whose customer
+    // member is the store `c` or its retailer `r`.
     template <typename F>
     void match(int32_t p, const int32_t* ancestors, int32_t c, int32_t r, F&& f) const {
         if (levels & 1u) bucket(p, c, r, f);
-        for (int level = 1; level <= 5; ++level)
+        for (int level = 1; level <= columns; ++level)
             if ((levels >> level) & 1u && ancestors[level - 1] >= 0) bucket(ancestors[level - 1], c, r, f);
         if (levels & openBit) bucket(open, c, r, f);
     }
@@ -113,7 +121,7 @@ private:
         if (bitsAt[b] != noBits) {
             const uint64_t* set = bits.data() + bitsAt[b];
             const auto named = [&](int32_t k) {
-                return k >= 0 && static_cast<size_t>(k) / 64 < bits.size() - bitsAt[b] &&
+                return k >= 0 && static_cast<size_t>(k) / 64 < words &&
                        (set[static_cast<size_t>(k) / 64] >> (k % 64) & 1u);
             };
             if (named(c)) each(stores[b], retailers[b], c, f);
@@ -144,6 +152,7 @@ private:
 
     const Dimension& product;
     const int32_t open;
+    const int columns;  // the product dimension's level columns
     uint32_t levels = 0;
     std::vector<std::pair<int32_t, Entry>> pending;
     std::vector<uint32_t> start, stores, retailers;
@@ -152,6 +161,7 @@ private:
     static constexpr uint32_t noBits = UINT32_MAX;
     std::vector<uint32_t> bitsAt;    // by bucket: where its set of customers begins in `bits`, or noBits
     std::vector<uint64_t> bits;
+    size_t words = 0;  // of each bucket's set
 };
 
 // The indexes of the tables: sales (Actual), budget, inventory, and the
@@ -259,6 +269,11 @@ void index(const std::vector<Query>& queries, Indexes& ix) {
 
 // A line's values as its table's parser hands them over.
 struct Row {
+    // The month of every time member by position (-1: a quarter or a year),
+    // and the month of every line of a file whose lines name none (currsale
+    // and currinv: 199606; -1 for the others).
+    const int32_t* timeMonths = nullptr;
+    int32_t fileMonth = -1;
     int32_t product = -1, customer = -1, channel = -1, month = -1;
     int32_t ints[17];
     int intCount = 0;
@@ -266,7 +281,8 @@ struct Row {
     int scenario = 0;
 
     void reset() {
-        product = customer = channel = month = -1;
+        product = customer = channel = -1;
+        month = fileMonth;
         intCount = 0;
     }
     void begin(int) {}
@@ -275,12 +291,13 @@ struct Row {
             case qemdata::productDimension: product = m.position; break;
             case qemdata::customerDimension: customer = m.position; break;
             case qemdata::channelDimension: channel = m.position; break;
-            default: month = monthOf(m.code); break;
+            default: month = m.position >= 0 ? timeMonths[m.position] : -1; break;
         }
     }
-    void text(std::string_view s) {
-        if (const int32_t m = monthOf(s); m >= 0) month = m;
-    }
+    // The month of currsale and currinv is the file's (fileMonth); histinv's
+    // months are the order of its values; a cost line's scenario comes as
+    // its ordinal.
+    void text(std::string_view) {}
     void int32(int32_t v) {
         if (intCount < 17) ints[intCount++] = v;
     }
@@ -349,20 +366,20 @@ private:
 class Evaluation {
 public:
     Evaluation(qemdata::DataSet& d, const std::vector<Query>& q, Share s, int j, std::atomic<uint64_t>& read)
-        : data(d), queries(q), share(s), jobs(j), bytesRead(read), ix(d.dims[qemdata::productDimension]) {}
+        : data(d), queries(q), share(s), jobs(j), bytesRead(read), ix(d.dims[qemdata::productDimension]),
+          productDim(d.dims[qemdata::productDimension]), customerDim(d.dims[qemdata::customerDimension]) {}
 
     std::vector<Sums> run() {
         index(queries, ix);
         const Dimension& product = data.dims[qemdata::productDimension];
         const Dimension& customer = data.dims[qemdata::customerDimension];
-        // The ancestors of every product leaf at levels 1 to 5, and every
-        // store's retailer, once.
-        ancestors.assign(product.members.size() * 5, -1);
-        for (size_t p = 0; p < product.members.size(); ++p)
-            for (size_t c = 0; c < product.layout.levelColumnCount() && c < 5; ++c)
-                ancestors[p * 5 + c] = product.ancestor(static_cast<int32_t>(p), c);
-        retailer.assign(customer.members.size(), -1);
-        for (size_t c = 0; c < customer.members.size(); ++c) retailer[c] = customer.ancestor(static_cast<int32_t>(c), 0);
+        const Dimension& time = data.dims[qemdata::timeDimension];
+        // The month of every time member, once.
+        timeMonths.assign(time.members.size(), -1);
+        for (size_t m = 0; m < time.members.size(); ++m) timeMonths[m] = monthOf(time.members[m].code);
+        for (const qemdata::TableFiles& t : data.tables)
+            if (isFact(t.def->id))
+                for (const qemdata::Source& src : t.sources) factFiles.insert(src.file->name());
         costs.size(product.members.size(), customer.members.size());
         sums.assign(static_cast<size_t>(jobs), std::vector<Sums>(queries.size()));
         byProduct.assign(static_cast<size_t>(jobs), LeafMonths{});
@@ -371,12 +388,13 @@ public:
             if (!ix.byProduct.empty()) l.size(product.members.size());
         for (LeafMonths& l : byCustomer)
             if (!ix.byCustomer.empty()) l.size(customer.members.size());
+        leafSums = !ix.byProduct.empty() || !ix.byCustomer.empty();
         // The costs first: a sales row's cost needs them.
         read({TableId::prodcos, TableId::custship});
         read({TableId::histsale, TableId::currsale, TableId::budget, TableId::histinv, TableId::currinv});
         // Every part read whole matched its manifest; with one share, every part was read.
         data.content->finish([&](const DataFile& file, const qemdata::ExpectedPart& part) {
-            return share.of == 1 || !isFact(file) || inShare(file, part);
+            return share.of == 1 || factFiles.count(file.name()) == 0 || inShare(file, part);
         });
         std::vector<Sums> total(queries.size());
         for (const auto& job : sums)
@@ -391,12 +409,11 @@ public:
     }
 
 private:
-    static bool isCost(const DataFile& f) { return f.name() == "prodcos.qem" || f.name() == "custship.qem"; }
-    // The files a share reads only in part.
-    static bool isFact(const DataFile& f) {
-        for (const char* name : {"histsale.qem", "currsale.qem", "budget.qem", "histinv.qem", "currinv.qem"})
-            if (f.name() == name) return true;
-        return false;
+    static bool isCost(TableId t) { return t == TableId::prodcos || t == TableId::custship; }
+    // The tables a share reads only in part.
+    static bool isFact(TableId t) {
+        return t == TableId::histsale || t == TableId::currsale || t == TableId::budget || t == TableId::histinv ||
+               t == TableId::currinv;
     }
 
     // The share's parts of a file (all of them for a cost file when `whole`).
@@ -423,7 +440,7 @@ private:
             const uint64_t stride = src.stride(*t.def), step = std::max<uint64_t>(1, pieceBytes / stride) * stride;
             // Cost files are read whole (their rows give every sales row's
             // cost); only the share's rows count as rows of a query.
-            const auto [begin, end] = isCost(*src.file) ? std::pair<uint64_t, uint64_t>{0, src.file->size()}
+            const auto [begin, end] = isCost(t.def->id) ? std::pair<uint64_t, uint64_t>{0, src.file->size()}
                                                         : range(*src.file);
             for (qemdata::PieceTask task : qemdata::planPieces(*src.file, sources.size(), 0, step, stride)) {
                 task.begin = std::max(task.begin, begin);
@@ -439,10 +456,14 @@ private:
             const qemdata::Source& src = t.sources.front();
             const uint64_t stride = src.stride(*t.def), step = std::max<uint64_t>(1, pieceBytes / stride) * stride;
             const auto [begin, end] = range(*src.file);
+            const TableId table = t.def->id;
+            const bool cost = isCost(table);
             const qemdata::LineParser<Row> parse = qemdata::lineParser<Row>(*t.def);
             const qemdata::LineContext ctx{&data.dims, 0};
             DataFile::Reader reader(*src.file, task.begin, qemdata::compressedCheck(*data.content));
             Row row;
+            row.timeMonths = timeMonths.data();
+            if (table == TableId::currsale || table == TableId::currinv) row.fileMonth = currentMonth;
             qemdata::readPieces(reader, task, step, buffers[static_cast<size_t>(job)], [&](uint64_t at, const char* text, size_t n) {
                 data.content->add(*src.file, at, text, n);
                 const bool counted = at >= begin && at < end;
@@ -450,7 +471,7 @@ private:
                                         [&](const char* line, uint64_t number) {
                                             row.reset();
                                             parse(ctx, line, number, row);
-                                            if (counted || isCost(*src.file)) add(t.def->id, row, counted, static_cast<size_t>(job));
+                                            if (counted || cost) add(table, row, counted, static_cast<size_t>(job));
                                         });
                 bytesRead.fetch_add(n, std::memory_order_relaxed);
             });
@@ -467,8 +488,9 @@ private:
     // A line's rows into the sums of every query cell they fall in.
     void add(TableId table, const Row& row, bool counted, size_t job) {
         std::vector<Sums>& own = sums[job];
-        const int32_t p = row.product, c = row.customer, r = c >= 0 ? retailer[static_cast<size_t>(c)] : -1;
-        const int32_t* a = p >= 0 ? &ancestors[static_cast<size_t>(p) * 5] : nullptr;
+        const int32_t p = row.product, c = row.customer, r = c >= 0 ? customerDim.ancestor(c, 0) : -1;
+        const int32_t* a =
+            p >= 0 ? &productDim.ancestors[static_cast<size_t>(p) * productDim.layout.levelColumnCount()] : nullptr;
         switch (table) {
             case TableId::prodcos:
                 costs.setProduct(p, row.scenario, row.month, row.scaled);
@@ -483,7 +505,7 @@ private:
             case TableId::budget: {
                 const bool actual = table != TableId::budget;
                 const int64_t units = row.ints[0], cents = row.scaled;
-                if (actual)
+                if (actual && leafSums)
                     for (LeafMonths::Cell* cell : {byProduct[job].at(p, row.month), byCustomer[job].at(c, row.month)})
                         if (cell) {
                             ++cell->rows;
@@ -512,7 +534,7 @@ private:
             }
             case TableId::histinv:
             case TableId::currinv:
-                for (int k = 0; k < row.intCount; ++k) {
+                for (int k = 0; leafSums && k < row.intCount; ++k) {
                     const int32_t month = table == TableId::histinv ? k : 17;
                     for (LeafMonths::Cell* cell : {byProduct[job].at(p, month), byCustomer[job].at(c, month)})
                         if (cell) {
@@ -579,7 +601,11 @@ private:
     const int jobs;
     std::atomic<uint64_t>& bytesRead;
     Indexes ix;
-    std::vector<int32_t> ancestors, retailer;
+    const Dimension& productDim;
+    const Dimension& customerDim;
+    std::vector<int32_t> timeMonths;  // by time member: its month, or -1
+    std::set<std::string> factFiles;  // the files of the tables a share reads in part
+    bool leafSums = false;            // some query is summed by leaf (LeafMonths)
     CostTable costs;
     std::vector<std::vector<Sums>> sums;  // by job
     std::vector<LeafMonths> byProduct, byCustomer;  // by job

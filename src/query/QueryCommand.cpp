@@ -7,8 +7,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -22,12 +20,12 @@
 #include "cli/Numbers.h"
 #include "dataset/DataSet.h"
 #include "dataset/DataSetError.h"
-#include "publish/Publication.h"
 #include "query/Answers.h"
 #include "query/Driver.h"
 #include "query/Evaluator.h"
 #include "query/QueryFiles.h"
 #include "query/Sql.h"
+#include "query/TextFiles.h"
 
 namespace qemquery {
 
@@ -80,14 +78,6 @@ double processorSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(path + ": cannot be read");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw std::runtime_error(path + ": cannot be read");
-    return text;
-}
-
 // The text into FILE (under a temporary name until whole, then in its
 // place) or onto standard output.
 void deliver(const std::string& text, const std::optional<std::string>& out) {
@@ -96,29 +86,7 @@ void deliver(const std::string& text, const std::optional<std::string>& out) {
         if (fflush(stdout) != 0) throw std::runtime_error("writing the answers to standard output failed");
         return;
     }
-    const std::string temp = qem::temporaryNameOf(*out);
-    {
-        std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-        file.write(text.data(), static_cast<std::streamsize>(text.size()));
-        file.flush();
-        if (!file) {
-            std::remove(temp.c_str());
-            throw std::runtime_error("cannot write " + temp);
-        }
-    }
-    if (std::rename(temp.c_str(), out->c_str()) != 0) {
-        std::remove(temp.c_str());
-        throw std::runtime_error("cannot rename " + temp + " to " + *out);
-    }
-}
-
-DataSetIdentity identityOf(const qemdata::DataSet& data) {
-    DataSetIdentity id;
-    id.channels = data.size.channels;
-    id.densityCode = data.size.densityCode;
-    id.users = data.size.users;
-    if (!data.manifests().empty()) id.seed = data.manifests().settings().seed;
-    return id;
+    writeWhole(*out, text);
 }
 
 std::vector<Answered> answered(const std::vector<Query>& queries) {
@@ -164,10 +132,7 @@ int sql(const qemcli::CommandLine& line) {
         throw qemdata::DataSetError(line.arguments[0] + " has no query file of user " + std::to_string(user) + " (" +
                                     qemdata::queryFileName(user) + ")");
     // The statements come from bytes that match the manifests.
-    data->content->finish([&](const qemdata::DataFile& f, const qemdata::ExpectedPart&) {
-        const int32_t of = qemdata::queryFileUser(f.name());
-        return (of > 0 && (user == 0 || of == user)) || data->dimensionFiles.count(f.name()) > 0;
-    });
+    finishQueryFiles(*data, user);
     std::string text;
     for (const Query& q : queries) {
         text += queryComment(q) + "\n" + querySql(q, data->dims, options) + "\n\n";

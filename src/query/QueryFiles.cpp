@@ -90,7 +90,12 @@ std::vector<Query> readQueries(qemdata::DataSet& data, int32_t onlyUser) {
                 if (code.empty()) continue;
                 const qemdata::Dimension& dim = dims[dimsOf[d]];
                 int32_t level = 0;
-                q.member[d].position = dim.find(code, level);
+                const int32_t position = dim.find(code, level);
+                // The dimension's top (above every level column) holds all
+                // its leaves: a query that names it restricts nothing there,
+                // as one that names no member of it.
+                if (static_cast<size_t>(level) > dim.layout.levelColumnCount()) continue;
+                q.member[d].position = position;
                 q.member[d].level = level;
             }
             if (q.member[timeDim].named()) q.time = timeMonths[static_cast<size_t>(q.member[timeDim].position)];
@@ -102,6 +107,22 @@ std::vector<Query> readQueries(qemdata::DataSet& data, int32_t onlyUser) {
         }, seen, qemdata::compressedCheck(*data.content));
     }
     return queries;
+}
+
+void finishQueryFiles(qemdata::DataSet& data, int32_t user) {
+    data.content->finish([&](const qemdata::DataFile& f, const qemdata::ExpectedPart&) {
+        const int32_t of = qemdata::queryFileUser(f.name());
+        return (of > 0 && (user == 0 || of == user)) || data.dimensionFiles.count(f.name()) > 0;
+    });
+}
+
+DataSetIdentity identityOf(const qemdata::DataSet& data) {
+    DataSetIdentity id;
+    id.channels = data.size.channels;
+    id.densityCode = data.size.densityCode;
+    id.users = data.size.users;
+    if (!data.manifests().empty()) id.seed = data.manifests().settings().seed;
+    return id;
 }
 
 }  // namespace qemquery

@@ -1,20 +1,20 @@
 #include "query/Reading.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
+
+#include "dataset/TableLines.h"
 
 namespace qemquery {
 
-const char* scenarioName(Scenario s) {
-    static const char* const names[] = {"Actual", "Budget", "Forecast", "Scenario"};
-    return names[static_cast<int>(s)];
-}
+// The names as the query files write them (the line parser checks them).
+static_assert(std::size(qemdata::table_lines::scenarioNames) == 4);
+static_assert(std::size(qemdata::table_lines::measureNames) == 10);
 
-const char* measureName(Measure m) {
-    static const char* const names[] = {"DollarSales", "DollarCost",  "Units",       "Margin",        "MarginPct",
-                                        "AvgSellingPrice", "StdProdCost", "StdShipCost", "SmoothedSales", "Inventory"};
-    return names[static_cast<int>(m)];
-}
+const char* scenarioName(Scenario s) { return qemdata::table_lines::scenarioNames[static_cast<int>(s)]; }
+
+const char* measureName(Measure m) { return qemdata::table_lines::measureNames[static_cast<int>(m)]; }
 
 Months heldMonths(Scenario s) {
     if (s == Scenario::actual) return {0, 17};
@@ -41,14 +41,15 @@ const std::vector<Column>& answerColumns(int kind, Measure measure) {
                                             {"budget_dollar_sales", Quantity::budgetDollarSales, 2},
                                             {"units", Quantity::units, 0},
                                             {"dollar_sales", Quantity::dollarSales, 2}};
-    static const std::vector<Column> measures[] = {
-        {{"value", Quantity::measure, 2}}, {{"value", Quantity::measure, 3}}, {{"value", Quantity::measure, 0}},
-        {{"value", Quantity::measure, 3}}, {{"value", Quantity::measure, 6}}, {{"value", Quantity::measure, 6}},
-        {{"value", Quantity::measure, 6}}, {{"value", Quantity::measure, 6}}, {{"value", Quantity::measure, 6}},
-        {{"value", Quantity::measure, 0}}};
+    static const std::vector<std::vector<Column>> measures = [] {
+        std::vector<std::vector<Column>> v;
+        for (size_t m = 0; m < std::size(qemdata::table_lines::measureNames); ++m)
+            v.push_back({{"value", Quantity::measure, measureDecimals(static_cast<Measure>(m))}});
+        return v;
+    }();
     if (kind == 1) return withChannel;
     if (kind == 7) return budget;
-    if (kind == 10) return measures[static_cast<int>(measure)];
+    if (kind == 10) return measures[static_cast<size_t>(measure)];
     return actual;
 }
 

@@ -107,7 +107,8 @@ private:
 
     // Restricts the rows to the leaves beneath the member the query names
     // in dimension d: the fact table's own column for a leaf, the level
-    // column of the dimension's table above it; nothing for the top.
+    // column of the dimension's table above it; nothing when it names none
+    // (readQueries leaves a dimension whose top a query names unnamed).
     void restrict(Branch& b, int d, const char* factColumn) const {
         const Named& n = q.member[d];
         if (!n.named()) return;
@@ -117,7 +118,6 @@ private:
             b.where.push_back(std::string("s.") + factColumn + " = " + literal(code));
             return;
         }
-        if (static_cast<size_t>(n.level) > dim.layout.levelColumnCount()) return;
         static const char* const aliases[] = {"p", "c", "ch", "t"};
         const std::string alias = aliases[d];
         b.joins.push_back("JOIN " + table(dim.layout.table) + " " + alias + " ON " + alias + ".leaf_code = s." +

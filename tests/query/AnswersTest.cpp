@@ -264,6 +264,57 @@ TEST_F(Answers, AreThoseOfAPlainScanOfTheFiles) {
     EXPECT_GT(nulls, 0);  // the empty cells, at least
 }
 
+// A query that names a dimension's top takes that dimension whole, as one
+// that names none of it (the SQL reads it so too): lines of user 1
+// rewritten to ask the same cell both ways.
+TEST_F(Answers, OfADimensionsTopAreThoseOfTheWholeDimension) {
+    const fs::path data = dir / "data";
+    fs::create_directory(data);
+    for (const std::string& input : {validAnswers, std::string(), std::string()}) ASSERT_EQ(run(input, data).status, 0);
+    for (const char* phase : {"1", "2", "3"}) fs::remove(data / (std::string("phase") + phase + ".manifest"));
+    const auto top = [&](const char* tree) {
+        for (const auto& [code, level] : readTree(data / tree, 12, 12).level)
+            if (level == "Top") return code;
+        return std::string();
+    };
+    const auto queryLine = [](int kind, const std::vector<std::string>& fields) {
+        const std::string k = std::to_string(kind);
+        std::string line = std::string(24 - k.size(), ' ') + k;
+        for (size_t i = 0; i < 6; ++i) {
+            const std::string f = i < fields.size() ? fields[i] : "";
+            line += f + std::string(24 - f.size(), ' ');
+        }
+        return line;
+    };
+    std::vector<std::string> lines;
+    std::string retailer;
+    forEachLine((data / "qry001.qem").string(), [&](const std::string& line) {
+        lines.push_back(line);
+        if (retailer.empty() && std::stoi(line.substr(0, 24)) == 3) retailer = trimmed(line.substr(48, 24));
+    });
+    ASSERT_FALSE(retailer.empty());
+    const std::string product = top("prodtree.qem"), customer = top("custtree.qem"), channel = top("chantree.qem");
+    lines[0] = queryLine(5, {retailer});
+    lines[1] = queryLine(3, {product, retailer});
+    lines[2] = queryLine(10, {"Product", "Customer", "Channel", "1995Q4", "Actual", "DollarCost"});
+    lines[3] = queryLine(10, {product, customer, channel, "1995Q4", "Actual", "DollarCost"});
+    {
+        std::ofstream out(data / "qry001.qem", std::ios::binary | std::ios::trunc);
+        for (const std::string& line : lines) out << line << "\n";
+    }
+    const Outcome answered = qemquery({"answers", data.string()});
+    ASSERT_EQ(answered.status, 0) << answered.err;
+    std::vector<std::string> values;
+    std::istringstream in(answered.out);
+    for (std::string line; std::getline(in, line) && values.size() < 4;)
+        if (line.starts_with("user 1 ")) values.push_back(line.substr(line.find(": ") + 2));
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_NE(values[0], "NULL NULL NULL");
+    EXPECT_EQ(values[1], values[0]);
+    EXPECT_NE(values[2], "NULL");
+    EXPECT_EQ(values[3], values[2]);
+}
+
 // The answers of a data set in parts, in three shares added, are the
 // answers of the whole: every byte, the digest with them.
 TEST_F(Answers, OfSharesAddedAreThoseOfTheWhole) {
