@@ -47,19 +47,19 @@ std::vector<DataFile> filesWithoutManifests(const Folder& folder, int32_t userCo
         for (const std::string& name : phaseFileNames(phase, 0)) files.push_back(whole(name));
     std::vector<int32_t> users;
     for (const auto& [base, forms] : folder.dataFiles())
-        if (const int32_t user = queryFileUser(base)) users.push_back(user);
+        if (const int32_t user = qem::queryFileUser(base)) users.push_back(user);
     std::sort(users.begin(), users.end());
     if (userCount > 0) {
-        const std::string range = "--users " + std::to_string(userCount) + " asks for " + queryFileName(1) + " .. " +
-                                  queryFileName(userCount) + " and no more, and " + std::to_string(users.size()) +
+        const std::string range = "--users " + std::to_string(userCount) + " asks for " + qem::queryFileName(1) + " .. " +
+                                  qem::queryFileName(userCount) + " and no more, and " + std::to_string(users.size()) +
                                   " query files are present";
         if (!users.empty() && users.back() > userCount)
-            throw DataSetError(queryFileName(users.back()) + ": present; " + range);
+            throw DataSetError(qem::queryFileName(users.back()) + ": present; " + range);
         for (int32_t u = 1; u <= userCount; ++u)
-            if (!folder.formsOf(queryFileName(u))) throw DataSetError(queryFileName(u) + ": file is missing; " + range);
+            if (!folder.formsOf(qem::queryFileName(u))) throw DataSetError(qem::queryFileName(u) + ": file is missing; " + range);
     }
     if (users.empty()) throw DataSetError("qry001.qem: file is missing (no query files)");
-    for (int32_t u = 1; u <= users.back(); ++u) files.push_back(whole(queryFileName(u)));
+    for (int32_t u = 1; u <= users.back(); ++u) files.push_back(whole(qem::queryFileName(u)));
     fprintf(stderr,
             "%s: warning: %s holds no manifests (phaseN.manifest), as data sets written before them: only the files' "
             "lines are checked, the data set's completeness is not proven\n",
@@ -154,7 +154,7 @@ void DataSet::openFiles(int32_t requestedUsers, const std::string& program, bool
         TableFiles t;
         t.def = &def;
         for (const DataFile& f : check.files) {
-            const int32_t user = queryFileUser(f.name());
+            const int32_t user = qem::queryFileUser(f.name());
             if (def.file ? f.name() == def.file : user > 0) t.sources.push_back(Source{&f, user, 1});
         }
         tables.push_back(std::move(t));

@@ -56,11 +56,11 @@ public:
             if (e.temporary) {
                 fault(e.name + ": a temporary file of a write that has not finished");
             } else if (phase == 0) {
-                const int32_t user = queryFileUser(e.base);
+                const int32_t user = qem::queryFileUser(e.base);
                 fault(e.name + ": not a file of this data set" +
                       (user > 0 ? " (its " + str(m.settings().users) + " users (" + m.firstName() + ") have " +
-                                      queryFileName(1) + " .. " +
-                                      queryFileName(static_cast<int32_t>(m.settings().users)) + ")"
+                                      qem::queryFileName(1) + " .. " +
+                                      qem::queryFileName(static_cast<int32_t>(m.settings().users)) + ")"
                                 : ""));
             } else if (!m.find(e.base)) {
                 fault(e.name + ": no manifest lists it (the manifests of phase " + str(phase) + " are at fault)");

@@ -51,7 +51,7 @@ std::vector<std::string> phaseFileNames(int32_t phase, int64_t users) {
     }
     if (phase == 2) return {"budget.qem", "currsale.qem", "currinv.qem"};
     std::vector<std::string> names;
-    for (int64_t u = 1; u <= users && u <= INT32_MAX; ++u) names.push_back(queryFileName(static_cast<int32_t>(u)));
+    for (int64_t u = 1; u <= users && u <= INT32_MAX; ++u) names.push_back(qem::queryFileName(static_cast<int32_t>(u)));
     return names;
 }
 
@@ -264,7 +264,7 @@ const ExpectedFile* ManifestSet::find(const std::string& name) const {
 int32_t ManifestSet::phaseOfName(const std::string& name) const {
     if (read_.empty()) return -1;
     if (const auto it = namedPhase.find(name); it != namedPhase.end()) return it->second;
-    const int32_t user = queryFileUser(name);
+    const int32_t user = qem::queryFileUser(name);
     return user > 0 && user <= users ? 3 : 0;
 }
 

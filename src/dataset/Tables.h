@@ -70,10 +70,6 @@ struct LineContext {
 // The fact, cost and query tables, the largest first.
 const std::vector<TableDef>& factTables();
 
-// Query file names: "qry%3.3ld.qem".
-using qem::queryFileName;
-using qem::queryFileUser;
-
 // The month codes "199501" .. "199612" by month number 0 .. 23.
 const std::vector<std::string>& monthCodes();
 

@@ -140,7 +140,7 @@ private:
             const auto at = byUser.find(u);
             if (at == byUser.end())
                 throw DataSetError("--users " + std::to_string(users) + ": the data set has no query file of user " +
-                                   std::to_string(u) + " (" + qemdata::queryFileName(u) + ")");
+                                   std::to_string(u) + " (" + qem::queryFileName(u) + ")");
             auto w = std::make_unique<Worker>();
             w->user = u;
             w->queries = at->second;

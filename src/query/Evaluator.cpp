@@ -437,7 +437,7 @@ private:
         for (const qemdata::TableFiles& t : data.tables) {
             if (std::find(tables.begin(), tables.end(), t.def->id) == tables.end()) continue;
             const qemdata::Source& src = t.sources.front();
-            const uint64_t stride = src.stride(*t.def), step = std::max<uint64_t>(1, pieceBytes / stride) * stride;
+            const uint64_t stride = src.stride(*t.def), step = qemdata::lineStep(pieceBytes, stride);
             // Cost files are read whole (their rows give every sales row's
             // cost); only the share's rows count as rows of a query.
             const auto [begin, end] = isCost(t.def->id) ? std::pair<uint64_t, uint64_t>{0, src.file->size()}
@@ -454,7 +454,7 @@ private:
         qemdata::runJobs(scheduler, jobs, [&](int job, const qemdata::PieceTask& task) {
             const qemdata::TableFiles& t = *sources[task.table];
             const qemdata::Source& src = t.sources.front();
-            const uint64_t stride = src.stride(*t.def), step = std::max<uint64_t>(1, pieceBytes / stride) * stride;
+            const uint64_t step = qemdata::lineStep(pieceBytes, src.stride(*t.def));
             const auto [begin, end] = range(*src.file);
             const TableId table = t.def->id;
             const bool cost = isCost(table);
@@ -476,13 +476,13 @@ private:
                 bytesRead.fetch_add(n, std::memory_order_relaxed);
             });
         });
-        if (scheduler.failed()) {
-            const auto& failed = scheduler.failedTask();
-            if (!failed) throw qemdata::DataSetError(scheduler.error());
-            const qemdata::TableFiles& t = *sources[failed->table];
-            throw qemdata::DataSetError(
-                qemdata::faultOfTask(scheduler.error(), t.sources.front(), *t.def, failed->begin, *data.content));
-        }
+        if (scheduler.failed())
+            throw qemdata::DataSetError(qemdata::failureOf(
+                scheduler, false,
+                [&](const qemdata::PieceTask& task) {
+                    return std::pair{&sources[task.table]->sources.front(), sources[task.table]->def};
+                },
+                *data.content));
     }
 
     // A line's rows into the sums of every query cell they fall in.

@@ -130,7 +130,7 @@ int sql(const qemcli::CommandLine& line) {
     const std::vector<Query> queries = readQueries(*data, user);
     if (user > 0 && queries.empty())
         throw qemdata::DataSetError(line.arguments[0] + " has no query file of user " + std::to_string(user) + " (" +
-                                    qemdata::queryFileName(user) + ")");
+                                    qem::queryFileName(user) + ")");
     // The statements come from bytes that match the manifests.
     finishQueryFiles(*data, user);
     std::string text;

@@ -111,7 +111,7 @@ std::vector<Query> readQueries(qemdata::DataSet& data, int32_t onlyUser) {
 
 void finishQueryFiles(qemdata::DataSet& data, int32_t user) {
     data.content->finish([&](const qemdata::DataFile& f, const qemdata::ExpectedPart&) {
-        const int32_t of = qemdata::queryFileUser(f.name());
+        const int32_t of = qem::queryFileUser(f.name());
         return (of > 0 && (user == 0 || of == user)) || data.dimensionFiles.count(f.name()) > 0;
     });
 }

@@ -151,7 +151,7 @@ void Check::checkAnswers() {
         if (!command.phases.count(read.phase)) continue;
         for (const ManifestFile& f : read.m.files) {
             // Every query file has the same size: computed once.
-            const bool query = qemdata::queryFileUser(f.name) > 0;
+            const bool query = qem::queryFileUser(f.name) > 0;
             if (query && !querySize) querySize = expectedFileSize(f.name);
             const std::optional<FileSize> size = query ? querySize : expectedFileSize(f.name);
             if (size && (f.fileLines != static_cast<int64_t>(size->lines) ||

@@ -100,7 +100,7 @@ protected:
             EXPECT_EQ(count(schema + "." + table), static_cast<long long>(readLines(folder + "/" + file).size())) << table;
         EXPECT_EQ(count(schema + ".histinv"), 17 * static_cast<long long>(readLines(folder + "/histinv.qem").size()));
         long long queries = 0;
-        for (int u = 1; u <= 10; ++u) queries += static_cast<long long>(readLines(folder + "/" + queryFileName(u)).size());
+        for (int u = 1; u <= 10; ++u) queries += static_cast<long long>(readLines(folder + "/" + qem::queryFileName(u)).size());
         EXPECT_EQ(count(schema + ".query"), queries);
     }
 };

@@ -23,10 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using scratch::readBytes;
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
